@@ -1,0 +1,24 @@
+#!/usr/bin/env bash
+# Installs the Debian packages this project needs; does nothing when they are there.
+set -euo pipefail
+
+packages=(
+  cmake g++ make
+  qt6-base-dev qt6-serialport-dev libqt6serialport6-dev
+  fonts-ipafont-gothic
+  xvfb xauth
+)
+
+missing=()
+for p in "${packages[@]}"; do
+  if ! dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "ok installed"; then
+    missing+=("$p")
+  fi
+done
+[ ${#missing[@]} -eq 0 ] && exit 0
+
+echo "setup: installing ${missing[*]}" >&2
+SUDO=""
+[ "$(id -u)" -eq 0 ] || SUDO="sudo"
+$SUDO apt-get update -qq
+DEBIAN_FRONTEND=noninteractive $SUDO apt-get install -y -qq --no-install-recommends "${missing[@]}" >/dev/null

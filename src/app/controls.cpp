@@ -1,0 +1,93 @@
+#include "app/controls.h"
+
+#include <QMouseEvent>
+#include <QPainter>
+#include <QStyleOptionButton>
+#include <QStylePainter>
+
+namespace qm25 {
+
+void CommandButton::mousePressEvent(QMouseEvent *event)
+{
+    emit MouseDown(event->button());
+    if (event->button() == Qt::LeftButton)
+        QPushButton::mousePressEvent(event);
+    else
+        event->accept();
+}
+
+void CommandButton::mouseReleaseEvent(QMouseEvent *event)
+{
+    emit MouseUp(event->button());
+    if (event->button() == Qt::LeftButton)
+        QPushButton::mouseReleaseEvent(event);
+    else
+        event->accept();
+}
+
+void CommandButton::paintEvent(QPaintEvent *event)
+{
+    const QString caption = text();
+    const int room = width() - 6;
+    if (!caption.contains(QLatin1Char(' ')) || fontMetrics().horizontalAdvance(caption) <= room) {
+        QPushButton::paintEvent(event);
+        return;
+    }
+    QString wrapped, line;
+    for (const QString &word : caption.split(QLatin1Char(' '))) {
+        const QString candidate = line.isEmpty() ? word : line + QLatin1Char(' ') + word;
+        if (!line.isEmpty() && fontMetrics().horizontalAdvance(candidate) > room) {
+            wrapped += line + QLatin1Char('\n');
+            line = word;
+        } else {
+            line = candidate;
+        }
+    }
+    wrapped += line;
+    QStylePainter p(this);
+    QStyleOptionButton option;
+    initStyleOption(&option);
+    option.text = wrapped;
+    p.drawControl(QStyle::CE_PushButton, option);
+}
+
+void ImageControl::mouseDoubleClickEvent(QMouseEvent *event)
+{
+    emit DblClick();
+    event->accept();
+}
+
+LineControl::LineControl(QPoint from, QPoint to, QColor colour, int width, QWidget *parent)
+    : QWidget(parent), from_(from), to_(to), colour_(colour), width_(width)
+{
+    setAttribute(Qt::WA_TransparentForMouseEvents);
+    const int half = width / 2;
+    const QRect box = QRect(from, to).normalized().adjusted(-half, -half, half, half);
+    setGeometry(box);
+}
+
+void LineControl::paintEvent(QPaintEvent *)
+{
+    QPainter p(this);
+    p.setPen(QPen(colour_, width_, Qt::SolidLine, Qt::FlatCap));
+    const QPoint origin = geometry().topLeft();
+    p.drawLine(from_ - origin, to_ - origin);
+}
+
+IntervalTimer::IntervalTimer(const QString &name, int interval, QObject *parent) : QObject(parent)
+{
+    setObjectName(name);
+    timer_.setTimerType(Qt::PreciseTimer);
+    timer_.setInterval(interval);
+    connect(&timer_, &QTimer::timeout, this, &IntervalTimer::Timer);
+}
+
+void IntervalTimer::setEnabled(bool on)
+{
+    if (on)
+        timer_.start();  // (re)starts the count with the current interval
+    else
+        timer_.stop();
+}
+
+}  // namespace qm25

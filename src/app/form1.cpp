@@ -1,0 +1,376 @@
+#include "app/form1.h"
+
+#include <QApplication>
+#include <QFrame>
+#include <QKeyEvent>
+#include <QLineEdit>
+#include <QMessageBox>
+#include <QRadioButton>
+#include <QScreen>
+#include <algorithm>
+
+#include "app/layout_table.h"
+
+namespace qm25 {
+namespace {
+
+int px(int twips) { return qRound(twips / double(kTwipsPerPixel)); }
+
+QFont makeFont(Face face, int pointSize100, bool bold)
+{
+    QFont f;
+    // The design's Japanese Gothic faces first, then the nearest faces that
+    // share their metrics.
+    if (face == Face::PGothic)
+        f.setFamilies({QStringLiteral("ＭＳ Ｐゴシック"), QStringLiteral("MS PGothic"), QStringLiteral("IPAPGothic")});
+    else
+        f.setFamilies({QStringLiteral("ＭＳ ゴシック"), QStringLiteral("MS Gothic"), QStringLiteral("IPAGothic")});
+    // Points at the fixed 96 dots an inch of the twips grid.
+    f.setPixelSize(qRound(pointSize100 / 100.0 * 96.0 / 72.0));
+    f.setWeight(bold ? QFont::Bold : QFont::Normal);
+    f.setItalic(false);
+    f.setUnderline(false);
+    return f;
+}
+
+void paint(QWidget *w, QPalette::ColorRole role, std::uint32_t colour)
+{
+    if (colour == kNoColour)
+        return;
+    QPalette pal = w->palette();
+    if (colour == kSystemButtonFace)
+        pal.setColor(role, QApplication::palette().color(QPalette::Button));
+    else if (colour == kSystemWindow)
+        pal.setColor(role, QApplication::palette().color(QPalette::Base));
+    else
+        pal.setColor(role, QColor::fromRgb(colour));
+    w->setPalette(pal);
+}
+
+Qt::Alignment alignmentOf(Align a)
+{
+    switch (a) {
+    case Align::Center: return Qt::AlignHCenter | Qt::AlignTop;
+    case Align::Right: return Qt::AlignRight | Qt::AlignTop;
+    case Align::Left: break;
+    }
+    return Qt::AlignLeft | Qt::AlignTop;
+}
+
+}  // namespace
+
+QString Form1::title() { return QStringLiteral("RUNO   QM25   CONTROL   Ver.1.40"); }
+
+Form1::Form1(std::unique_ptr<MSComm> comm, QWidget *parent) : QWidget(parent)
+{
+    setObjectName(QStringLiteral("Form1"));
+    setWindowTitle(title());
+    setAutoFillBackground(true);
+    paint(this, QPalette::Window, kWindowColour);
+    QPalette pal = palette();
+    pal.setColor(QPalette::WindowText, Qt::black);
+    setPalette(pal);
+    setFont(makeFont(Face::Gothic, 900, true));
+    setFixedSize(px(kDesignClientWidth), px(kDesignClientHeight));
+
+    MSComm1 = comm.release();
+    MSComm1->setParent(this);
+    MSComm1->setObjectName(QStringLiteral("MSComm1"));
+
+    warningBox = [this](const QString &text) {
+        QMessageBox box(QMessageBox::Warning, title(), text, QMessageBox::Ok, this);
+        box.exec();
+    };
+    endProgram = [] { QCoreApplication::exit(0); };
+
+    buildControls();
+    connectHandlers();
+    qApp->installEventFilter(this);
+}
+
+Form1::~Form1()
+{
+    if (qApp)
+        qApp->removeEventFilter(this);
+}
+
+QList<QObject *> Form1::allControls() const
+{
+    QList<QObject *> all;
+    for (auto *w : controls_)
+        all.append(w);
+    all.append(nonVisual_);
+    return all;
+}
+
+void Form1::buildControls()
+{
+    // The lines lie on the window's own surface, below every control.
+    for (const LineSpec &l : lineSpecs()) {
+        auto *line = new LineControl(QPoint(px(l.x1), px(l.y1)), QPoint(px(l.x2), px(l.y2)),
+                                     QColor::fromRgb(kLineColour), kLineWidthPixels, this);
+        line->setObjectName(QString::fromLatin1(l.name));
+        controls_.insert(line->objectName(), line);
+    }
+
+    QList<std::pair<int, QWidget *>> tabOrder;
+    for (const ControlSpec &c : controlSpecs()) {
+        QWidget *parentWidget = c.parent ? controls_.value(QString::fromLatin1(c.parent)) : this;
+        Q_ASSERT(parentWidget);
+        const QString caption = QString::fromUtf8(c.caption);
+        QWidget *w = nullptr;
+        switch (c.kind) {
+        case Kind::Button: {
+            auto *b = new CommandButton(caption, parentWidget);
+            b->setAutoDefault(false);
+            paint(b, QPalette::Button, c.colour);
+            w = b;
+            break;
+        }
+        case Kind::Label: {
+            auto *l = new QLabel(caption, parentWidget);
+            l->setTextFormat(Qt::PlainText);
+            l->setAlignment(alignmentOf(c.align));
+            l->setAutoFillBackground(true);
+            l->setWordWrap(false);
+            paint(l, QPalette::Window, c.colour);
+            paint(l, QPalette::WindowText, c.textColour);
+            if (c.border) {
+                l->setFrameStyle(QFrame::Panel | QFrame::Sunken);
+                l->setLineWidth(1);
+                l->setIndent(2);
+            }
+            w = l;
+            break;
+        }
+        case Kind::Frame: {
+            auto *f = new QFrame(parentWidget);
+            f->setFrameStyle(QFrame::Box | QFrame::Sunken);
+            f->setAutoFillBackground(true);
+            paint(f, QPalette::Window, c.colour);
+            w = f;
+            break;
+        }
+        case Kind::Option: {
+            auto *o = new QRadioButton(caption, parentWidget);
+            o->setAutoFillBackground(true);
+            o->setChecked(c.selectedAtCreation);
+            paint(o, QPalette::Window, c.colour);
+            w = o;
+            break;
+        }
+        case Kind::TextBox: {
+            auto *t = new QLineEdit(parentWidget);
+            paint(t, QPalette::Base, c.colour);
+            w = t;
+            break;
+        }
+        case Kind::Image: {
+            auto *img = new ImageControl(parentWidget);
+            const QPixmap pic(QStringLiteral(":/image1.bmp"));
+            img->setPixmap(pic);
+            img->setScaledContents(false);
+            w = img;
+            break;
+        }
+        }
+        w->setObjectName(QString::fromLatin1(c.name));
+        if (c.face != Face::None)
+            w->setFont(makeFont(c.face, c.pointSize100, c.bold));
+        if (c.kind == Kind::Image)
+            w->setGeometry(px(c.left), px(c.top), w->sizeHint().width(), w->sizeHint().height());
+        else
+            w->setGeometry(px(c.left), px(c.top), px(c.width), px(c.height));
+        if (c.hiddenAtCreation)
+            w->hide();
+        const bool takesFocus = c.kind == Kind::Button || c.kind == Kind::Option || c.kind == Kind::TextBox;
+        w->setFocusPolicy(takesFocus ? Qt::StrongFocus : Qt::NoFocus);
+        if (takesFocus)
+            tabOrder.append({c.tab, w});
+        controls_.insert(w->objectName(), w);
+    }
+
+    std::stable_sort(tabOrder.begin(), tabOrder.end(),
+                     [](const auto &a, const auto &b) { return a.first < b.first; });
+    for (qsizetype i = 1; i < tabOrder.size(); ++i)
+        QWidget::setTabOrder(tabOrder[i - 1].second, tabOrder[i].second);
+    if (!tabOrder.isEmpty())
+        tabOrder.first().second->setFocus();
+
+    for (const TimerSpec &t : timerSpecs()) {
+        auto *timer = new IntervalTimer(QString::fromLatin1(t.name), t.interval, this);
+        nonVisual_.append(timer);
+    }
+    nonVisual_.append(MSComm1);
+
+    Label11 = control<QLabel>(QStringLiteral("Label11"));
+    Label12 = control<QLabel>(QStringLiteral("Label12"));
+    Label22 = control<QLabel>(QStringLiteral("Label22"));
+    Frame8 = control<QFrame>(QStringLiteral("Frame8"));
+    Command34 = control<CommandButton>(QStringLiteral("Command34"));
+    Option1 = control<QRadioButton>(QStringLiteral("Option1"));
+    Option2 = control<QRadioButton>(QStringLiteral("Option2"));
+    Option9 = control<QRadioButton>(QStringLiteral("Option9"));
+    Option10 = control<QRadioButton>(QStringLiteral("Option10"));
+    Text1 = control<QLineEdit>(QStringLiteral("Text1"));
+    Image1 = control<ImageControl>(QStringLiteral("Image1"));
+    Timer1 = findChild<IntervalTimer *>(QStringLiteral("Timer1"), Qt::FindDirectChildrenOnly);
+    Timer2 = findChild<IntervalTimer *>(QStringLiteral("Timer2"), Qt::FindDirectChildrenOnly);
+    Timer3 = findChild<IntervalTimer *>(QStringLiteral("Timer3"), Qt::FindDirectChildrenOnly);
+    Timer4 = findChild<IntervalTimer *>(QStringLiteral("Timer4"), Qt::FindDirectChildrenOnly);
+}
+
+void Form1::connectHandlers()
+{
+    auto button = [this](const char *name) { return control<CommandButton>(QString::fromLatin1(name)); };
+
+    for (const ClickCommand &row : clickCommands())
+        connect(button(row.control), &QPushButton::clicked, this, [this, &row] { commandClick(row); });
+    for (const RepeatCommand &row : repeatCommands()) {
+        CommandButton *b = button(row.control);
+        connect(b, &CommandButton::MouseDown, this, [this, &row] { repeatMouseDown(row); });
+        connect(b, &CommandButton::MouseUp, this, [this, &row] { repeatMouseUp(row); });
+    }
+    connect(button("Command16"), &QPushButton::clicked, this, &Form1::Command16_Click);
+    connect(button("Command33"), &QPushButton::clicked, this, &Form1::Command33_Click);
+    connect(button("Command34"), &QPushButton::clicked, this, &Form1::Command34_Click);
+    connect(button("Command95"), &QPushButton::clicked, this, &Form1::Command95_Click);
+    connect(button("Command96"), &QPushButton::clicked, this, &Form1::Command96_Click);
+
+    // An option's handler runs on every click, also on the option already
+    // selected: that is how a port is opened again after it was lost.
+    connect(Option1, &QRadioButton::clicked, this, &Form1::Option1_Click);
+    connect(Option2, &QRadioButton::clicked, this, &Form1::Option2_Click);
+    connect(Option9, &QRadioButton::clicked, this, &Form1::Option9_Click);
+    connect(Option10, &QRadioButton::clicked, this, &Form1::Option10_Click);
+
+    connect(Image1, &ImageControl::DblClick, this, &Form1::Image1_DblClick);
+    connect(Timer1, &IntervalTimer::Timer, this, &Form1::Timer1_Timer);
+    connect(Timer2, &IntervalTimer::Timer, this, &Form1::Timer2_Timer);
+    connect(Timer3, &IntervalTimer::Timer, this, &Form1::Timer3_Timer);
+    connect(Timer4, &IntervalTimer::Timer, this, &Form1::Timer4_Timer);
+    connect(MSComm1, &MSComm::OnComm, this, &Form1::MSComm1_OnComm);
+    connect(MSComm1, &MSComm::LinkLost, this, &Form1::onLinkLost);
+}
+
+// --- window height -----------------------------------------------------------
+
+int Form1::heightTwips() const
+{
+    // The last height set reads back exactly while the window still has it;
+    // a height changed some other way is read from the pixels.
+    if (height() == heightPixels_)
+        return heightTwips_;
+    const int margins = frameGeometry().height() - height();
+    return (height() + margins) * kTwipsPerPixel;
+}
+
+void Form1::setHeightTwips(int twips)
+{
+    const int margins = frameGeometry().height() - height();
+    const int client = std::max(1, px(twips) - margins);
+    setFixedHeight(client);
+    heightTwips_ = twips;
+    heightPixels_ = client;
+}
+
+// --- start-up and end ------------------------------------------------------------
+
+bool Form1::Form_Load()
+{
+    CommSetting = QStringLiteral("19200,N,8,1");
+    CmdPrefix = QString();
+
+    // Centre with the designed size; the top edge stays where a window of the
+    // designed height would be centred, and may be negative on a small screen.
+    const QScreen *screen = QGuiApplication::primaryScreen();
+    const QRect scr = screen ? screen->geometry() : QRect(0, 0, 800, 600);
+    const int marginW = frameGeometry().width() - width();
+    const int marginH = frameGeometry().height() - height();
+    const int widthTw = kDesignClientWidth + marginW * kTwipsPerPixel;
+    const int heightTw = kDesignClientHeight + marginH * kTwipsPerPixel;
+    const int left = (scr.width() * kTwipsPerPixel - widthTw) / 2;
+    const int top = (scr.height() * kTwipsPerPixel - heightTw) / 2;
+    move(scr.left() + left / kTwipsPerPixel, scr.top() + top / kTwipsPerPixel);
+
+    setHeightTwips(5350);
+
+    KeyRepeatNo = 0;
+    ReplyWait = 0;
+    RecvText = QString();
+
+    MSComm1->setCommPort(1);
+    if (!MSComm1->setSettings(CommSetting) || !MSComm1->setPortOpen(true)) {
+        startupError_ = MSComm1->errorText();
+        return false;
+    }
+    selectOption(Option1);
+    return true;
+}
+
+void Form1::Command16_Click()
+{
+    MSComm1->setPortOpen(false);
+    ended_ = true;
+    for (IntervalTimer *t : {Timer1, Timer2, Timer3, Timer4})
+        t->setEnabled(false);
+    disconnect(MSComm1, nullptr, this, nullptr);
+    close();
+    endProgram();
+}
+
+// --- data panel and keyboard -----------------------------------------------------
+
+bool Form1::eventFilter(QObject *watched, QEvent *event)
+{
+    // Key preview: the window sees each key press before the control that
+    // has the focus, and passes it on.
+    if (event->type() == QEvent::KeyPress && !ended_) {
+        QWidget *target = QApplication::focusWidget();
+        if (!target)
+            target = this;
+        if (watched == target && target->window() == this) {
+            const auto *key = static_cast<QKeyEvent *>(event);
+            const Qt::KeyboardModifiers m = key->modifiers();
+            const int shift = (m & Qt::ShiftModifier ? 1 : 0) | (m & Qt::ControlModifier ? 2 : 0)
+                              | (m & Qt::AltModifier ? 4 : 0);
+            Form_KeyDown(key->key(), shift);
+        }
+    }
+    return QWidget::eventFilter(watched, event);
+}
+
+void Form1::Form_KeyDown(int keyCode, int shift)
+{
+    if ((shift & 7) == 2 && keyCode == Qt::Key_H) {
+        setHeightTwips(7200);
+        PanelFlag = 1;
+        Command34->setText(QStringLiteral("CLOSE"));
+        Command34->setVisible(true);
+    }
+}
+
+void Form1::Image1_DblClick()
+{
+    if (PanelFlag != 1)
+        return;
+    setHeightTwips(9100);
+    Command34->setText(QStringLiteral("CLOSE"));
+    Command34->setVisible(true);
+}
+
+void Form1::Command34_Click()
+{
+    Timer3->setEnabled(false);
+    PanelFlag = 0;
+    if (heightTwips() >= 6000) {
+        setHeightTwips(5350);
+        Command34->setText(QStringLiteral("データを表示する"));
+    } else {
+        setHeightTwips(6645);
+        Command34->setText(QStringLiteral("データを表示しない"));
+    }
+    Timer3->setEnabled(true);
+}
+
+}  // namespace qm25

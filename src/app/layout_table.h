@@ -1,0 +1,58 @@
+#pragma once
+#include <cstdint>
+#include <span>
+
+namespace qm25 {
+
+// The window as designed: every visible control with its place, look and
+// state at creation. Positions and sizes are in twips, relative to the
+// container (the window's client area, or the frame's outer corner).
+enum class Kind { Button, Label, Frame, Option, TextBox, Image };
+enum class Face { None, Gothic, PGothic };  // fixed-pitch and proportional Gothic
+enum class Align { Left, Center, Right };
+
+inline constexpr std::uint32_t kNoColour = 0xFFFFFFFFu;
+inline constexpr std::uint32_t kSystemButtonFace = 0x01000000u;
+inline constexpr std::uint32_t kSystemWindow = 0x02000000u;
+
+struct ControlSpec {
+    const char *name;
+    Kind kind;
+    const char *parent;  // nullptr: directly on the window
+    const char *caption; // UTF-8
+    int left, top, width, height;
+    std::uint32_t colour;      // #RRGGBB, or one of the constants above
+    std::uint32_t textColour;  // kNoColour: the platform's text colour
+    Face face;
+    int pointSize100;  // font size in hundredths of a point
+    bool bold;
+    int tab;  // place in the tab order, -1 for none
+    Align align;
+    bool border;           // single border
+    bool hiddenAtCreation;
+    bool selectedAtCreation;
+};
+
+struct LineSpec {
+    const char *name;
+    int x1, y1, x2, y2;  // client coordinates, twips
+};
+
+struct TimerSpec {
+    const char *name;
+    int interval;  // ms; every timer starts stopped
+};
+
+// Client area as designed, twips.
+inline constexpr int kDesignClientWidth = 9495;
+inline constexpr int kDesignClientHeight = 8730;
+inline constexpr int kTwipsPerPixel = 15;
+inline constexpr std::uint32_t kWindowColour = 0xC0C0C0;
+inline constexpr std::uint32_t kLineColour = 0x8080FF;
+inline constexpr int kLineWidthPixels = 2;
+
+std::span<const ControlSpec> controlSpecs();
+std::span<const LineSpec> lineSpecs();
+std::span<const TimerSpec> timerSpecs();
+
+}  // namespace qm25

@@ -1,0 +1,27 @@
+#include <QApplication>
+#include <QMessageBox>
+#include <QStyleFactory>
+#include <cstdio>
+#include <memory>
+
+#include "app/form1.h"
+
+int main(int argc, char *argv[])
+{
+    QApplication app(argc, argv);
+    QApplication::setStyle(QStyleFactory::create(QStringLiteral("Fusion")));
+    QApplication::setApplicationName(QStringLiteral("qm25-control"));
+
+    qm25::Form1 form(std::make_unique<qm25::SerialPortComm>());
+    if (!form.Form_Load()) {
+        const QString text = form.startupError();
+        std::fprintf(stderr, "qm25-control: %s\n", qPrintable(text));
+        // Nobody could dismiss a box on a platform without a screen.
+        const QString platform = QGuiApplication::platformName();
+        if (platform != QLatin1String("offscreen") && platform != QLatin1String("minimal"))
+            QMessageBox::critical(nullptr, qm25::Form1::title(), text);
+        return 1;
+    }
+    form.show();
+    return app.exec();
+}
