@@ -63,6 +63,8 @@ public:
     void setInterval(int ms) { timer_.setInterval(ms); }
     bool Enabled() const { return timer_.isActive(); }
     void setEnabled(bool on);
+    // Milliseconds until the next tick, or -1 when stopped.
+    int remainingTime() const { return timer_.remainingTime(); }
 signals:
     void Timer();
 private:

@@ -7,6 +7,7 @@
 #include <QMessageBox>
 #include <QRadioButton>
 #include <QScreen>
+#include <QTimer>
 #include <algorithm>
 
 #include "app/layout_table.h"
@@ -272,6 +273,17 @@ void Form1::setHeightTwips(int twips)
     setFixedHeight(client);
     heightTwips_ = twips;
     heightPixels_ = client;
+}
+
+void Form1::showEvent(QShowEvent *event)
+{
+    QWidget::showEvent(event);
+    // The frame's margins are known only once the window is on the screen;
+    // the height set before then is an outer height and is set again.
+    QTimer::singleShot(0, this, [this] {
+        if (height() == heightPixels_)
+            setHeightTwips(heightTwips_);
+    });
 }
 
 // --- start-up and end ------------------------------------------------------------

@@ -1,0 +1,105 @@
+#pragma once
+// The serving side of qm25-sim: owns the line (a pseudo-terminal or a serial
+// device), cuts what arrives into frames, lets the projector model answer
+// them and writes the replies back, with the faults asked for on the command
+// line.
+#include "projector_model.h"
+
+#include <QElapsedTimer>
+#include <QFile>
+#include <QObject>
+#include <QRandomGenerator>
+#include <QString>
+#include <QTimer>
+#include <deque>
+#include <optional>
+
+class QSocketNotifier;
+
+namespace qm25::sim {
+
+struct ServerOptions {
+    QString device;            // serve on this serial device; empty: create a pseudo-terminal
+    int baud = 19200;
+    QString link;              // symlink to keep pointing at the line served
+    bool noReply = false;
+    int delayMs = 0;           // before a reply starts
+    int splitPieces = 1;       // a reply goes out in this many writes
+    int splitGapMs = 0;        // between the pieces of a reply
+    int garbagePercent = 0;    // chance per reply of one random byte slipped into it
+    std::optional<quint32> seed;
+    int hangupAfter = 0;       // drop the line after this many frames; 0: never
+    bool traceToStderr = false;
+    QString traceFile;
+    ModelConfig model;
+};
+
+class SimServer : public QObject {
+    Q_OBJECT
+public:
+    explicit SimServer(ServerOptions options, QObject *parent = nullptr);
+    ~SimServer() override;
+
+    // Opens the line. On failure returns false and sets *error.
+    bool start(QString *error);
+    // The path of the line served: the pty slave or the device.
+    QString linePath() const { return m_linePath; }
+
+signals:
+    void hungUp();                      // the line was dropped as asked (--hangup-after)
+    void failed(const QString &error);  // the line broke
+
+private:
+    bool openPseudoTerminal(QString *error);
+    bool openDevice(QString *error);
+    bool makeLink(QString *error);
+    void removeLink();
+    void closeLine();
+
+    void onReadable();
+    void onWritable();
+    void onFrame(const QByteArray &frame);
+    void queueReply(QByteArray bytes);
+    void sendDue();
+    void writeOut();
+    void checkHangup();
+    void onPowerTimer();
+    void armPowerTimer();
+
+    qint64 now() const { return m_clock.elapsed(); }
+    void trace(const QString &text);
+
+    ServerOptions m_options;
+    ProjectorModel m_model;
+    FrameAssembler m_assembler;
+    QElapsedTimer m_clock;
+    QRandomGenerator m_random;
+
+    int m_fd = -1;             // the line: pty master or device
+    int m_heldSlave = -1;      // our own pty slave handle, so closing the panel's side is no hang-up
+    QString m_linePath;
+    bool m_linkMade = false;
+    QSocketNotifier *m_readNotifier = nullptr;
+    QSocketNotifier *m_writeNotifier = nullptr;
+
+    struct Piece {
+        qint64 dueMs;
+        QByteArray bytes;
+    };
+    std::deque<Piece> m_queue;  // pieces not yet due, in order of their due time
+    qint64 m_lastDueMs = 0;
+    QByteArray m_outBuffer;     // due bytes the line has not taken yet
+    QTimer m_sendTimer;
+    QTimer m_powerTimer;
+
+    int m_frames = 0;
+    bool m_hangupPending = false;    // the last frame before the hang-up has come
+    bool m_hangupScheduled = false;
+
+    QFile m_traceFile;
+};
+
+// Control characters spelled out in angle brackets, e.g. "CR0<CR>", "<ACK><CR>".
+QString spellOut(QByteArrayView bytes);
+
+}  // namespace qm25::sim
