@@ -275,8 +275,7 @@ double readLeadingNumber(QStringView text)
     number += std::to_string(exponent);
 
     double value = 0.0;
-    const auto [ptr, ec] = std::from_chars(number.data(), number.data() + number.size(), value);
-    (void)ptr;
+    const std::errc ec = std::from_chars(number.data(), number.data() + number.size(), value).ec;
     if (ec == std::errc::result_out_of_range) {
         // Overflow or underflow: tell them apart by the decimal order of the
         // first significant digit.
