@@ -1,4 +1,5 @@
 #include <QApplication>
+#include <QIcon>
 #include <QMessageBox>
 #include <QStyleFactory>
 #include <cstdio>
@@ -11,6 +12,11 @@ int main(int argc, char *argv[])
     QApplication app(argc, argv);
     QApplication::setStyle(QStyleFactory::create(QStringLiteral("Fusion")));
     QApplication::setApplicationName(QStringLiteral("qm25-control"));
+    QApplication::setDesktopFileName(QStringLiteral("qm25-control"));
+    QIcon icon;
+    icon.addFile(QStringLiteral(":/icons/qm25-control-64.png"));
+    icon.addFile(QStringLiteral(":/icons/qm25-control-256.png"));
+    QApplication::setWindowIcon(icon);
 
     qm25::Form1 form(std::make_unique<qm25::SerialPortComm>());
     if (!form.Form_Load()) {

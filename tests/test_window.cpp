@@ -1,4 +1,5 @@
 // The window as built: every control, its place and its state at creation.
+#include <QAccessible>
 #include <QFrame>
 #include <QLabel>
 #include <QLineEdit>
@@ -149,6 +150,30 @@ private slots:
         QCOMPARE(QApplication::focusWidget(), p->form->control("Command17"));
         QTest::keyClick(QApplication::focusWidget(), Qt::Key_Tab);
         QCOMPARE(QApplication::focusWidget(), p->form->control("Command1"));
+    }
+
+    void everyControlSaysWhatItDoesToAScreenReader()
+    {
+        auto p = makePanel(false);
+        const QSet<QString> bare{"+", "-", "↑", "↓", "←", "→", "ON", "OFF", "RGB", "Video"};
+        QSet<QString> spoken;
+        int buttons = 0;
+        for (QObject *o : p->form->allControls()) {
+            auto *w = qobject_cast<QWidget *>(o);
+            if (!w || !(qobject_cast<QAbstractButton *>(w) || qobject_cast<QLineEdit *>(w)))
+                continue;
+            QAccessibleInterface *a = QAccessible::queryAccessibleInterface(w);
+            QVERIFY(a);
+            const QString name = a->text(QAccessible::Name);
+            QVERIFY2(name.size() >= 4, qPrintable(w->objectName() + ": " + name));
+            QVERIFY2(!bare.contains(name), qPrintable(w->objectName() + ": " + name));
+            QVERIFY2(!spoken.contains(name), qPrintable("twice: " + name));
+            spoken.insert(name);
+            buttons += qobject_cast<CommandButton *>(w) ? 1 : 0;
+        }
+        QCOMPARE(buttons, 67);
+        QCOMPARE(QAccessible::queryAccessibleInterface(p->form->Label22)->text(QAccessible::Name),
+                 QStringLiteral("Decoded status"));
     }
 
     void imageShowsItsPictureUnscaled()

@@ -10,6 +10,7 @@
 #include <QTimer>
 #include <algorithm>
 
+#include "app/accessible_names.h"
 #include "app/layout_table.h"
 
 namespace qm25 {
@@ -176,6 +177,9 @@ void Form1::buildControls()
         }
         }
         w->setObjectName(QString::fromLatin1(c.name));
+        const QString spoken = accessibleNameFor(w->objectName());
+        if (!spoken.isEmpty())
+            w->setAccessibleName(spoken);
         if (c.face != Face::None)
             w->setFont(makeFont(c.face, c.pointSize100, c.bold));
         if (c.kind == Kind::Image)

@@ -1,0 +1,37 @@
+#!/usr/bin/env bash
+# Builds the Debian package, installs it with apt and starts the installed
+# panel offscreen on the installed simulator's pseudo-terminal.
+set -euo pipefail
+root="$(cd "$(dirname "$0")/.." && pwd)"
+build="${QM25_BUILD_DIR:-$root/build}"
+
+(cd "$build" && cpack -G DEB >/dev/null)
+deb="$(ls -t "$build"/qm25-control_*.deb | head -n1)"
+echo "package: $(basename "$deb")"
+dpkg-deb -f "$deb" Depends
+SUDO=""
+[ "$(id -u)" -eq 0 ] || SUDO="sudo"
+DEBIAN_FRONTEND=noninteractive $SUDO apt-get install -y -qq "$deb" >/dev/null
+
+for f in /usr/bin/qm25-control /usr/bin/qm25-sim /usr/share/applications/qm25-control.desktop \
+         /usr/share/icons/hicolor/48x48/apps/qm25-control.png /usr/share/icons/hicolor/scalable/apps/qm25-control.svg; do
+  [ -e "$f" ] || { echo "package: $f is missing" >&2; exit 1; }
+done
+
+out="$(mktemp -d)"
+trap 'kill "${panel:-}" "${sim:-}" 2>/dev/null || true; rm -rf "$out"' EXIT
+/usr/bin/qm25-sim --trace-file "$out/trace" >"$out/sim.out" &
+sim=$!
+for _ in $(seq 50); do grep -q '^QM25_COM1=' "$out/sim.out" && break; sleep 0.1; done
+export "$(grep -m1 '^QM25_COM1=' "$out/sim.out")"
+QT_QPA_PLATFORM=offscreen /usr/bin/qm25-control 2>"$out/panel.err" &
+panel=$!
+sleep 2
+if ! kill -0 "$panel" 2>/dev/null; then
+  echo "package: the installed panel did not stay up:" >&2
+  cat "$out/panel.err" >&2
+  exit 1
+fi
+kill "$panel"; wait "$panel" 2>/dev/null || true
+kill "$sim"; wait "$sim" 2>/dev/null || true
+echo "package: installed panel started on $QM25_COM1 and ran"

@@ -1,0 +1,30 @@
+#!/usr/bin/env bash
+# Sets up, builds, starts the projector simulator and the panel on it, and
+# stops the simulator when the panel closes. Extra arguments go to the
+# simulator (for example --trace, --no-reply, --warmup-ms 1000).
+set -euo pipefail
+root="$(cd "$(dirname "$0")/.." && pwd)"
+build="${QM25_BUILD_DIR:-$root/build}"
+"$root/scripts/setup.sh"
+"$root/scripts/build.sh" >/dev/null
+
+fifo="$(mktemp -u)"
+mkfifo "$fifo"
+"$build/qm25-sim" "$@" >"$fifo" &
+sim=$!
+cleanup() { kill "$sim" 2>/dev/null || true; wait "$sim" 2>/dev/null || true; rm -f "$fifo"; }
+trap cleanup EXIT INT TERM
+
+read -r line <"$fifo" || { echo "start: the simulator did not start" >&2; exit 1; }
+case "$line" in
+  QM25_COM1=*) export QM25_COM1="${line#QM25_COM1=}" ;;
+  *) echo "start: unexpected output from the simulator: $line" >&2; exit 1 ;;
+esac
+echo "start: projector simulator on $QM25_COM1 (COM1)"
+
+if [ -n "${DISPLAY:-}${WAYLAND_DISPLAY:-}" ] || [ "${QT_QPA_PLATFORM:-}" = offscreen ]; then
+  "$build/qm25-control"
+else
+  echo "start: no screen here; running the panel under a virtual X server (xvfb-run)"
+  xvfb-run -a -s "-screen 0 1280x1024x24" "$build/qm25-control"
+fi
