@@ -176,6 +176,32 @@ private slots:
                  QStringLiteral("Decoded status"));
     }
 
+    void captionsFitTheirControls()
+    {
+        // With the installed Gothic faces every caption fits its control,
+        // wrapped where the button is tall enough; a wider fallback face
+        // would clip "Component" or "DISPLAY CLEAR".
+        auto p = makePanel(false);
+        p->form->Command34->setText(QStringLiteral("データを表示しない"));  // the longest it takes
+        int wrappedButtons = 0;
+        for (QObject *o : p->form->allControls()) {
+            auto *b = qobject_cast<QAbstractButton *>(o);
+            if (!b)
+                continue;
+            const QFontMetrics fm(b->font());
+            auto *button = qobject_cast<CommandButton *>(b);
+            const QStringList lines = button ? button->displayedCaption().split('\n') : QStringList{b->text()};
+            const int room = b->width() - (button ? 4 : 20);
+            for (const QString &line : lines)
+                QVERIFY2(fm.horizontalAdvance(line) <= room, qPrintable(b->objectName() + " \"" + line + "\""));
+            // Two lines may reach into the bevel by a pixel or two.
+            QVERIFY2(int(lines.size()) * fm.height() <= b->height() + 4, qPrintable(b->objectName()));
+            QCOMPARE(lines.join(button && !b->text().contains(' ') ? "" : " "), b->text());
+            wrappedButtons += lines.size() > 1 ? 1 : 0;
+        }
+        QCOMPARE(wrappedButtons, 2);  // DISPLAY CLEAR and the show/hide button
+    }
+
     void imageShowsItsPictureUnscaled()
     {
         auto p = makePanel(false);

@@ -25,29 +25,42 @@ void CommandButton::mouseReleaseEvent(QMouseEvent *event)
         event->accept();
 }
 
-void CommandButton::paintEvent(QPaintEvent *event)
+QString CommandButton::displayedCaption() const
 {
     const QString caption = text();
+    const QFontMetrics fm = fontMetrics();
     const int room = width() - 6;
-    if (!caption.contains(QLatin1Char(' ')) || fontMetrics().horizontalAdvance(caption) <= room) {
-        QPushButton::paintEvent(event);
-        return;
-    }
+    if (fm.horizontalAdvance(caption) <= room)
+        return caption;
+    // Break at blanks; a caption without blanks (Japanese) breaks between
+    // any two characters.
+    const bool byWords = caption.contains(QLatin1Char(' '));
+    const QStringList pieces = byWords ? caption.split(QLatin1Char(' ')) : caption.split(QString(), Qt::SkipEmptyParts);
+    const QString glue = byWords ? QStringLiteral(" ") : QString();
     QString wrapped, line;
-    for (const QString &word : caption.split(QLatin1Char(' '))) {
-        const QString candidate = line.isEmpty() ? word : line + QLatin1Char(' ') + word;
-        if (!line.isEmpty() && fontMetrics().horizontalAdvance(candidate) > room) {
+    for (const QString &piece : pieces) {
+        const QString candidate = line.isEmpty() ? piece : line + glue + piece;
+        if (!line.isEmpty() && fm.horizontalAdvance(candidate) > room) {
             wrapped += line + QLatin1Char('\n');
-            line = word;
+            line = piece;
         } else {
             line = candidate;
         }
     }
-    wrapped += line;
+    return wrapped + line;
+}
+
+void CommandButton::paintEvent(QPaintEvent *event)
+{
+    const QString shown = displayedCaption();
+    if (shown == text()) {
+        QPushButton::paintEvent(event);
+        return;
+    }
     QStylePainter p(this);
     QStyleOptionButton option;
     initStyleOption(&option);
-    option.text = wrapped;
+    option.text = shown;
     p.drawControl(QStyle::CE_PushButton, option);
 }
 

@@ -13,13 +13,15 @@ class CommandButton : public QPushButton {
     Q_OBJECT
 public:
     using QPushButton::QPushButton;
+    // The caption as painted: wrapped onto more lines when it is wider
+    // than the button.
+    QString displayedCaption() const;
 signals:
     void MouseDown(Qt::MouseButton button);
     void MouseUp(Qt::MouseButton button);
 protected:
     void mousePressEvent(QMouseEvent *event) override;
     void mouseReleaseEvent(QMouseEvent *event) override;
-    // A caption wider than the button is wrapped at its blanks.
     void paintEvent(QPaintEvent *event) override;
 };
 
