@@ -4,9 +4,10 @@ set -euo pipefail
 
 packages=(
   cmake g++ make
-  qt6-base-dev qt6-serialport-dev libqt6serialport6-dev
+  qt6-base-dev qt6-serialport-dev
   fonts-ipafont-gothic
   xvfb xauth
+  clang libclang-rt-14-dev
 )
 
 missing=()

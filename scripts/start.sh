@@ -10,11 +10,20 @@ build="${QM25_BUILD_DIR:-$root/build}"
 
 fifo="$(mktemp -u)"
 mkfifo "$fifo"
+sim=""
+panel=""
+cleanup() {
+  [ -n "$panel" ] && kill "$panel" 2>/dev/null || true
+  [ -n "$sim" ] && kill "$sim" 2>/dev/null || true
+  wait 2>/dev/null || true
+  rm -f "$fifo"
+}
+trap cleanup EXIT
+trap 'exit 143' TERM
+trap 'exit 130' INT
+
 "$build/qm25-sim" "$@" >"$fifo" &
 sim=$!
-cleanup() { kill "$sim" 2>/dev/null || true; wait "$sim" 2>/dev/null || true; rm -f "$fifo"; }
-trap cleanup EXIT INT TERM
-
 read -r line <"$fifo" || { echo "start: the simulator did not start" >&2; exit 1; }
 case "$line" in
   QM25_COM1=*) export QM25_COM1="${line#QM25_COM1=}" ;;
@@ -22,9 +31,16 @@ case "$line" in
 esac
 echo "start: projector simulator on $QM25_COM1 (COM1)"
 
+# The panel runs in the background so that a signal to this script is
+# handled at once: it ends the panel and the simulator.
 if [ -n "${DISPLAY:-}${WAYLAND_DISPLAY:-}" ] || [ "${QT_QPA_PLATFORM:-}" = offscreen ]; then
-  "$build/qm25-control"
+  "$build/qm25-control" &
 else
   echo "start: no screen here; running the panel under a virtual X server (xvfb-run)"
-  xvfb-run -a -s "-screen 0 1280x1024x24" "$build/qm25-control"
+  xvfb-run -a -s "-screen 0 1280x1024x24" "$build/qm25-control" &
 fi
+panel=$!
+status=0
+wait "$panel" || status=$?
+panel=""
+exit "$status"
