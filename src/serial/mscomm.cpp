@@ -1,7 +1,20 @@
 #include "serial/mscomm.h"
 
-#include <QMetaObject>
+#include <QFile>
+#include <QFileInfo>
+#include <QLockFile>
 #include <QSerialPort>
+#include <QStandardPaths>
+#include <QStringList>
+
+#ifdef Q_OS_UNIX
+#include <cerrno>
+#include <cstring>
+#include <grp.h>
+#include <pwd.h>
+#include <sys/stat.h>
+#include <unistd.h>
+#endif
 
 namespace qm25 {
 
@@ -107,9 +120,10 @@ void MSComm::lost(const QString &why)
     closeDevice();
     open_ = false;
     error_ = QStringLiteral("COM%1 (%2) was lost: %3").arg(port_).arg(deviceName(), why);
+    // Reported at once: whatever drives the line must stop before the next
+    // event, a timer tick among them, could try to send on the closed port.
     const QString description = error_;
-    QMetaObject::invokeMethod(
-        this, [this, description] { emit LinkLost(description); }, Qt::QueuedConnection);
+    emit LinkLost(description);
 }
 
 // --- the real device ---------------------------------------------------------
@@ -128,6 +142,106 @@ SerialPortComm::~SerialPortComm()
 }
 
 namespace {
+
+#ifdef Q_OS_UNIX
+// The program that holds the port through its lock file, as "name, process
+// 1234", or nothing. The serial port layer locks a port with a file
+// LCK..<name> in the first usable of these directories.
+QString lockHolder(const QString &device)
+{
+    QString name = device;
+    if (name.startsWith(QLatin1String("/dev/")))
+        name.remove(0, 5);
+    name.replace(QLatin1Char('/'), QLatin1Char('_'));
+    const QStringList dirs{
+        QStringLiteral("/var/lock"),
+        QStringLiteral("/etc/locks"),
+        QStringLiteral("/var/spool/locks"),
+        QStringLiteral("/var/spool/uucp"),
+        QStringLiteral("/tmp"),
+        QStringLiteral("/var/tmp"),
+        QStringLiteral("/var/lock/lockdev"),
+        QStringLiteral("/run/lock"),
+        QStandardPaths::writableLocation(QStandardPaths::TempLocation),
+    };
+    for (const QString &dir : dirs) {
+        const QString path = dir + QStringLiteral("/LCK..") + name;
+        if (!QFileInfo::exists(path))
+            continue;
+        qint64 pid = 0;
+        QString host, app;
+        if (!QLockFile(path).getLockInfo(&pid, &host, &app) || pid <= 0)
+            return {};
+        if (app.isEmpty()) {
+            QFile comm(QStringLiteral("/proc/%1/comm").arg(pid));
+            if (comm.open(QIODevice::ReadOnly))
+                app = QString::fromLocal8Bit(comm.readAll().trimmed());
+        }
+        return app.isEmpty() ? QStringLiteral("process %1").arg(pid)
+                             : QStringLiteral("%1, process %2").arg(app).arg(pid);
+    }
+    return {};
+}
+
+QString groupName(gid_t gid)
+{
+    const group *g = ::getgrgid(gid);
+    return g ? QString::fromLocal8Bit(g->gr_name) : QString::number(gid);
+}
+
+QString userName(uid_t uid)
+{
+    const passwd *u = ::getpwuid(uid);
+    return u ? QString::fromLocal8Bit(u->pw_name) : QString::number(uid);
+}
+#endif
+
+// The system's description of a failed open, followed by what the operator
+// can do about it.
+QString explainOpenFailure(const QString &device, QSerialPort::SerialPortError code, const QString &system)
+{
+    QString advice;
+#ifdef Q_OS_UNIX
+    const QByteArray path = QFile::encodeName(device);
+    struct stat st {};
+    if (::stat(path.constData(), &st) != 0) {
+        advice = QStringLiteral("There is no such device: check that the serial adapter is plugged in, "
+                                "or name the projector's port in QM25_COM1 or QM25_COM2 "
+                                "(for example /dev/ttyUSB0).");
+    } else if (!S_ISCHR(st.st_mode) || code == QSerialPort::UnsupportedOperationError) {
+        const QString what = S_ISREG(st.st_mode)    ? QStringLiteral("a regular file")
+                             : S_ISDIR(st.st_mode)  ? QStringLiteral("a directory")
+                             : S_ISFIFO(st.st_mode) ? QStringLiteral("a named pipe")
+                             : S_ISCHR(st.st_mode)  ? QStringLiteral("a device without serial line settings")
+                                                    : QStringLiteral("a device of another kind");
+        advice = QStringLiteral("%1 is not a serial port but %2: name the projector's serial port "
+                                "in QM25_COM1 or QM25_COM2 (for example /dev/ttyUSB0).")
+                     .arg(device, what);
+    } else if (code == QSerialPort::PermissionError && ::access(path.constData(), R_OK | W_OK) != 0
+               && errno == EACCES) {
+        const QString group = groupName(st.st_gid);
+        if ((st.st_mode & (S_IRGRP | S_IWGRP)) == (S_IRGRP | S_IWGRP)) {
+            advice = QStringLiteral("You may not use this device; members of group \"%1\" may. "
+                                    "Join that group (sudo usermod -aG %1 $USER), then log out and in again.")
+                         .arg(group);
+        } else {
+            advice = QStringLiteral("You may not use this device; only its owner \"%1\" may (group \"%2\" "
+                                    "has no read and write access). Ask the administrator to give it to "
+                                    "a group such as dialout, then join that group.")
+                         .arg(userName(st.st_uid), group);
+        }
+    } else if (code == QSerialPort::PermissionError) {
+        const QString holder = lockHolder(device);
+        advice = holder.isEmpty()
+                     ? QStringLiteral("Another program is using this port: close it first.")
+                     : QStringLiteral("Another program is using this port (%1): close it first.").arg(holder);
+    }
+#else
+    Q_UNUSED(device);
+    Q_UNUSED(code);
+#endif
+    return advice.isEmpty() ? system : system + QStringLiteral(". ") + advice;
+}
 
 bool applyTo(QSerialPort *port, const LineSettings &s, QString *error)
 {
@@ -157,8 +271,21 @@ bool SerialPortComm::openDevice(const QString &device, const LineSettings &setti
     opening_ = true;
     port_->setPortName(device);
     bool ok = applyTo(port_, settings, error) && port_->open(QIODevice::ReadWrite);
-    if (!ok && error && error->isEmpty())
-        *error = port_->errorString();
+    if (!ok && error) {
+        const QString system = error->isEmpty() ? port_->errorString() : *error;
+        *error = explainOpenFailure(device, port_->error(), system);
+    }
+#ifdef Q_OS_UNIX
+    // Whatever is not a terminal has no line settings: a regular file or
+    // /dev/null would swallow every command and never answer.
+    if (ok && !::isatty(static_cast<int>(port_->handle()))) {
+        port_->close();
+        ok = false;
+        if (error)
+            *error = explainOpenFailure(device, QSerialPort::UnsupportedOperationError,
+                                        QString::fromLocal8Bit(std::strerror(ENOTTY)));
+    }
+#endif
     if (ok && !applyTo(port_, settings, error)) {
         port_->close();
         ok = false;
@@ -203,7 +330,9 @@ void SerialPortComm::onError(int code)
     // openDevice, not reported as a loss.
     if (e == QSerialPort::NoError || e == QSerialPort::TimeoutError || opening_ || !PortOpen())
         return;
-    const QString why = port_->errorString();
+    // The system's description, then what the operator can do about it.
+    const QString why = port_->errorString()
+                        + QStringLiteral(". Check the cable and the adapter, then choose the port again under COM.");
     // Close before anything else: a vanished device makes the port report
     // the error again and again for as long as it stays open.
     lost(why);

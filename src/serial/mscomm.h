@@ -50,8 +50,9 @@ public:
 signals:
     // Characters are waiting (CommEvent 2).
     void OnComm();
-    // The open port failed (device gone, hang-up). The port is closed by the
-    // time this is delivered, and it is delivered once per loss.
+    // The open port failed (device gone, hang-up). Emitted once per loss, at
+    // once, from within the event in which the failure showed; the port is
+    // already closed. Receivers must not wait for the operator in it.
     void LinkLost(const QString &description);
 
 protected:
@@ -65,7 +66,7 @@ protected:
     // For the device layer: characters have arrived.
     void received();
     // For the device layer: the open device failed. Closes at once and
-    // reports the loss once, after the current event has been handled.
+    // reports the loss once.
     void lost(const QString &why);
 
 private:

@@ -1,6 +1,7 @@
 // The port panel: port and speed choice, and what happens when the port
 // cannot be opened or is lost.
 #include <QFrame>
+#include <QMetaObject>
 #include <QRadioButton>
 
 #include "app/form1.h"
@@ -70,10 +71,18 @@ void Form1::onLinkLost(const QString &description)
 {
     if (ended_)
         return;
-    // Nothing can go out any more: a held button stops repeating.
+    // Nothing can go out any more: a held button stops repeating now, before
+    // another tick of its timer could try to send.
     Timer1->setEnabled(false);
     KeyRepeatNo = 0;
-    warningBox(description);
+    // The loss is reported from inside the serial control's own event; the
+    // box, which waits for the operator, comes after that event.
+    QMetaObject::invokeMethod(
+        this, [this, description] {
+            if (!ended_)
+                warningBox(description);
+        },
+        Qt::QueuedConnection);
 }
 
 }  // namespace qm25

@@ -1,0 +1,75 @@
+#!/usr/bin/env python3
+"""Writes the seed inputs of the fuzz targets: real frames and real replies
+of the projector, in each target's input format. Run it again after a change
+of an input format; the seeds are kept in the repository."""
+import os
+
+here = os.path.dirname(os.path.abspath(__file__))
+
+# The status queries with a reply the projector gives to each.
+QUERIES = [
+    (b"CR0", b"00\r"),
+    (b"CR1", b"2\r"),
+    (b"CR4", b"11\r"),
+    (b"CR3", b"00042\r"),
+    (b"CR6", b"065.0  42.0 027.0\r"),
+    (b"CRA", b"FF\r"),
+    (b"CR9", b"QM25 SIM 1.40\r"),
+    (b"CR PRESSURE", b"0853\r"),
+    (b"CR7", b"03\r"),
+]
+OTHER_REPLIES = [b"\x06\r", b"\x15\r", b"ERR\r", b"80\r", b"24\r", b"88\r", b"0512\r", b"\x14" b"1\r"]
+FRAMES = [b"C00\r", b"CR0\r", b"CF LOGO OFF\r", b"CR PRESSURE\r", b"C3C\r", b"CF FANSPEED MAX\r"]
+
+
+def write(target, name, data):
+    d = os.path.join(here, target)
+    os.makedirs(d, exist_ok=True)
+    with open(os.path.join(d, name), "wb") as f:
+        f.write(data)
+
+
+# render: a flag byte (1: UTF-16 text, 2: repeated past the cap), then the text
+for query, reply in QUERIES:
+    write("render", "reply-" + query.decode().replace(" ", "_"), b"\x00" + reply)
+for i, reply in enumerate(OTHER_REPLIES):
+    write("render", "reply-other-%d" % i, b"\x00" + reply)
+for i, frame in enumerate(FRAMES):
+    write("render", "frame-%d" % i, b"\x00" + frame)
+write("render", "utf16-japanese", b"\x01" + "CR0 日本語\r".encode("utf-16-le"))
+write("render", "repeated-reply", b"\x02" + b"00\r")
+
+
+# reception: operations (0 = one event with a length byte, 4 = burst,
+# 5 = reply time-out, 6 = send, 7 = release)
+def event(data):
+    return bytes([0, len(data)]) + data
+
+
+def send(index):
+    return bytes([6, index])
+
+
+for i, (query, reply) in enumerate(QUERIES):
+    write("reception", "exchange-" + query.decode().replace(" ", "_"), send(i) + event(reply))
+write("reception", "reply-in-pieces", send(0) + event(b"0") + event(b"0") + event(b"\r"))
+write("reception", "two-replies-one-window", send(8) + event(b"03\r") + event(b"03\r"))
+write("reception", "late-reply", send(1) + event(b"x") + bytes([5]) + event(b"2\r"))
+write("reception", "ack-to-a-command", send(9) + event(b"\x06\r"))
+write("reception", "stream-to-the-cap", send(6) + bytes([4, 80]) + b"QM25 SIM 1.40\r00" + event(b"00\r"))
+write("reception", "release-then-reply", send(0) + event(b"8") + bytes([7]) + event(b"80\r"))
+
+
+# frames: a limit byte (limit = byte + 1), then pieces of a length byte and bytes
+def pieces(limit, *chunks):
+    out = bytes([limit - 1])
+    for c in chunks:
+        out += bytes([len(c)]) + c
+    return out
+
+
+write("frames", "panel-frames", pieces(256, *FRAMES))
+write("frames", "frame-in-two-reads", pieces(256, b"CR", b"6\r"))
+write("frames", "terminal-line-ends", pieces(256, b"CR9\r\n", b"C01\r\n"))
+write("frames", "overlong-line", pieces(8, b"CF FANSPEED MAX\rC00\r"))
+write("frames", "power-on-then-status", pieces(256, b"C00\r", b"CR0\r", b"CR PRESSURE\r", b"CR6\r"))
