@@ -9,6 +9,7 @@
 #include <QScreen>
 #include <QTimer>
 #include <algorithm>
+#include <limits>
 
 #include "app/accessible_names.h"
 #include "app/layout_table.h"
@@ -163,6 +164,9 @@ void Form1::buildControls()
         }
         case Kind::TextBox: {
             auto *t = new QLineEdit(parentWidget);
+            // Whatever is typed or pasted goes out whole; the box does not
+            // cut it at Qt's default of 32767 characters.
+            t->setMaxLength(std::numeric_limits<int>::max());
             paint(t, QPalette::Base, c.colour);
             w = t;
             break;
