@@ -1,6 +1,7 @@
 #include "app/form1.h"
 
 #include <QApplication>
+#include <QFontDatabase>
 #include <QFrame>
 #include <QKeyEvent>
 #include <QLineEdit>
@@ -19,15 +20,28 @@ namespace {
 
 int px(int twips) { return qRound(twips / double(kTwipsPerPixel)); }
 
+// The first installed of the design's face and its nearest stand-ins,
+// looked up once: naming faces that are not installed would send every
+// font lookup through the system's fallback search.
+QString installedFamily(Face face)
+{
+    static const auto pick = [](QStringList candidates) {
+        const QStringList installed = QFontDatabase::families();
+        for (const QString &c : candidates)
+            if (installed.contains(c))
+                return c;
+        return candidates.last();
+    };
+    static const QString gothic =
+        pick({QStringLiteral("ＭＳ ゴシック"), QStringLiteral("MS Gothic"), QStringLiteral("IPAGothic")});
+    static const QString pgothic =
+        pick({QStringLiteral("ＭＳ Ｐゴシック"), QStringLiteral("MS PGothic"), QStringLiteral("IPAPGothic")});
+    return face == Face::PGothic ? pgothic : gothic;
+}
+
 QFont makeFont(Face face, int pointSize100, bool bold)
 {
-    QFont f;
-    // The design's Japanese Gothic faces first, then the nearest faces that
-    // share their metrics.
-    if (face == Face::PGothic)
-        f.setFamilies({QStringLiteral("ＭＳ Ｐゴシック"), QStringLiteral("MS PGothic"), QStringLiteral("IPAPGothic")});
-    else
-        f.setFamilies({QStringLiteral("ＭＳ ゴシック"), QStringLiteral("MS Gothic"), QStringLiteral("IPAGothic")});
+    QFont f(installedFamily(face));
     // Points at the fixed 96 dots an inch of the twips grid.
     f.setPixelSize(qRound(pointSize100 / 100.0 * 96.0 / 72.0));
     f.setWeight(bold ? QFont::Bold : QFont::Normal);
