@@ -1,17 +1,47 @@
 #include "app/controls.h"
 
+#include <QApplication>
 #include <QMouseEvent>
 #include <QPainter>
+#include <QPointer>
+#include <QStyleOption>
 #include <QStyleOptionButton>
 #include <QStylePainter>
+#include <algorithm>
+#include <cstdint>
+
+#ifdef Q_OS_LINUX
+#include <sys/timerfd.h>
+#include <unistd.h>
+#endif
 
 namespace qm25 {
+namespace {
+
+// The push button draws itself at once when it is pressed and again when it
+// is released, and only then emits clicked(). Run with its updates held
+// back, the drawing is queued instead and done with the window's next
+// paint, so a click's command is not kept waiting for it.
+template <class Handler> void withQueuedRepaint(QWidget *button, Handler handle)
+{
+    if (!button->updatesEnabled()) {
+        handle();
+        return;
+    }
+    const QPointer<QWidget> guard(button);
+    button->setUpdatesEnabled(false);
+    handle();
+    if (guard)
+        button->setUpdatesEnabled(true);  // queues the repaint
+}
+
+}  // namespace
 
 void CommandButton::mousePressEvent(QMouseEvent *event)
 {
     emit MouseDown(event->button());
     if (event->button() == Qt::LeftButton)
-        QPushButton::mousePressEvent(event);
+        withQueuedRepaint(this, [&] { QPushButton::mousePressEvent(event); });
     else
         event->accept();
 }
@@ -20,7 +50,7 @@ void CommandButton::mouseReleaseEvent(QMouseEvent *event)
 {
     emit MouseUp(event->button());
     if (event->button() == Qt::LeftButton)
-        QPushButton::mouseReleaseEvent(event);
+        withQueuedRepaint(this, [&] { QPushButton::mouseReleaseEvent(event); });
     else
         event->accept();
 }
@@ -28,10 +58,15 @@ void CommandButton::mouseReleaseEvent(QMouseEvent *event)
 QString CommandButton::displayedCaption() const
 {
     const QString caption = text();
-    const QFontMetrics fm = fontMetrics();
     const int room = width() - 6;
+    const QFontMetrics fm = fontMetrics();
+    if (room == wrappedWidth_ && caption == wrappedFor_ && wrappedMetrics_ && *wrappedMetrics_ == fm)
+        return wrapped_;
+    wrappedFor_ = caption;
+    wrappedWidth_ = room;
+    wrappedMetrics_ = fm;
     if (fm.horizontalAdvance(caption) <= room)
-        return caption;
+        return wrapped_ = caption;
     // Break at blanks; a caption without blanks (Japanese) breaks between
     // any two characters.
     const bool byWords = caption.contains(QLatin1Char(' '));
@@ -47,7 +82,7 @@ QString CommandButton::displayedCaption() const
             line = candidate;
         }
     }
-    return wrapped + line;
+    return wrapped_ = wrapped + line;
 }
 
 void CommandButton::paintEvent(QPaintEvent *event)
@@ -63,6 +98,149 @@ void CommandButton::paintEvent(QPaintEvent *event)
     option.text = shown;
     p.drawControl(QStyle::CE_PushButton, option);
 }
+
+// --- display lines -------------------------------------------------------------
+
+namespace {
+
+// Texts up to this length are painted by the label itself; a display line is
+// a few hundred pixels wide and shows far fewer characters.
+constexpr qsizetype kLongLine = 256;
+
+// Whether the first character of the text with a strong direction reads left
+// to right; the label takes the text's direction from that character.
+bool startsLeftToRight(QStringView text)
+{
+    for (const QChar c : text) {
+        switch (c.direction()) {
+        case QChar::DirL:
+            return true;
+        case QChar::DirR:
+        case QChar::DirAL:
+            return false;
+        default:
+            break;
+        }
+    }
+    return false;
+}
+
+// QFrame::drawFrame, which QLabel::paintEvent calls, is protected.
+struct FrameAccess : QFrame {
+    using QFrame::drawFrame;
+};
+
+// Paints a long single-line plain text of a left-aligned label as the label
+// does, but lays out only the characters that reach into the label; the rest
+// would be clipped away. The cut is found from the advances of the single
+// characters, with a quarter of the width and some pixels to spare for
+// kerning, so it always lies beyond the right edge. Texts with characters
+// other than printable ASCII are left to the label.
+//
+// It also tells which characters its last paint drew (settledPart()) when
+// every text that starts with them paints the same: the receive buffer grows
+// at its end, far to the right of what the RXD line shows.
+class VisiblePartPainter : public QObject {
+public:
+    static constexpr const char *kName = "qm25VisiblePartPainter";
+    explicit VisiblePartPainter(QLabel *line) : QObject(line)
+    {
+        setObjectName(QLatin1String(kName));
+        line->installEventFilter(this);
+    }
+    const QString &settledPart() const { return settled_; }
+
+protected:
+    bool eventFilter(QObject *watched, QEvent *event) override
+    {
+        if (event->type() != QEvent::Paint || watched != parent())
+            return false;
+        settled_.clear();
+        auto *line = static_cast<QLabel *>(watched);
+        const QString text = line->text();
+        if (text.size() <= kLongLine || line->textFormat() != Qt::PlainText || line->wordWrap()
+            || !line->styleSheet().isEmpty() || !qApp->styleSheet().isEmpty() || text.isRightToLeft())
+            return false;
+        const int margin = line->margin();
+        QRect shown = line->contentsRect().adjusted(margin, margin, -margin, -margin);
+        const Qt::Alignment align = QStyle::visualAlignment(Qt::LeftToRight, line->alignment());
+        if (!(align & Qt::AlignLeft))
+            return false;
+        const QFontMetrics fm = line->fontMetrics();
+        int indent = line->indent();
+        if (indent < 0 && line->frameWidth())
+            indent = fm.horizontalAdvance(QLatin1Char('x')) / 2 - margin;
+        if (indent > 0) {
+            shown.setLeft(shown.left() + indent);
+            if (align & Qt::AlignTop)
+                shown.setTop(shown.top() + indent);
+            if (align & Qt::AlignBottom)
+                shown.setBottom(shown.bottom() - indent);
+        }
+
+        if (!advancesFor_ || !(*advancesFor_ == fm)) {
+            for (char16_t c = 0x20; c < 0x7F; ++c)
+                advances_[c - 0x20] = fm.horizontalAdvance(QChar(c));
+            advancesFor_ = fm;
+        }
+        const qsizetype past = qsizetype(shown.width()) + shown.width() / 4 + 16;
+        qsizetype width = 0, count = 0;
+        while (count < text.size() && width <= past) {
+            const char16_t c = text.at(count).unicode();
+            if (c < 0x20 || c >= 0x7F)
+                return false;
+            width += advances_[c - 0x20];
+            ++count;
+        }
+
+        const QString part = text.left(count);
+        // Cut before the end, and with the direction decided inside the part:
+        // then a text that starts with the part is cut at the same place.
+        if (count < text.size() && startsLeftToRight(part))
+            settled_ = part;
+
+        QPainter painter(line);
+        void (QFrame::*drawFrame)(QPainter *) = &FrameAccess::drawFrame;
+        (line->*drawFrame)(&painter);
+        QStyleOption option;
+        option.initFrom(line);
+        line->style()->drawItemText(&painter, shown, int(align) | Qt::TextForceLeftToRight, option.palette,
+                                    line->isEnabled(), part, line->foregroundRole());
+        return true;
+    }
+
+private:
+    QString settled_;
+    std::optional<QFontMetrics> advancesFor_;
+    int advances_[0x7F - 0x20] = {};
+};
+
+}  // namespace
+
+void setDisplayText(QLabel *line, const QString &text)
+{
+    if (text.size() <= kLongLine) {
+        line->setText(text);
+        return;
+    }
+    auto *painter = static_cast<VisiblePartPainter *>(
+        line->findChild<QObject *>(QLatin1String(VisiblePartPainter::kName), Qt::FindDirectChildrenOnly));
+    if (!painter)
+        painter = new VisiblePartPainter(line);
+    const QString &settled = painter->settledPart();
+    if (!settled.isEmpty() && line->updatesEnabled() && text.startsWith(settled) && line->text().startsWith(settled)) {
+        // Only characters beyond the right edge change, and the line would be
+        // painted exactly as it is: the text is set without asking for a
+        // repaint. Any repaint asked for by something else still comes.
+        line->setAttribute(Qt::WA_UpdatesDisabled, true);
+        line->setText(text);
+        line->setAttribute(Qt::WA_UpdatesDisabled, false);
+        return;
+    }
+    line->setText(text);
+}
+
+// --- picture, lines, timers ---------------------------------------------------------
 
 void ImageControl::mouseDoubleClickEvent(QMouseEvent *event)
 {
@@ -87,20 +265,92 @@ void LineControl::paintEvent(QPaintEvent *)
     p.drawLine(from_ - origin, to_ - origin);
 }
 
-IntervalTimer::IntervalTimer(const QString &name, int interval, QObject *parent) : QObject(parent)
+IntervalTimer::IntervalTimer(const QString &name, int interval, QObject *parent)
+    : QObject(parent), interval_(interval)
 {
     setObjectName(name);
     timer_.setTimerType(Qt::PreciseTimer);
     timer_.setInterval(interval);
     connect(&timer_, &QTimer::timeout, this, &IntervalTimer::Timer);
+#ifdef Q_OS_LINUX
+    fd_ = timerfd_create(CLOCK_MONOTONIC, TFD_NONBLOCK | TFD_CLOEXEC);
+    if (fd_ >= 0) {
+        notifier_ = new QSocketNotifier(fd_, QSocketNotifier::Read, this);
+        connect(notifier_, &QSocketNotifier::activated, this, &IntervalTimer::expired);
+    }
+#endif
 }
+
+IntervalTimer::~IntervalTimer()
+{
+#ifdef Q_OS_LINUX
+    if (fd_ >= 0) {
+        delete notifier_;
+        ::close(fd_);
+    }
+#endif
+}
+
+void IntervalTimer::setInterval(int ms)
+{
+    interval_ = ms;
+    if (fd_ < 0)
+        timer_.setInterval(ms);  // restarts a running QTimer
+    else if (running_)
+        setEnabled(true);
+}
+
+bool IntervalTimer::Enabled() const { return fd_ < 0 ? timer_.isActive() : running_; }
 
 void IntervalTimer::setEnabled(bool on)
 {
-    if (on)
-        timer_.start();  // (re)starts the count with the current interval
-    else
-        timer_.stop();
+    if (fd_ < 0) {
+        if (on)
+            timer_.start();  // (re)starts the count with the current interval
+        else
+            timer_.stop();
+        return;
+    }
+#ifdef Q_OS_LINUX
+    // Arming (again) starts the count afresh and drops a tick that fell due
+    // but has not been handled yet; disarming drops it too.
+    itimerspec spec{};
+    if (on) {
+        const std::int64_t ns = std::max<std::int64_t>(1, std::int64_t(std::max(0, interval_)) * 1'000'000);
+        spec.it_value.tv_sec = time_t(ns / 1'000'000'000);
+        spec.it_value.tv_nsec = long(ns % 1'000'000'000);
+        spec.it_interval = spec.it_value;
+    }
+    timerfd_settime(fd_, 0, &spec, nullptr);
+    running_ = on;
+#endif
+}
+
+int IntervalTimer::remainingTime() const
+{
+    if (fd_ < 0)
+        return timer_.remainingTime();
+    if (!running_)
+        return -1;
+#ifdef Q_OS_LINUX
+    itimerspec now{};
+    timerfd_gettime(fd_, &now);
+    const std::int64_t ns = std::int64_t(now.it_value.tv_sec) * 1'000'000'000 + now.it_value.tv_nsec;
+    return int((ns + 999'999) / 1'000'000);  // whole milliseconds, rounded up
+#else
+    return -1;
+#endif
+}
+
+void IntervalTimer::expired()
+{
+#ifdef Q_OS_LINUX
+    // One tick however many fell due meanwhile: a late tick is not made up.
+    std::uint64_t count = 0;
+    if (::read(fd_, &count, sizeof count) != ssize_t(sizeof count) || count == 0 || !running_)
+        return;
+    emit Timer();
+#endif
 }
 
 }  // namespace qm25

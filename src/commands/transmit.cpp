@@ -6,19 +6,47 @@
 #include "replies/status_decode.h"
 
 namespace qm25 {
+namespace {
+
+// The rendering of the last text shown in reply mode. Between two emptyings
+// the receive buffer only grows at its end, and the rendering of a text is
+// the rendering of its start followed by the pieces of the characters after
+// it, so only the characters that came since the last reception event need
+// rendering. A text that does not continue the last one is rendered afresh.
+struct ShownReply {
+    QString source;    // the characters rendered, a copy of their own
+    QString rendered;  // renderText(source)
+};
+
+const QString &renderReply(QStringView text)
+{
+    static ShownReply last;
+    const QStringView shown = text.left(kMaxRenderedChars);
+    if (last.rendered.isEmpty() || !shown.startsWith(last.source)) {
+        last.source = shown.toString();
+        last.rendered = renderText(shown);
+    } else if (shown.size() > last.source.size()) {
+        const QStringView added = shown.sliced(last.source.size());
+        last.source.append(added);
+        last.rendered.append(QStringView(renderText(added)).sliced(1));  // without its leading blank
+    }
+    return last.rendered;
+}
+
+}  // namespace
 
 void Form1::Hyouji(const QString &text, quint8 mode)
 {
     if (mode == 1) {
         if (!MSComm1->Output(text))
             showSendFailure(MSComm1->errorText());
-        Label11->setText(renderText(text));
+        setDisplayText(Label11, renderText(text));
         Timer2->setEnabled(true);
         ReplyWait = 1;
         Timer4->setEnabled(true);
         return;
     }
-    Label12->setText(renderText(text));
+    setDisplayText(Label12, renderReply(text));
     const StatusDecode decoded = decodeStatus(Label12->text(), SendText, CmdPrefix);
     if (decoded.pressureValue)
         PressureValue = *decoded.pressureValue;

@@ -1,0 +1,42 @@
+// qm25-bench-startpanel: the program's start-up, step by step as in
+// src/main.cpp, ending with the window shown and painted with its port open.
+// It then prints one line, "SHOWN", the monotonic time in ns, VmRSS and VmHWM
+// in kB, whether the port is open (0/1) and the times at which main() was
+// entered, the application object made, the window built and its start-up
+// step done, and ends. The start-up benchmark times it from just before it
+// is spawned.
+#include <QApplication>
+#include <QIcon>
+#include <QStyleFactory>
+#include <cstdio>
+#include <memory>
+
+#include "app/form1.h"
+#include "start_probe.h"
+
+int main(int argc, char *argv[])
+{
+    qm25::bench::Steps steps;
+    steps.mainEntered = qm25::bench::monotonicNs();
+    QApplication app(argc, argv);
+    QApplication::setStyle(QStyleFactory::create(QStringLiteral("Fusion")));
+    QApplication::setApplicationName(QStringLiteral("qm25-control"));
+    QApplication::setDesktopFileName(QStringLiteral("qm25-control"));
+    QIcon icon;
+    icon.addFile(QStringLiteral(":/icons/qm25-control-64.png"));
+    icon.addFile(QStringLiteral(":/icons/qm25-control-256.png"));
+    QApplication::setWindowIcon(icon);
+
+    steps.appMade = qm25::bench::monotonicNs();
+    qm25::Form1 form(std::make_unique<qm25::SerialPortComm>());
+    steps.windowMade = qm25::bench::monotonicNs();
+    if (!form.Form_Load()) {
+        std::fprintf(stderr, "qm25-bench-startpanel: %s\n", qPrintable(form.startupError()));
+        return 1;
+    }
+    steps.loaded = qm25::bench::monotonicNs();
+    form.show();
+    const std::int64_t shown = qm25::bench::waitUntilPainted(&form);
+    qm25::bench::reportShown(shown, form.MSComm1->PortOpen(), steps);
+    return 0;
+}
