@@ -314,14 +314,14 @@ void IntervalTimer::setEnabled(bool on)
 #ifdef Q_OS_LINUX
     // Arming (again) starts the count afresh and drops a tick that fell due
     // but has not been handled yet; disarming drops it too.
-    itimerspec spec{};
+    itimerspec due{};
     if (on) {
         const std::int64_t ns = std::max<std::int64_t>(1, std::int64_t(std::max(0, interval_)) * 1'000'000);
-        spec.it_value.tv_sec = time_t(ns / 1'000'000'000);
-        spec.it_value.tv_nsec = long(ns % 1'000'000'000);
-        spec.it_interval = spec.it_value;
+        due.it_value.tv_sec = time_t(ns / 1'000'000'000);
+        due.it_value.tv_nsec = long(ns % 1'000'000'000);
+        due.it_interval = due.it_value;
     }
-    timerfd_settime(fd_, 0, &spec, nullptr);
+    timerfd_settime(fd_, 0, &due, nullptr);
     running_ = on;
 #endif
 }
