@@ -105,6 +105,13 @@ public:
     std::function<void(const QString &)> warningBox;
     std::function<void()> endProgram;
 
+    // The last text shown on the RXD line and its rendering, so that a
+    // growing receive buffer is rendered only for what arrived since.
+    struct ShownReply {
+        QString source;    // the characters rendered, a copy of their own
+        QString rendered;  // renderText(source)
+    };
+
 protected:
     bool eventFilter(QObject *watched, QEvent *event) override;
     void showEvent(QShowEvent *event) override;
@@ -123,6 +130,7 @@ private:
     int heightTwips_ = 0;     // last height set, in twips
     int heightPixels_ = -1;   // the outer pixel height it was set as
     bool ended_ = false;
+    ShownReply shownReply_;
 };
 
 }  // namespace qm25

@@ -13,14 +13,8 @@ namespace {
 // the rendering of its start followed by the pieces of the characters after
 // it, so only the characters that came since the last reception event need
 // rendering. A text that does not continue the last one is rendered afresh.
-struct ShownReply {
-    QString source;    // the characters rendered, a copy of their own
-    QString rendered;  // renderText(source)
-};
-
-const QString &renderReply(QStringView text)
+const QString &renderReply(QStringView text, Form1::ShownReply &last)
 {
-    static ShownReply last;
     const QStringView shown = text.left(kMaxRenderedChars);
     if (last.rendered.isEmpty() || !shown.startsWith(last.source)) {
         last.source = shown.toString();
@@ -46,7 +40,7 @@ void Form1::Hyouji(const QString &text, quint8 mode)
         Timer4->setEnabled(true);
         return;
     }
-    setDisplayText(Label12, renderReply(text));
+    setDisplayText(Label12, renderReply(text, shownReply_));
     const StatusDecode decoded = decodeStatus(Label12->text(), SendText, CmdPrefix);
     if (decoded.pressureValue)
         PressureValue = *decoded.pressureValue;
