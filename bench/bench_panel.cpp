@@ -12,10 +12,10 @@
 #include <random>
 
 #include "bench_util.h"
-#include "commands/command_table.h"
-#include "commands/render.h"
+#include "core/command_table.h"
+#include "core/render.h"
 #include "panel_rig.h"
-#include "replies/status_decode.h"
+#include "core/status_decode.h"
 #include "sections.h"
 
 namespace qm25::bench {
@@ -42,7 +42,7 @@ struct Rig {
     ~Rig()
     {
         if (form)
-            form->Command16_Click();
+            form->end();
         form.reset();
         device.stop();
     }
@@ -129,7 +129,7 @@ public:
     };
     explicit LineWatch(Form1 *form) : form_(form)
     {
-        connect(form->MSComm1, &MSComm::OnComm, this, [this] {
+        connect(form->MSComm1, &Line::received, this, [this] {
             const std::int64_t t = nowNs();
             if (!armed_)
                 return;
@@ -194,8 +194,8 @@ QJsonObject runReplyToDisplay(const Options &o, Report &r)
 
     // A short reply window, so that a thousand exchanges take half a minute
     // and every reply lands in an empty receive buffer, as it does in use.
-    rig.form->Timer2->setInterval(20);
-    rig.form->Timer4->setInterval(25);
+    rig.form->exchange().replyTimer()->setInterval(20);
+    rig.form->exchange().clearTimer()->setInterval(25);
 
     // Status reads (STATUS, MODE, L-TIME, SETTING, TEMP: decoded onto the
     // STATUS line) and commands (sound mute and no show on and off).
@@ -210,7 +210,7 @@ QJsonObject runReplyToDisplay(const Options &o, Report &r)
         // Two status reads, then a command.
         const char *name = (i % 3) != 2 ? status[nextStatus++ % 5] : plain[nextPlain++ % 4];
         Form1 &f = *rig.form;
-        runEventLoopUntil([&] { return !f.Timer2->Enabled() && !f.Timer4->Enabled() && f.RecvText.isEmpty(); }, 2000);
+        runEventLoopUntil([&] { return !f.exchange().replyTimer()->isEnabled() && !f.exchange().clearTimer()->isEnabled() && f.exchange().state().RecvText.isEmpty(); }, 2000);
 
         const std::size_t before = rig.device.frameCount();
         QEventLoop loop;
@@ -312,7 +312,7 @@ QJsonObject runRepeat(const Options &o, Report &r)
         // the window's own), to tell the window's lateness from the reader's.
         std::vector<std::int64_t> ticks;
         const QMetaObject::Connection tickWatch = QObject::connect(
-            rig.form->Timer1, &IntervalTimer::Timer, rig.form.get(), [&ticks] { ticks.push_back(nowNs()); });
+            rig.form->exchange().repeatTimer(), &IntervalTimer::tick, rig.form.get(), [&ticks] { ticks.push_back(nowNs()); });
         const std::int64_t pressed = nowNs();
         QTest::mousePress(rig.button(c.button), Qt::LeftButton);
         runEventLoopFor(c.periods * c.periodMs + c.periodMs / 2);

@@ -5,9 +5,9 @@
 #include <functional>
 
 #include "bench_util.h"
-#include "commands/command_table.h"
-#include "commands/render.h"
-#include "replies/status_decode.h"
+#include "core/command_table.h"
+#include "core/render.h"
+#include "core/status_decode.h"
 #include "sections.h"
 
 namespace qm25::bench {

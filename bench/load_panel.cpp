@@ -28,7 +28,7 @@
 #include <unistd.h>
 
 #include "bench_util.h"
-#include "commands/command_table.h"
+#include "core/command_table.h"
 #include "panel_rig.h"
 
 using namespace qm25;
@@ -67,20 +67,20 @@ int main(int argc, char *argv[])
     std::int64_t due2 = 0, due4 = 0;
     bool holding = false;
     std::int64_t lastTick = 0;
-    QObject::connect(form->Timer2, &IntervalTimer::Timer, form.get(), [&] {
+    QObject::connect(form->exchange().replyTimer(), &IntervalTimer::tick, form.get(), [&] {
         if (due2 && !holding)
             fig.timerLateMs.push_back(toMs(nowNs() - due2));
         due2 = 0;
     });
-    QObject::connect(form->Timer4, &IntervalTimer::Timer, form.get(), [&] {
+    QObject::connect(form->exchange().clearTimer(), &IntervalTimer::tick, form.get(), [&] {
         if (due4 && !holding)
             fig.timerLateMs.push_back(toMs(nowNs() - due4));
         due4 = 0;
     });
-    QObject::connect(form->Timer1, &IntervalTimer::Timer, form.get(), [&] {
+    QObject::connect(form->exchange().repeatTimer(), &IntervalTimer::tick, form.get(), [&] {
         const std::int64_t t = nowNs();
         if (holding && lastTick)
-            fig.repeatLateMs.push_back(std::max(0.0, toMs(t - lastTick) - form->Timer1->Interval()));
+            fig.repeatLateMs.push_back(std::max(0.0, toMs(t - lastTick) - form->exchange().repeatTimer()->interval()));
         lastTick = t;
     });
 
@@ -100,8 +100,8 @@ int main(int argc, char *argv[])
         fig.clickHandlerMs.push_back(toMs(end - start));
         // Enabled inside the click, so due no earlier than this: the figure
         // errs on the late side.
-        due2 = start + std::int64_t(form->Timer2->Interval()) * 1'000'000;
-        due4 = start + std::int64_t(form->Timer4->Interval()) * 1'000'000;
+        due2 = start + std::int64_t(form->exchange().replyTimer()->interval()) * 1'000'000;
+        due4 = start + std::int64_t(form->exchange().clearTimer()->interval()) * 1'000'000;
     };
     auto press = [&](std::int64_t posted) {
         due2 = due4 = 0;
@@ -122,7 +122,7 @@ int main(int argc, char *argv[])
         lastTick = 0;
         fig.clickDelayMs.push_back(toMs(end - posted));
         fig.clickHandlerMs.push_back(toMs(end - start));
-        due4 = start + std::int64_t(form->Timer4->Interval()) * 1'000'000;
+        due4 = start + std::int64_t(form->exchange().clearTimer()->interval()) * 1'000'000;
     };
 
     std::mutex m;
@@ -219,6 +219,6 @@ int main(int argc, char *argv[])
     };
     std::printf("%s\n", QJsonDocument(out).toJson(QJsonDocument::Compact).constData());
     std::fflush(stdout);
-    form->Command16_Click();
+    form->end();
     return 0;
 }

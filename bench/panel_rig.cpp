@@ -37,13 +37,13 @@ bool runEventLoopUntil(const std::function<bool()> &done, int timeoutMs)
 std::unique_ptr<Form1> openPanel(const QString &device, QStringList *warnings)
 {
     qputenv("QM25_COM1", device.toLocal8Bit());
-    auto form = std::make_unique<Form1>(std::make_unique<SerialPortComm>());
+    auto form = std::make_unique<Form1>();
     form->warningBox = [warnings](const QString &text) {
         if (warnings)
             warnings->append(text);
     };
     form->endProgram = [] {};
-    if (!form->Form_Load()) {
+    if (!form->startUp()) {
         if (warnings)
             warnings->append(form->startupError());
         return nullptr;
@@ -55,7 +55,7 @@ std::unique_ptr<Form1> openPanel(const QString &device, QStringList *warnings)
     QWidget *focus = QApplication::focusWidget();
     QTest::keyClick(focus ? focus : form.get(), Qt::Key_H, Qt::ControlModifier);
     if (form->PanelFlag != 1)
-        form->Form_KeyDown(Qt::Key_H, 2);
+        form->keyDown(Qt::Key_H, 2);
     QTest::mouseDClick(form->Image1, Qt::LeftButton);
     runEventLoopFor(100);
     return form;

@@ -28,15 +28,15 @@ int main(int argc, char *argv[])
     QApplication::setWindowIcon(icon);
 
     steps.appMade = qm25::bench::monotonicNs();
-    qm25::Form1 form(std::make_unique<qm25::SerialPortComm>());
+    qm25::Form1 form;
     steps.windowMade = qm25::bench::monotonicNs();
-    if (!form.Form_Load()) {
+    if (!form.startUp()) {
         std::fprintf(stderr, "qm25-bench-startpanel: %s\n", qPrintable(form.startupError()));
         return 1;
     }
     steps.loaded = qm25::bench::monotonicNs();
     form.show();
     const std::int64_t shown = qm25::bench::waitUntilPainted(&form);
-    qm25::bench::reportShown(shown, form.MSComm1->PortOpen(), steps);
+    qm25::bench::reportShown(shown, form.MSComm1->isOpen(), steps);
     return 0;
 }

@@ -1,7 +1,7 @@
-// Fuzz target: reception through the real window. A byte stream is split
-// into reception events of the serial control and fed to Form1, whose
-// handler appends to the receive buffer, renders it on the RXD line and
-// decodes it against the status query sent last.
+// Fuzz target: reception through the exchange engine. A byte stream is
+// split into arrivals from the line and fed to the exchange, which appends
+// them to the receive buffer, renders it on the RXD line and decodes it
+// against the status query sent last.
 //
 // Input: a list of operations, each an operation byte and its arguments:
 //   0-3  one reception event: a length byte, then that many bytes
@@ -18,8 +18,7 @@
 // of the buffer, printable and within four times its length plus one; the
 // STATUS line is a text of the query's table, the line computed for the
 // query, or what it showed before.
-#include <QApplication>
-#include <QLabel>
+#include <QCoreApplication>
 #include <QRegularExpression>
 #include <array>
 #include <cstddef>
@@ -29,10 +28,11 @@
 #include <memory>
 #include <utility>
 
-#include "app/form1.h"
-#include "commands/render.h"
+#include "core/exchange.h"
+#include "core/render.h"
 
-using qm25::Form1;
+using qm25::DisplayLine;
+using qm25::Exchange;
 
 namespace {
 
@@ -42,24 +42,11 @@ namespace {
     std::abort();
 }
 
-// A serial control whose line is the fuzzer's input.
-class FuzzComm : public qm25::MSComm {
+// A line whose input is the fuzzer's and whose output goes nowhere.
+class FuzzLine : public qm25::Line {
 public:
-    void arrive(const QByteArray &bytes)
-    {
-        pending_ += bytes;
-        received();
-    }
-
-protected:
-    bool openDevice(const QString &, const qm25::LineSettings &, QString *) override { return true; }
-    void closeDevice() override { pending_.clear(); }
-    bool applySettings(const qm25::LineSettings &, QString *) override { return true; }
-    bool writeBytes(const QByteArray &, QString *) override { return true; }
-    QByteArray readBytes() override { return std::exchange(pending_, QByteArray()); }
-
-private:
-    QByteArray pending_;
+    bool write(const QByteArray &, QString *) override { return true; }
+    void arrive(const QByteArray &bytes) { emit received(bytes); }
 };
 
 struct Row {
@@ -132,7 +119,7 @@ constexpr std::array<const char *, 11> kSends{
 };
 
 // What the STATUS line must show after a reception event.
-QString expectedStatus(const QString &sent, const QString &rendered, const QString &before, const Form1 &f)
+QString expectedStatus(const QString &sent, const QString &rendered, const QString &before, const Exchange &e)
 {
     if (sent == QLatin1String("CR0\r"))
         return lookUp(kPower, 4, rendered, before);
@@ -156,7 +143,7 @@ QString expectedStatus(const QString &sent, const QString &rendered, const QStri
         // The arithmetic is checked by the unit tests; here the line must be
         // a 16-bit value in hPa that agrees with PressureValue, or the
         // out-of-range text.
-        const QString shown = f.Label22->text();
+        const QString shown = e.text(DisplayLine::Status);
         if (shown == QLatin1String(" Pressure out of range"))
             return shown;
         static const QRegularExpression hPa(QStringLiteral("^(-?[0-9]{1,5}) hPa$"));
@@ -165,21 +152,18 @@ QString expectedStatus(const QString &sent, const QString &rendered, const QStri
             fail("pressure line of unknown form:", shown);
         bool ok = false;
         const int value = m.captured(1).toInt(&ok);
-        if (!ok || value != f.PressureValue)
+        if (!ok || value != e.state().PressureValue)
             fail("pressure line disagrees with PressureValue:", shown);
         return shown;
     }
     return before;  // no query: the STATUS line is left alone
 }
 
-Form1 *form = nullptr;
-FuzzComm *comm = nullptr;
-
-void checkBuffer(const QByteArray &expected)
+void checkBuffer(const Exchange &e, const QByteArray &expected)
 {
-    if (form->RecvText.size() > Form1::kRecvTextCap)
+    if (e.state().RecvText.size() > Exchange::kRecvTextCap)
         fail("the receive buffer grew beyond its cap");
-    if (form->RecvText != QString::fromLatin1(expected))
+    if (e.state().RecvText != QString::fromLatin1(expected))
         fail("the receive buffer does not hold the bytes received");
 }
 
@@ -187,56 +171,43 @@ void checkBuffer(const QByteArray &expected)
 
 extern "C" int LLVMFuzzerInitialize(int *argc, char ***argv)
 {
-    qputenv("QT_QPA_PLATFORM", "offscreen");
-    qputenv("QT_LOGGING_RULES", "qt.qpa.*=false");
-    static QApplication app(*argc, *argv);
-    auto c = std::make_unique<FuzzComm>();
-    comm = c.get();
-    static Form1 f(std::move(c));
-    f.warningBox = [](const QString &text) { fail("unexpected warning:", text); };
-    f.endProgram = [] {};
-    if (!f.Form_Load())
-        fail("start-up failed:", f.startupError());
-    form = &f;
+    static QCoreApplication app(*argc, *argv);
     return 0;
 }
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
 {
-    Form1 &f = *form;
-    // A fresh start for every input.
-    f.Timer2_Timer();
-    f.Label11->clear();
-    f.Label12->clear();
-    f.Label22->clear();
-    f.SendText.clear();
-    f.PressureValue = 0;
+    // A fresh exchange for every input.
+    FuzzLine line;
+    Exchange e;
+    e.setLine(&line);
+    const auto status = [&e] { return e.text(DisplayLine::Status); };
 
     QByteArray expected;  // what the buffer must hold
     const auto receive = [&](const QByteArray &bytes) {
-        const QString before = f.Label22->text();
-        comm->arrive(bytes);
-        expected += bytes.left(Form1::kRecvTextCap - expected.size());
-        checkBuffer(expected);
-        const QString rendered = f.Label12->text();
-        if (rendered != qm25::renderText(f.RecvText))
+        const QString before = status();
+        line.arrive(bytes);
+        expected += bytes.left(Exchange::kRecvTextCap - expected.size());
+        checkBuffer(e, expected);
+        const QString rendered = e.text(DisplayLine::Rxd);
+        if (rendered != qm25::renderText(e.state().RecvText))
             fail("the RXD line is not the rendering of the buffer");
-        if (rendered.size() > 4 * f.RecvText.size() + 1)
+        if (rendered.size() > 4 * e.state().RecvText.size() + 1)
             fail("the RXD line is longer than four times the buffer plus one");
         for (const QChar c : rendered) {
             if (c.unicode() < 0x20 || c.unicode() > 0x7e)
                 fail("the RXD line holds a character that is not printable ASCII");
         }
-        const QString want = expectedStatus(f.SendText, rendered, before, f);
-        if (f.Label22->text() != want)
-            fail("the STATUS line is neither a decoded text nor what it was:", f.Label22->text());
+        const QString want = expectedStatus(e.state().SendText, rendered, before, e);
+        if (status() != want)
+            fail("the STATUS line is neither a decoded text nor what it was:", status());
     };
 
     size_t i = 0;
     const auto next = [&]() -> size_t { return i < size ? data[i++] : 0; };
     while (i < size) {
         const uint8_t op = data[i++];
-        const QString statusBefore = f.Label22->text();
+        const QString statusBefore = status();
         switch (op % 8) {
         case 0: case 1: case 2: case 3: {
             const size_t n = std::min(next(), size - i);
@@ -260,26 +231,23 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
             break;
         }
         case 5:
-            f.Timer2_Timer();
+            e.replyTimeOut();
             expected.clear();
-            checkBuffer(expected);
+            checkBuffer(e, expected);
             break;
-        case 6: {
-            const char *code = kSends[next() % kSends.size()];
-            f.SendText = f.CmdPrefix + QLatin1String(code) + QLatin1Char('\r');
-            f.Hyouji(f.SendText, 1);
-            checkBuffer(expected);  // sending does not empty the buffer
+        case 6:
+            e.sendTypedCommand(QLatin1String(kSends[next() % kSends.size()]));
+            checkBuffer(e, expected);  // sending does not empty the buffer
             break;
-        }
         case 7:
-            f.repeatMouseUp(qm25::repeatCommands()[0]);
+            e.releaseRepeatButton(qm25::repeatCommands()[0]);
             expected.clear();
-            checkBuffer(expected);
-            if (!f.Label12->text().isEmpty())
+            checkBuffer(e, expected);
+            if (!e.text(DisplayLine::Rxd).isEmpty())
                 fail("the release left the RXD line");
             break;
         }
-        if (op % 8 >= 5 && f.Label22->text() != statusBefore)
+        if (op % 8 >= 5 && status() != statusBefore)
             fail("the STATUS line changed without a reception");
     }
     return 0;

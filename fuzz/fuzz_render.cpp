@@ -15,7 +15,7 @@
 #include <cstdlib>
 #include <cstdio>
 
-#include "commands/render.h"
+#include "core/render.h"
 
 namespace {
 

@@ -1,213 +1,388 @@
-// The window as built: every control, its place and its state at creation.
+// The window: its controls as built, the keyboard and the heights, the port
+// panel on real pseudo-terminals, the binding of the buttons to the
+// exchange, what a screen reader says, and how the display lines draw.
 #include <QAccessible>
 #include <QFrame>
-#include <QLabel>
 #include <QLineEdit>
 #include <QRadioButton>
-#include <QSet>
+#include <QScreen>
 #include <QtTest>
 
 #include "app/layout_table.h"
+#include "core/render.h"
 #include "support/panel.h"
+#include "support/pty.h"
 
 using namespace qm25;
 using namespace qm25::test;
 
+namespace {
+
+std::unique_ptr<Panel> activePanel(const PtyPeer &com1)
+{
+    auto p = makePanel(com1.path());
+    p->form->show();
+    QApplication::setActiveWindow(p->form.get());
+    if (!QTest::qWaitForWindowActive(p->form.get()))
+        qWarning("window not active");
+    return p;
+}
+
+// A serial line whose port refuses 9600 baud once open.
+class No9600Line : public SerialLine {
+protected:
+    bool applySettings(const LineSettings &s, QString *error) override
+    {
+        if (s.baud != 9600)
+            return SerialLine::applySettings(s, error);
+        *error = QStringLiteral("Unsupported baud rate");
+        return false;
+    }
+};
+
+// What the window has on the screen where `line` is, and what a plain label
+// set up like it makes of its text.
+QImage onScreen(Form1 &f, const QLabel *line)
+{
+    QCoreApplication::processEvents();
+    const QPoint at = line->mapTo(&f, QPoint(0, 0));
+    return f.screen()->grabWindow(f.winId(), at.x(), at.y(), line->width(), line->height()).toImage()
+        .convertToFormat(QImage::Format_RGB32);
+}
+QImage asPlainLabel(const QLabel *line)
+{
+    QLabel twin;
+    twin.setAlignment(line->alignment());
+    twin.setAutoFillBackground(true);
+    twin.setPalette(line->palette());
+    twin.setFont(line->font());
+    twin.setFrameStyle(line->frameStyle());
+    twin.setIndent(line->indent());
+    twin.resize(line->size());
+    twin.setText(line->text());
+    return twin.grab().toImage().convertToFormat(QImage::Format_RGB32);
+}
+
+}  // namespace
+
 class WindowTest : public QObject {
     Q_OBJECT
 private slots:
-    void initTestCase() { qunsetenv("QM25_COM1"); qunsetenv("QM25_COM2"); }
+    void init() { qunsetenv("QM25_COM2"); }
 
-    void everyControlExistsOnceByName()
+    void controlsAsDesigned()
     {
-        auto p = makePanel(false);
-        const QList<QObject *> all = p->form->allControls();
-        QCOMPARE(all.size(), 127);
-        QSet<QString> names;
+        auto p = makePanel(QString(), false);
+        Form1 &f = p->f();
         QMap<QString, int> kinds;
-        for (QObject *o : all) {
+        QSet<QString> names;
+        for (QObject *o : f.allControls()) {
             QVERIFY2(!names.contains(o->objectName()), qPrintable(o->objectName()));
             names.insert(o->objectName());
-            if (qobject_cast<CommandButton *>(o)) kinds["button"]++;
-            else if (qobject_cast<QRadioButton *>(o)) kinds["option"]++;
-            else if (qobject_cast<QLineEdit *>(o)) kinds["text"]++;
-            else if (qobject_cast<ImageControl *>(o)) kinds["image"]++;
-            else if (qobject_cast<QLabel *>(o)) kinds["label"]++;
-            else if (qobject_cast<LineControl *>(o)) kinds["line"]++;
-            else if (qobject_cast<QFrame *>(o)) kinds["frame"]++;
-            else if (qobject_cast<IntervalTimer *>(o)) kinds["timer"]++;
-            else if (qobject_cast<MSComm *>(o)) kinds["serial"]++;
+            kinds[QString::fromLatin1(o->metaObject()->className())]++;
         }
-        const QMap<QString, int> expected{{"button", 67}, {"label", 23}, {"frame", 14}, {"option", 4},
-                                          {"text", 1},    {"image", 1},  {"line", 12},  {"timer", 4},
-                                          {"serial", 1}};
+        const QMap<QString, int> expected{{"qm25::CommandButton", 67}, {"QLabel", 23},     {"QFrame", 14},
+                                          {"QRadioButton", 4},         {"QLineEdit", 1},   {"qm25::ImageControl", 1},
+                                          {"qm25::LineControl", 12},  {"qm25::IntervalTimer", 4},
+                                          {"qm25::SerialLine", 1}};
         QCOMPARE(kinds, expected);
-        for (const char *n : {"Command1", "Command98", "Label27", "Frame16", "Option10", "Line12", "Timer4", "MSComm1"})
-            QVERIFY2(names.contains(QLatin1String(n)), n);
-        QVERIFY(!names.contains("Label14"));
-        QVERIFY(!names.contains("Frame10"));
-    }
-
-    void containersAndGeometry()
-    {
-        auto p = makePanel(false);
-        Form1 &f = *p->form;
+        QVERIFY(names.contains("Timer1") && names.contains("Timer4") && names.contains("MSComm1"));
         QCOMPARE(f.windowTitle(), QStringLiteral("RUNO   QM25   CONTROL   Ver.1.40"));
         QCOMPARE(f.size(), QSize(633, 582));  // 9495 x 8730 twips
-        QCOMPARE(f.Option1->parentWidget(), f.Frame8);
-        QCOMPARE(f.Option9->parentWidget(), f.control("Frame13"));
-        QCOMPARE(f.control("Frame13")->parentWidget(), f.Frame8);
-        QCOMPARE(f.control("Command17")->parentWidget(), f.control("Frame1"));
-        QCOMPARE(f.Label11->parentWidget(), f.control("Frame9"));
-        QCOMPARE(f.control("Command5")->parentWidget(), &f);
-        QCOMPARE(f.Image1->geometry(), QRect(544, 8, 80, 26));
-        QCOMPARE(f.control("Command17")->geometry(), QRect(8, 40, 41, 20));
-        QCOMPARE(f.control("Frame9")->geometry(), QRect(3, 328, 421, 86));
-        // Every control lies inside its container.
         for (const ControlSpec &c : controlSpecs()) {
             QWidget *w = f.control(QString::fromLatin1(c.name));
+            QCOMPARE(w->parentWidget(), c.parent ? f.control(QLatin1String(c.parent)) : &f);
             QVERIFY2(w->parentWidget()->rect().contains(w->geometry()), c.name);
+            if (auto *b = qobject_cast<QAbstractButton *>(w))
+                QCOMPARE(b->text(), QString::fromUtf8(c.caption));
+            QCOMPARE(w->isHidden(), c.hiddenAtCreation);
         }
-        // The port panel covers the COM button.
+        QCOMPARE(f.control("Command17")->geometry(), QRect(8, 40, 41, 20));
+        QCOMPARE(f.control("Frame9")->geometry(), QRect(3, 328, 421, 86));
+        QCOMPARE(f.Image1->geometry(), QRect(544, 8, 80, 26));
+        QCOMPARE(f.Image1->pixmap().size(), QSize(80, 26));
         QVERIFY(f.Frame8->geometry().contains(f.control("Command33")->geometry()));
-    }
-
-    void captionsAsDesigned()
-    {
-        auto p = makePanel(false);
-        Form1 &f = *p->form;
-        auto caption = [&](const char *n) { return f.control<QAbstractButton>(QLatin1String(n))->text(); };
-        QCOMPARE(caption("Command5"), QStringLiteral("↑"));
-        QCOMPARE(caption("Command7"), QStringLiteral("↓"));
-        QCOMPARE(caption("Command9"), QStringLiteral("←"));
-        QCOMPARE(caption("Command8"), QStringLiteral("→"));
-        QCOMPARE(caption("Command34"), QStringLiteral("データを表示する"));
-        QCOMPARE(caption("Command3"), QStringLiteral("DISPLAY CLEAR"));
-        QCOMPARE(caption("Option9"), QStringLiteral("19200"));
-        QCOMPARE(f.control<QLabel>("Label19")->text(), QStringLiteral("R/C KEY OFF"));
-        QCOMPARE(f.control<QLabel>("Label9")->alignment() & Qt::AlignHorizontal_Mask, Qt::AlignRight);
-        QCOMPARE(f.control<QLabel>("Label1")->alignment() & Qt::AlignHorizontal_Mask, Qt::AlignHCenter);
-        QCOMPARE(f.control<QLabel>("Label1")->palette().color(QPalette::WindowText), QColor(0xC0, 0, 0));
-        QCOMPARE(f.Label22->palette().color(QPalette::WindowText), QColor(0xFF, 0, 0));
-        QCOMPARE(f.control<QPushButton>("Command6")->palette().color(QPalette::Button), QColor(0xFF, 0x80, 0));
-        QCOMPARE(f.Label11->font().weight(), QFont::Bold);
-        QCOMPARE(f.Label11->font().pixelSize(), 13);  // 9.75 pt
-        QCOMPARE(f.control("Label23")->font().pixelSize(), 11);  // 8.25 pt
-        QCOMPARE(f.control("Command6")->font().family(), QStringLiteral("IPAGothic"));
-        QCOMPARE(f.control("Command17")->font().family(), QStringLiteral("IPAPGothic"));
-    }
-
-    void statesAtCreation()
-    {
-        auto p = makePanel(false);
-        Form1 &f = *p->form;
-        QVERIFY(f.Frame8->isHidden());
-        QVERIFY(f.Command34->isHidden());
-        QVERIFY(f.Option9->isChecked());
-        QVERIFY(!f.Option10->isChecked());
-        QVERIFY(!f.Option1->isChecked());
-        QVERIFY(!f.Option2->isChecked());
-        QVERIFY(f.Label11->text().isEmpty());
-        QVERIFY(f.Label12->text().isEmpty());
-        QVERIFY(f.Label22->text().isEmpty());
-        QVERIFY(f.Text1->text().isEmpty());
-        const QList<std::pair<IntervalTimer *, int>> timers{{f.Timer1, 200}, {f.Timer2, 500}, {f.Timer3, 5000}, {f.Timer4, 1000}};
-        for (auto [t, interval] : timers) {
-            QVERIFY(!t->Enabled());
-            QCOMPARE(t->Interval(), interval);
-        }
-        QVERIFY(!f.MSComm1->PortOpen());
-        QCOMPARE(f.MSComm1->CommPort(), 1);
-        QCOMPARE(f.MSComm1->Settings(), QStringLiteral("9600,N,8,1"));
-        // Choosing a speed leaves the port group alone, and the reverse.
-        f.Option10->setChecked(true);
-        QVERIFY(!f.Option1->isChecked() && !f.Option2->isChecked());
-        f.Option2->setChecked(true);
-        QVERIFY(f.Option10->isChecked());
-    }
-
-    void linesOutlineTheCursorPad()
-    {
-        auto p = makePanel(false);
-        int lines = 0;
         for (const LineSpec &l : lineSpecs()) {
-            auto *line = p->form->control<LineControl>(QString::fromLatin1(l.name));
-            QVERIFY(line);
+            auto *line = f.control<LineControl>(QString::fromLatin1(l.name));
             QCOMPARE(line->from(), QPoint(l.x1 / 15, l.y1 / 15));
-            ++lines;
-            // Decoration: never takes a click away from a button.
             QVERIFY(line->testAttribute(Qt::WA_TransparentForMouseEvents));
         }
-        QCOMPARE(lines, 12);
+        QCOMPARE(f.control<QLabel>("Label9")->alignment() & Qt::AlignHorizontal_Mask, Qt::AlignRight);
+        QCOMPARE(f.control<QLabel>("Label1")->palette().color(QPalette::WindowText), QColor(0xC0, 0, 0));
+        QCOMPARE(f.control("Command6")->palette().color(QPalette::Button), QColor(0xFF, 0x80, 0));
+        QCOMPARE(f.Label11->font().pixelSize(), 13);  // 9.75 pt bold
+        QCOMPARE(f.Label11->font().weight(), QFont::Bold);
+        QCOMPARE(f.control("Command6")->font().family(), QStringLiteral("IPAGothic"));
+        QCOMPARE(f.control("Command17")->font().family(), QStringLiteral("IPAPGothic"));
+
+        // At creation: the speed 19200 chosen, no port, nothing shown, nothing running.
+        QVERIFY(f.Option9->isChecked() && !f.Option10->isChecked() && !f.Option1->isChecked() && !f.Option2->isChecked());
+        QVERIFY(f.Label11->text().isEmpty() && f.Label12->text().isEmpty() && f.Label22->text().isEmpty());
+        const QList<std::pair<IntervalTimer *, int>> timers{{f.exchange().repeatTimer(), 200}, {f.exchange().replyTimer(), 500},
+                                                          {f.Timer3, 5000}, {f.exchange().clearTimer(), 1000}};
+        for (auto [t, interval] : timers)
+            QVERIFY(!t->isEnabled() && t->interval() == interval);
+        QVERIFY(!f.MSComm1->isOpen());
+        QCOMPARE(f.MSComm1->settings(), QStringLiteral("9600,N,8,1"));
+        // The two option groups are apart.
+        f.Option10->setChecked(true);
+        f.Option2->setChecked(true);
+        QVERIFY(f.Option10->isChecked() && f.Option2->isChecked());
     }
 
-    void focusStartsOnPowerOnAndTabsToVolumeUp()
+    void everyControlSaysWhatItDoesAndItsCaptionFits()
     {
-        auto p = makePanel();
-        p->form->show();
-        QApplication::setActiveWindow(p->form.get());
-        QVERIFY(QTest::qWaitForWindowActive(p->form.get()));
-        QCOMPARE(QApplication::focusWidget(), p->form->control("Command17"));
-        QTest::keyClick(QApplication::focusWidget(), Qt::Key_Tab);
-        QCOMPARE(QApplication::focusWidget(), p->form->control("Command1"));
-    }
-
-    void everyControlSaysWhatItDoesToAScreenReader()
-    {
-        auto p = makePanel(false);
-        const QSet<QString> bare{"+", "-", "↑", "↓", "←", "→", "ON", "OFF", "RGB", "Video"};
+        auto p = makePanel(QString(), false);
+        p->f().Command34->setText(QStringLiteral("データを表示しない"));  // the longest it takes
         QSet<QString> spoken;
-        int buttons = 0;
-        for (QObject *o : p->form->allControls()) {
+        int wrapped = 0;
+        for (QObject *o : p->f().allControls()) {
             auto *w = qobject_cast<QWidget *>(o);
-            if (!w || !(qobject_cast<QAbstractButton *>(w) || qobject_cast<QLineEdit *>(w)))
+            if (!qobject_cast<QAbstractButton *>(w) && !qobject_cast<QLineEdit *>(w))
                 continue;
-            QAccessibleInterface *a = QAccessible::queryAccessibleInterface(w);
-            QVERIFY(a);
-            const QString name = a->text(QAccessible::Name);
-            QVERIFY2(name.size() >= 4, qPrintable(w->objectName() + ": " + name));
-            QVERIFY2(!bare.contains(name), qPrintable(w->objectName() + ": " + name));
-            QVERIFY2(!spoken.contains(name), qPrintable("twice: " + name));
+            const QString name = QAccessible::queryAccessibleInterface(w)->text(QAccessible::Name);
+            QVERIFY2(name.size() >= 4 && !spoken.contains(name), qPrintable(w->objectName() + ": " + name));
             spoken.insert(name);
-            buttons += qobject_cast<CommandButton *>(w) ? 1 : 0;
-        }
-        QCOMPARE(buttons, 67);
-        QCOMPARE(QAccessible::queryAccessibleInterface(p->form->Label22)->text(QAccessible::Name),
-                 QStringLiteral("Decoded status"));
-    }
-
-    void captionsFitTheirControls()
-    {
-        // With the installed Gothic faces every caption fits its control,
-        // wrapped where the button is tall enough; a wider fallback face
-        // would clip "Component" or "DISPLAY CLEAR".
-        auto p = makePanel(false);
-        p->form->Command34->setText(QStringLiteral("データを表示しない"));  // the longest it takes
-        int wrappedButtons = 0;
-        for (QObject *o : p->form->allControls()) {
-            auto *b = qobject_cast<QAbstractButton *>(o);
+            auto *b = qobject_cast<QAbstractButton *>(w);
+            auto *button = qobject_cast<CommandButton *>(w);
             if (!b)
                 continue;
             const QFontMetrics fm(b->font());
-            auto *button = qobject_cast<CommandButton *>(b);
-            const QStringList lines = button ? button->displayedCaption().split('\n') : QStringList{b->text()};
-            const int room = b->width() - (button ? 4 : 20);
+            const QStringList lines = button ? button->displayedCaption().split(u'\n') : QStringList{b->text()};
             for (const QString &line : lines)
-                QVERIFY2(fm.horizontalAdvance(line) <= room, qPrintable(b->objectName() + " \"" + line + "\""));
-            // Two lines may reach into the bevel by a pixel or two.
+                QVERIFY2(fm.horizontalAdvance(line) <= b->width() - (button ? 4 : 20), qPrintable(b->objectName()));
             QVERIFY2(int(lines.size()) * fm.height() <= b->height() + 4, qPrintable(b->objectName()));
-            QCOMPARE(lines.join(button && !b->text().contains(' ') ? "" : " "), b->text());
-            wrappedButtons += lines.size() > 1 ? 1 : 0;
+            QCOMPARE(lines.join(button && !b->text().contains(u' ') ? "" : " "), b->text());
+            wrapped += lines.size() > 1 ? 1 : 0;
         }
-        QCOMPARE(wrappedButtons, 2);  // DISPLAY CLEAR and the show/hide button
+        QCOMPARE(spoken.size(), 67 + 4 + 1);
+        QCOMPARE(wrapped, 2);  // DISPLAY CLEAR and the show/hide button
+        QCOMPARE(QAccessible::queryAccessibleInterface(p->f().Label22)->text(QAccessible::Name),
+                 QStringLiteral("Decoded status"));
+        // A caption is wrapped afresh when its text or width changes.
+        auto *b = p->f().control<CommandButton>("Command3");
+        QCOMPARE(b->displayedCaption(), QStringLiteral("DISPLAY\nCLEAR"));
+        b->resize(600, b->height());
+        QCOMPARE(b->displayedCaption(), QStringLiteral("DISPLAY CLEAR"));
+        b->setText(QStringLiteral("DISPLAY CLEARS ALL"));
+        b->resize(60, b->height());
+        QCOMPARE(b->displayedCaption().count(u'\n'), 2);
     }
 
-    void imageShowsItsPictureUnscaled()
+    void keysAndHeights()
     {
-        auto p = makePanel(false);
-        const QPixmap pic = p->form->Image1->pixmap();
-        QCOMPARE(pic.size(), QSize(80, 26));
-        QCOMPARE(p->form->Image1->size(), QSize(80, 26));
+        PtyPeer com1;
+        auto p = activePanel(com1);
+        Form1 &f = p->f();
+        QCOMPARE(QApplication::focusWidget(), f.control("Command17"));
+        QTest::keyClick(QApplication::focusWidget(), Qt::Key_Tab);
+        QCOMPARE(QApplication::focusWidget(), f.control("Command1"));
+        QCOMPARE(f.heightTwips(), 5350);
+        // Only Ctrl+H, from any control; the key goes on to the control.
+        f.Text1->setFocus();
+        for (Qt::KeyboardModifiers m : {Qt::KeyboardModifiers(), Qt::KeyboardModifiers(Qt::ShiftModifier),
+                                        Qt::ControlModifier | Qt::ShiftModifier, Qt::ControlModifier | Qt::AltModifier})
+            QTest::keyClick(f.Text1, Qt::Key_H, m);
+        QTest::keyClick(f.Text1, Qt::Key_G, Qt::ControlModifier);
+        QVERIFY(f.Text1->text().startsWith(u"hh"));  // the keys went on to the box
+        QTest::mouseDClick(f.Image1, Qt::LeftButton);  // not yet
+        QCOMPARE(f.heightTwips(), 5350);
+        QVERIFY(f.Command34->isHidden());
+        QTest::keyClick(f.Text1, Qt::Key_H, Qt::ControlModifier);
+        QCOMPARE(f.heightTwips(), 7200);
+        QCOMPARE(f.frameGeometry().height(), 480);
+        QCOMPARE(f.PanelFlag, qint16(1));
+        QCOMPARE(f.Command34->text(), QStringLiteral("CLOSE"));
+        QVERIFY(f.Command34->isVisible());
+        QTest::mouseDClick(f.Image1, Qt::LeftButton);
+        QCOMPARE(f.frameGeometry().height(), 607);
+        QCOMPARE(f.heightTwips(), 9100);
+        f.control("Command17")->setFocus();
+        QTest::keyClick(f.control("Command17"), Qt::Key_H, Qt::ControlModifier);
+        QCOMPARE(f.heightTwips(), 7200);
+
+        // The show/hide button: tall windows (6000 and up) shrink, short ones grow.
+        p->click("Command34");
+        QCOMPARE(f.heightTwips(), 5350);
+        QCOMPARE(f.Command34->text(), QStringLiteral("データを表示する"));
+        QCOMPARE(f.PanelFlag, qint16(0));
+        QTest::mouseDClick(f.Image1, Qt::LeftButton);  // off again
+        QCOMPARE(f.heightTwips(), 5350);
+        f.toggleDataDisplay();
+        QCOMPARE(f.heightTwips(), 6645);
+        QCOMPARE(f.Command34->text(), QStringLiteral("データを表示しない"));
+        for (auto [from, to] : {std::pair{6000, 5350}, {5985, 6645}}) {
+            f.setHeightTwips(from);
+            f.toggleDataDisplay();
+            QCOMPARE(f.heightTwips(), to);
+        }
+        f.setFixedHeight(420);  // a height set some other way is read from the window
+        QCOMPARE(f.heightTwips(), 420 * 15 + (f.frameGeometry().height() - 420) * 15);
+        f.toggleDataDisplay();
+        QCOMPARE(f.heightTwips(), 5350);
+
+        // ... and it restarts the port panel's count-down.
+        f.showPortPanel();
+        QTest::qSleep(60);
+        QVERIFY(f.Timer3->remainingTime() <= 4950);
+        f.toggleDataDisplay();
+        QVERIFY(f.Timer3->remainingTime() > 4950);
+    }
+
+    void portPanelOnRealPorts()
+    {
+        PtyPeer com1, com2;
+        qputenv("QM25_COM2", com2.path().toLocal8Bit());
+        auto p = makePanel(com1.path());
+        Form1 &f = p->f();
+        QVERIFY2(f.MSComm1->isOpen() && p->warnings.isEmpty(), qPrintable(p->warnings.join(u'\n')));
+        QCOMPARE(com1.deviceBaud(), 19200);
+        QVERIFY(f.Option1->isChecked() && f.Frame8->isHidden());
+        QCOMPARE(f.CommSetting, QStringLiteral("19200,N,8,1"));
+        QVERIFY(!f.Timer3->isEnabled());
+
+        f.showPortPanel();
+        QVERIFY(!f.Frame8->isHidden() && f.Timer3->isEnabled());
+        f.Option10->click();  // the open port changes speed without closing
+        QVERIFY(f.MSComm1->isOpen() && f.Frame8->isHidden());
+        QCOMPARE(com1.deviceBaud(), 9600);
+        QCOMPARE(f.CommSetting, QStringLiteral("9600,N,8,1"));
+        f.Option2->click();
+        QCOMPARE(f.MSComm1->portNumber(), 2);
+        QCOMPARE(com2.deviceBaud(), 9600);
+
+        // A port that is not there: one warning, the port closed and numbered
+        // with the other one, the panel and the choice left as they are.
+        qputenv("QM25_COM1", "/nonexistent/qm25-com1");
+        f.showPortPanel();
+        f.Option1->click();
+        QCOMPARE(p->warnings.size(), 1);
+        QVERIFY2(p->warnings[0].startsWith("Cannot open COM1 (/nonexistent/qm25-com1): No such file or directory"),
+                 qPrintable(p->warnings[0]));
+        QVERIFY(!f.MSComm1->isOpen() && f.Option1->isChecked() && !f.Frame8->isHidden());
+        QCOMPARE(f.MSComm1->portNumber(), 2);
+        f.hidePortPanel();  // the count-down's tick
+        QVERIFY(f.Frame8->isHidden() && !f.Timer3->isEnabled());
+        f.Option2->click();  // a port that is there opens again
+        QVERIFY(f.MSComm1->isOpen());
+        QCOMPARE(p->warnings.size(), 1);
+
+        // A lost line: one box, after the event; choosing the port reopens it.
+        com2.hangUp();
+        QTRY_COMPARE(p->warnings.size(), 2);
+        QVERIFY(!f.MSComm1->isOpen());
+        QVERIFY2(p->warnings[1].contains("choose the port again"), qPrintable(p->warnings[1]));
+        PtyPeer again;
+        qputenv("QM25_COM2", again.path().toLocal8Bit());
+        f.Option2->click();
+        QVERIFY(f.MSComm1->isOpen());
+
+        // END closes the port and ends; no box comes after it.
+        p->click("Command16");
+        QVERIFY(!f.MSComm1->isOpen());
+        QCOMPARE(p->ends, 1);
+        QCoreApplication::processEvents();
+        QCOMPARE(p->warnings.size(), 2);
+    }
+
+    void aRefusedSpeedLeavesTheSpeedInForce()
+    {
+        PtyPeer com1;
+        auto p = makePanel(com1.path(), true, std::make_unique<No9600Line>());
+        Form1 &f = p->f();
+        f.showPortPanel();
+        f.Option10->click();
+        QCOMPARE(p->warnings.size(), 1);
+        QVERIFY2(p->warnings[0].contains("Unsupported baud rate"), qPrintable(p->warnings[0]));
+        QCOMPARE(f.CommSetting, QStringLiteral("19200,N,8,1"));
+        QCOMPARE(f.MSComm1->settings(), QStringLiteral("19200,N,8,1"));
+        QVERIFY(f.Option9->isChecked() && !f.Option10->isChecked());
+        QCOMPARE(com1.deviceBaud(), 19200);
+        QVERIFY(f.MSComm1->isOpen());
+    }
+
+    void buttonsDriveTheExchange()
+    {
+        PtyPeer com1;
+        auto p = activePanel(com1);
+        Form1 &f = p->f();
+        for (const ClickCommand &row : clickCommands()) {
+            f.control<QPushButton>(QLatin1String(row.control))->click();
+            QCOMPARE(p->ex().state().SendText, QLatin1String(row.code) + u'\r');
+        }
+        QVERIFY(com1.readUntil('\r', 2000).startsWith("C00\rC01\r"));
+        for (const RepeatCommand &row : repeatCommands()) {
+            QTest::mousePress(f.control(QLatin1String(row.control)), Qt::RightButton);  // any mouse button
+            QCOMPARE(int(p->ex().state().KeyRepeatNo), row.repeatCode);
+            QTest::mouseRelease(f.control(QLatin1String(row.control)), Qt::RightButton);
+            QCOMPARE(p->ex().state().KeyRepeatNo, quint8(0));
+        }
+        const QString before = p->ex().state().SendText;
+        f.control("Command1")->setFocus();
+        QTest::keyClick(f.control("Command1"), Qt::Key_Space);  // held buttons have no keyboard action
+        QCOMPARE(p->ex().state().SendText, before);
+        QVERIFY(!p->ex().repeatTimer()->isEnabled());
+
+        // The command line: SEND takes the text and keeps it; CLS empties the box only.
+        f.Text1->setFocus();
+        QTest::keyClicks(f.Text1, QStringLiteral("CR1"));
+        p->click("Command95");
+        QCOMPARE(p->ex().state().SendText, QStringLiteral("CR1\r"));
+        p->ex().bytesArrived("3\r");
+        QCOMPARE(f.Label11->text(), QStringLiteral(" C R 1 CR "));
+        QCOMPARE(f.Label12->text(), QStringLiteral(" 3 CR "));
+        QCOMPARE(f.Label22->text(), QStringLiteral(" Video"));
+        p->click("Command96");
+        QVERIFY(f.Text1->text().isEmpty());
+        QCOMPARE(f.Label22->text(), QStringLiteral(" Video"));
+        QCOMPARE(p->ex().state().SendText, QStringLiteral("CR1\r"));
+        QVERIFY(f.Text1->maxLength() > 100000);  // nothing typed is cut
+
+        // A click's frame goes out before its button is drawn again.
+        struct Watch : QObject {
+            Exchange *e;
+            QStringList seen;
+            bool eventFilter(QObject *, QEvent *ev) override
+            {
+                if (ev->type() == QEvent::Paint)
+                    seen.append(e->state().SendText);
+                return false;
+            }
+        } watch;
+        watch.e = &p->ex();
+        auto *on = f.control<QPushButton>("Command18");
+        on->installEventFilter(&watch);
+        QTest::mouseClick(on, Qt::LeftButton);
+        QTRY_VERIFY(!watch.seen.isEmpty());
+        QVERIFY2(!watch.seen.contains(QStringLiteral("CR1\r")), "painted before the frame went out");
+        on->removeEventFilter(&watch);
+    }
+
+    void longDisplayLinesDrawAsAPlainLabelWould()
+    {
+        PtyPeer com1;
+        auto p = activePanel(com1);
+        Form1 &f = p->f();
+        f.keyDown(Qt::Key_H, 2);
+        QTest::qWait(50);
+        QByteArray stream;
+        while (stream.size() < 3000)
+            stream += "00\r80\r\x06\r1234 ABC xyz\r\n";
+        qsizetype from = 0;
+        for (const int upTo : {40, 700, 701, 1500, 3000}) {
+            p->ex().bytesArrived(stream.mid(from, upTo - from));
+            from = upTo;
+            QCOMPARE(f.Label12->text(), renderText(QString::fromLatin1(stream.left(upTo))));
+            QTest::qWait(20);
+            QCOMPARE(onScreen(f, f.Label12), asPlainLabel(f.Label12));
+        }
+        p->ex().replyTimeOut();  // a new buffer that starts otherwise
+        p->ex().bytesArrived(QByteArray(900, 'W'));
+        QTest::qWait(20);
+        QCOMPARE(onScreen(f, f.Label12), asPlainLabel(f.Label12));
+        p->ex().sendTypedCommand(QString(2000, u'A'));
+        QTest::qWait(20);
+        QCOMPARE(onScreen(f, f.Label11), asPlainLabel(f.Label11));
     }
 };
 

@@ -78,7 +78,7 @@ Qt::Alignment alignmentOf(Align a)
 
 QString Form1::title() { return QStringLiteral("RUNO   QM25   CONTROL   Ver.1.40"); }
 
-Form1::Form1(std::unique_ptr<MSComm> comm, QWidget *parent) : QWidget(parent)
+Form1::Form1(std::unique_ptr<SerialLine> port, QWidget *parent) : QWidget(parent)
 {
     setObjectName(QStringLiteral("Form1"));
     setWindowTitle(title());
@@ -90,9 +90,10 @@ Form1::Form1(std::unique_ptr<MSComm> comm, QWidget *parent) : QWidget(parent)
     setFont(makeFont(Face::Gothic, 900, true));
     setFixedSize(px(kDesignClientWidth), px(kDesignClientHeight));
 
-    MSComm1 = comm.release();
+    MSComm1 = port.release();
     MSComm1->setParent(this);
     MSComm1->setObjectName(QStringLiteral("MSComm1"));
+    Timer3 = new IntervalTimer(QStringLiteral("Timer3"), 5000, this);
 
     warningBox = [this](const QString &text) {
         QMessageBox box(QMessageBox::Warning, title(), text, QMessageBox::Ok, this);
@@ -101,7 +102,7 @@ Form1::Form1(std::unique_ptr<MSComm> comm, QWidget *parent) : QWidget(parent)
     endProgram = [] { QCoreApplication::exit(0); };
 
     buildControls();
-    connectHandlers();
+    bindControls();
     qApp->installEventFilter(this);
 }
 
@@ -116,7 +117,7 @@ QList<QObject *> Form1::allControls() const
     QList<QObject *> all;
     for (auto *w : controls_)
         all.append(w);
-    all.append(nonVisual_);
+    all << exchange_.repeatTimer() << exchange_.replyTimer() << Timer3 << exchange_.clearTimer() << MSComm1;
     return all;
 }
 
@@ -220,12 +221,6 @@ void Form1::buildControls()
     if (!tabOrder.isEmpty())
         tabOrder.first().second->setFocus();
 
-    for (const TimerSpec &t : timerSpecs()) {
-        auto *timer = new IntervalTimer(QString::fromLatin1(t.name), t.interval, this);
-        nonVisual_.append(timer);
-    }
-    nonVisual_.append(MSComm1);
-
     Label11 = control<QLabel>(QStringLiteral("Label11"));
     Label12 = control<QLabel>(QStringLiteral("Label12"));
     Label22 = control<QLabel>(QStringLiteral("Label22"));
@@ -237,43 +232,47 @@ void Form1::buildControls()
     Option10 = control<QRadioButton>(QStringLiteral("Option10"));
     Text1 = control<QLineEdit>(QStringLiteral("Text1"));
     Image1 = control<ImageControl>(QStringLiteral("Image1"));
-    Timer1 = findChild<IntervalTimer *>(QStringLiteral("Timer1"), Qt::FindDirectChildrenOnly);
-    Timer2 = findChild<IntervalTimer *>(QStringLiteral("Timer2"), Qt::FindDirectChildrenOnly);
-    Timer3 = findChild<IntervalTimer *>(QStringLiteral("Timer3"), Qt::FindDirectChildrenOnly);
-    Timer4 = findChild<IntervalTimer *>(QStringLiteral("Timer4"), Qt::FindDirectChildrenOnly);
 }
 
-void Form1::connectHandlers()
+void Form1::bindControls()
 {
     auto button = [this](const char *name) { return control<CommandButton>(QString::fromLatin1(name)); };
 
     for (const ClickCommand &row : clickCommands())
-        connect(button(row.control), &QPushButton::clicked, this, [this, &row] { commandClick(row); });
+        connect(button(row.control), &QPushButton::clicked, this, [this, &row] { exchange_.sendClickCommand(row); });
     for (const RepeatCommand &row : repeatCommands()) {
         CommandButton *b = button(row.control);
-        connect(b, &CommandButton::MouseDown, this, [this, &row] { repeatMouseDown(row); });
-        connect(b, &CommandButton::MouseUp, this, [this, &row] { repeatMouseUp(row); });
+        connect(b, &CommandButton::MouseDown, this, [this, &row] { exchange_.pressRepeatButton(row); });
+        connect(b, &CommandButton::MouseUp, this, [this, &row] { exchange_.releaseRepeatButton(row); });
     }
-    connect(button("Command16"), &QPushButton::clicked, this, &Form1::Command16_Click);
-    connect(button("Command33"), &QPushButton::clicked, this, &Form1::Command33_Click);
-    connect(button("Command34"), &QPushButton::clicked, this, &Form1::Command34_Click);
-    connect(button("Command95"), &QPushButton::clicked, this, &Form1::Command95_Click);
-    connect(button("Command96"), &QPushButton::clicked, this, &Form1::Command96_Click);
+    connect(button("Command16"), &QPushButton::clicked, this, &Form1::end);
+    connect(button("Command33"), &QPushButton::clicked, this, &Form1::showPortPanel);
+    connect(button("Command34"), &QPushButton::clicked, this, &Form1::toggleDataDisplay);
+    connect(button("Command95"), &QPushButton::clicked, this, &Form1::sendCommandLine);
+    connect(button("Command96"), &QPushButton::clicked, this, &Form1::clearCommandLine);
 
     // An option's handler runs on every click, also on the option already
     // selected: that is how a port is opened again after it was lost.
-    connect(Option1, &QRadioButton::clicked, this, &Form1::Option1_Click);
-    connect(Option2, &QRadioButton::clicked, this, &Form1::Option2_Click);
-    connect(Option9, &QRadioButton::clicked, this, &Form1::Option9_Click);
-    connect(Option10, &QRadioButton::clicked, this, &Form1::Option10_Click);
+    connect(Option1, &QRadioButton::clicked, this, [this] { choosePort(1); });
+    connect(Option2, &QRadioButton::clicked, this, [this] { choosePort(2); });
+    connect(Option9, &QRadioButton::clicked, this, [this] { chooseSpeed(QStringLiteral("19200,N,8,1")); });
+    connect(Option10, &QRadioButton::clicked, this, [this] { chooseSpeed(QStringLiteral("9600,N,8,1")); });
 
-    connect(Image1, &ImageControl::DblClick, this, &Form1::Image1_DblClick);
-    connect(Timer1, &IntervalTimer::Timer, this, &Form1::Timer1_Timer);
-    connect(Timer2, &IntervalTimer::Timer, this, &Form1::Timer2_Timer);
-    connect(Timer3, &IntervalTimer::Timer, this, &Form1::Timer3_Timer);
-    connect(Timer4, &IntervalTimer::Timer, this, &Form1::Timer4_Timer);
-    connect(MSComm1, &MSComm::OnComm, this, &Form1::MSComm1_OnComm);
-    connect(MSComm1, &MSComm::LinkLost, this, &Form1::onLinkLost);
+    connect(Image1, &ImageControl::DblClick, this, &Form1::openFullHeight);
+    connect(Timer3, &IntervalTimer::tick, this, &Form1::hidePortPanel);
+
+    exchange_.setLine(MSComm1);
+    connect(&exchange_, &Exchange::displayChanged, this, &Form1::showLine);
+    connect(&exchange_, &Exchange::linkLost, this, &Form1::warnLinkLost);
+}
+
+void Form1::showLine(DisplayLine line, const QString &text)
+{
+    switch (line) {
+    case DisplayLine::Txd: setDisplayText(Label11, text); break;
+    case DisplayLine::Rxd: setDisplayText(Label12, text); break;
+    case DisplayLine::Status: Label22->setText(text); break;
+    }
 }
 
 // --- window height -----------------------------------------------------------
@@ -310,10 +309,9 @@ void Form1::showEvent(QShowEvent *event)
 
 // --- start-up and end ------------------------------------------------------------
 
-bool Form1::Form_Load()
+bool Form1::startUp()
 {
     CommSetting = QStringLiteral("19200,N,8,1");
-    CmdPrefix = QString();
 
     // Centre with the designed size; the top edge stays where a window of the
     // designed height would be centred, and may be negative on a small screen.
@@ -329,12 +327,8 @@ bool Form1::Form_Load()
 
     setHeightTwips(5350);
 
-    KeyRepeatNo = 0;
-    ReplyWait = 0;
-    RecvText = QString();
-
-    MSComm1->setCommPort(1);
-    if (!MSComm1->setSettings(CommSetting) || !MSComm1->setPortOpen(true)) {
+    MSComm1->setPortNumber(1);
+    if (!MSComm1->setSettings(CommSetting) || !MSComm1->open()) {
         startupError_ = MSComm1->errorText();
         return false;
     }
@@ -342,13 +336,12 @@ bool Form1::Form_Load()
     return true;
 }
 
-void Form1::Command16_Click()
+void Form1::end()
 {
-    MSComm1->setPortOpen(false);
+    MSComm1->close();
     ended_ = true;
-    for (IntervalTimer *t : {Timer1, Timer2, Timer3, Timer4})
-        t->setEnabled(false);
-    disconnect(MSComm1, nullptr, this, nullptr);
+    exchange_.stop();
+    Timer3->setEnabled(false);
     close();
     endProgram();
 }
@@ -368,13 +361,13 @@ bool Form1::eventFilter(QObject *watched, QEvent *event)
             const Qt::KeyboardModifiers m = key->modifiers();
             const int shift = (m & Qt::ShiftModifier ? 1 : 0) | (m & Qt::ControlModifier ? 2 : 0)
                               | (m & Qt::AltModifier ? 4 : 0);
-            Form_KeyDown(key->key(), shift);
+            keyDown(key->key(), shift);
         }
     }
     return QWidget::eventFilter(watched, event);
 }
 
-void Form1::Form_KeyDown(int keyCode, int shift)
+void Form1::keyDown(int keyCode, int shift)
 {
     if ((shift & 7) == 2 && keyCode == Qt::Key_H) {
         setHeightTwips(7200);
@@ -384,7 +377,7 @@ void Form1::Form_KeyDown(int keyCode, int shift)
     }
 }
 
-void Form1::Image1_DblClick()
+void Form1::openFullHeight()
 {
     if (PanelFlag != 1)
         return;
@@ -393,7 +386,7 @@ void Form1::Image1_DblClick()
     Command34->setVisible(true);
 }
 
-void Form1::Command34_Click()
+void Form1::toggleDataDisplay()
 {
     Timer3->setEnabled(false);
     PanelFlag = 0;

@@ -1,14 +1,13 @@
 #pragma once
 #include <QHash>
-#include <QPointer>
 #include <QString>
 #include <QWidget>
 #include <functional>
 #include <memory>
 
 #include "app/controls.h"
-#include "commands/command_table.h"
-#include "serial/mscomm.h"
+#include "core/exchange.h"
+#include "serial/serial_line.h"
 
 class QFrame;
 class QLineEdit;
@@ -16,88 +15,71 @@ class QRadioButton;
 
 namespace qm25 {
 
-// The panel's one window. Its handlers are named after their control and
-// event; the controller state is held in plain members, as the handlers read
-// and write it directly.
+// The panel's one window: the controls as designed, each button bound to
+// the exchange with the projector, the three display lines showing what the
+// exchange shows, and what is the window's own: the port panel, the heights
+// and the data panel, the keyboard, the warning boxes and END.
 class Form1 : public QWidget {
     Q_OBJECT
 public:
-    explicit Form1(std::unique_ptr<MSComm> comm, QWidget *parent = nullptr);
+    explicit Form1(std::unique_ptr<SerialLine> port = std::make_unique<SerialLine>(), QWidget *parent = nullptr);
     ~Form1() override;
 
     static QString title();
 
-    // --- controller state --------------------------------------------------
-    quint8 KeyRepeatNo = 0;
-    quint8 ReplyWait = 0;
-    quint8 CursorMode = 0;
-    QString SendText;
-    QString RecvText;
-    qint16 PressureValue = 0;
-    qint16 PanelFlag = 0;
-    QString CmdText;
-    QString CommSetting;
-    QString CmdPrefix;
+    // --- the window's own state ----------------------------------------------
+    qint16 PanelFlag = 0;  // 1 from Ctrl+H until the show/hide button: the double-click opens the window
+    QString CommSetting;   // line settings handed to the port
 
-    // Longest receive buffer kept; characters beyond it are dropped until the
-    // reply time-out or a release empties the buffer.
-    static constexpr qsizetype kRecvTextCap = 32767;
+    Exchange &exchange() { return exchange_; }
 
-    // --- controls -----------------------------------------------------------
+    // --- controls, found by their names ---------------------------------------
     QWidget *control(const QString &name) const { return controls_.value(name); }
     template <class T> T *control(const QString &name) const { return qobject_cast<T *>(control(name)); }
+    // Every control of the design, the timers and the serial port included.
     QList<QObject *> allControls() const;
 
     QLabel *Label11 = nullptr;  // TXD
     QLabel *Label12 = nullptr;  // RXD
     QLabel *Label22 = nullptr;  // STATUS
     QFrame *Frame8 = nullptr;   // port panel
-    CommandButton *Command34 = nullptr;
+    CommandButton *Command34 = nullptr;  // shows and hides the display
     QRadioButton *Option1 = nullptr, *Option2 = nullptr, *Option9 = nullptr, *Option10 = nullptr;
-    QLineEdit *Text1 = nullptr;
+    QLineEdit *Text1 = nullptr;  // the command line
     ImageControl *Image1 = nullptr;
-    IntervalTimer *Timer1 = nullptr, *Timer2 = nullptr, *Timer3 = nullptr, *Timer4 = nullptr;
-    MSComm *MSComm1 = nullptr;
+    IntervalTimer *Timer3 = nullptr;  // hides the port panel again
+    SerialLine *MSComm1 = nullptr;
 
     // --- window height, outer, in twips ------------------------------------
     int heightTwips() const;
     void setHeightTwips(int twips);
 
     // --- start-up and end ----------------------------------------------------
-    // False when the port cannot be opened; startupError() says why.
-    bool Form_Load();
+    // Places the window, cuts it to its upper part and opens COM1. False when
+    // the port cannot be opened; startupError() says why.
+    bool startUp();
     QString startupError() const { return startupError_; }
-    void Command16_Click();  // END
+    // Closes the port and ends the program.
+    void end();
 
     // --- port panel -----------------------------------------------------------
-    void Command33_Click();
-    void Option1_Click();
-    void Option2_Click();
-    void Option9_Click();
-    void Option10_Click();
-    void Timer3_Timer();
+    void showPortPanel();
+    void choosePort(int port);
+    void chooseSpeed(const QString &setting);
+    void hidePortPanel();
     // Marks an option as selected from the program; its handler runs when it
     // was not selected before, as it would on a click.
     void selectOption(QRadioButton *option);
 
     // --- data panel and keyboard ---------------------------------------------
-    void Form_KeyDown(int keyCode, int shift);
-    void Image1_DblClick();
-    void Command34_Click();
+    // A key pressed anywhere in the window; shift: 1 Shift, 2 Ctrl, 4 Alt.
+    void keyDown(int keyCode, int shift);
+    void openFullHeight();     // the double-click on the picture
+    void toggleDataDisplay();  // the show/hide button
 
-    // --- sending -----------------------------------------------------------------
-    void Hyouji(const QString &text, quint8 mode);
-    void commandClick(const ClickCommand &row);
-    void repeatMouseDown(const RepeatCommand &row);
-    void repeatMouseUp(const RepeatCommand &row);
-    void Timer1_Timer();
-    void Command95_Click();  // SEND
-    void Command96_Click();  // CLS
-
-    // --- receiving ---------------------------------------------------------------
-    void MSComm1_OnComm();
-    void Timer2_Timer();
-    void Timer4_Timer();
+    // --- command line ------------------------------------------------------------
+    void sendCommandLine();
+    void clearCommandLine();
 
     // Seams: the warning box of a failed port switch or a lost link, and the
     // end of the program. Tests replace them; the defaults show a modal box
@@ -105,32 +87,22 @@ public:
     std::function<void(const QString &)> warningBox;
     std::function<void()> endProgram;
 
-    // The last text shown on the RXD line and its rendering, so that a
-    // growing receive buffer is rendered only for what arrived since.
-    struct ShownReply {
-        QString source;    // the characters rendered, a copy of their own
-        QString rendered;  // renderText(source)
-    };
-
 protected:
     bool eventFilter(QObject *watched, QEvent *event) override;
     void showEvent(QShowEvent *event) override;
 
 private:
     void buildControls();
-    void connectHandlers();
-    void switchPort(int port);
-    void switchSpeed(const QString &setting);
-    void onLinkLost(const QString &description);
-    void showSendFailure(const QString &why);
+    void bindControls();
+    void showLine(DisplayLine line, const QString &text);
+    void warnLinkLost(const QString &description);
 
+    Exchange exchange_;
     QHash<QString, QWidget *> controls_;
-    QList<QObject *> nonVisual_;
     QString startupError_;
     int heightTwips_ = 0;     // last height set, in twips
     int heightPixels_ = -1;   // the outer pixel height it was set as
     bool ended_ = false;
-    ShownReply shownReply_;
 };
 
 }  // namespace qm25

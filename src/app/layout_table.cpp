@@ -136,17 +136,9 @@ constexpr LineSpec kLines[] = {
     {"Line12", 2160, 3480, 3120, 3480},
 };
 
-constexpr TimerSpec kTimers[] = {
-    {"Timer1", 200},   // press-and-hold repeat
-    {"Timer2", 500},   // reply time-out
-    {"Timer3", 5000},  // hides the port panel again
-    {"Timer4", 1000},  // display clear
-};
-
 }  // namespace
 
 std::span<const ControlSpec> controlSpecs() { return kControls; }
 std::span<const LineSpec> lineSpecs() { return kLines; }
-std::span<const TimerSpec> timerSpecs() { return kTimers; }
 
 }  // namespace qm25

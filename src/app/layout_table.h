@@ -38,11 +38,6 @@ struct LineSpec {
     int x1, y1, x2, y2;  // client coordinates, twips
 };
 
-struct TimerSpec {
-    const char *name;
-    int interval;  // ms; every timer starts stopped
-};
-
 // Client area as designed, twips.
 inline constexpr int kDesignClientWidth = 9495;
 inline constexpr int kDesignClientHeight = 8730;
@@ -53,6 +48,5 @@ inline constexpr int kLineWidthPixels = 2;
 
 std::span<const ControlSpec> controlSpecs();
 std::span<const LineSpec> lineSpecs();
-std::span<const TimerSpec> timerSpecs();
 
 }  // namespace qm25

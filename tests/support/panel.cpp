@@ -1,24 +1,22 @@
 #include "support/panel.h"
 
-namespace qm25::test {
-namespace {
+#include <QTest>
 
-std::unique_ptr<Panel> wrap(std::unique_ptr<MSComm> comm, bool load)
+namespace qm25::test {
+
+void Panel::click(const char *name) const { QTest::mouseClick(w(name), Qt::LeftButton); }
+
+std::unique_ptr<Panel> makePanel(const QString &com1, bool startUp, std::unique_ptr<SerialLine> port)
 {
+    qputenv("QM25_COM1", com1.toLocal8Bit());
     auto p = std::make_unique<Panel>();
-    p->comm = comm.get();
-    p->form = std::make_unique<Form1>(std::move(comm));
+    p->form = std::make_unique<Form1>(std::move(port));
     Panel *raw = p.get();
     p->form->warningBox = [raw](const QString &text) { raw->warnings.append(text); };
     p->form->endProgram = [raw] { ++raw->ends; };
-    if (load)
-        p->form->Form_Load();
+    if (startUp && !p->form->startUp())
+        p->warnings.append(QStringLiteral("start-up: ") + p->form->startupError());
     return p;
 }
-
-}  // namespace
-
-std::unique_ptr<Panel> makePanel(bool load) { return wrap(std::make_unique<FakeComm>(), load); }
-std::unique_ptr<Panel> makeRealPanel(bool load) { return wrap(std::make_unique<SerialPortComm>(), load); }
 
 }  // namespace qm25::test

@@ -3,24 +3,22 @@
 #include <memory>
 
 #include "app/form1.h"
-#include "support/fake_comm.h"
 
 namespace qm25::test {
 
-// The real window on a serial control of the test's choosing, with its
-// warning box and program end recorded instead of shown.
+// The real window with COM1 on `com1` (through QM25_COM1), its warning box
+// and the end of the program recorded instead of shown.
 struct Panel {
     std::unique_ptr<Form1> form;
-    MSComm *comm = nullptr;
     QStringList warnings;
     int ends = 0;
-
-    FakeComm *fake() const { return qobject_cast<FakeComm *>(comm); }
+    Form1 &f() { return *form; }
+    Exchange &ex() { return form->exchange(); }
+    QWidget *w(const char *name) const { return form->control(QLatin1String(name)); }
+    void click(const char *name) const;  // a mouse click, as the operator gives it
 };
 
-// A window on a FakeComm; `load` runs the start-up step.
-std::unique_ptr<Panel> makePanel(bool load = true);
-// A window on the real serial control; the caller sets QM25_COM1/QM25_COM2.
-std::unique_ptr<Panel> makeRealPanel(bool load = true);
+std::unique_ptr<Panel> makePanel(const QString &com1, bool startUp = true,
+                                 std::unique_ptr<SerialLine> port = std::make_unique<SerialLine>());
 
 }  // namespace qm25::test

@@ -31,6 +31,16 @@ PtyPeer::PtyPeer()
     }
 }
 
+PtyPeer::PtyPeer(const QString &devicePath) : path_(devicePath)
+{
+    master_ = ::open(devicePath.toLocal8Bit().constData(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
+    termios t{};
+    if (master_ >= 0 && tcgetattr(master_, &t) == 0) {
+        cfmakeraw(&t);
+        tcsetattr(master_, TCSANOW, &t);
+    }
+}
+
 PtyPeer::~PtyPeer() { hangUp(); }
 
 void PtyPeer::hangUp()

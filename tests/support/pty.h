@@ -5,10 +5,12 @@
 namespace qm25::test {
 
 // A pseudo-terminal pair: the panel opens the device end (path()), the test
-// plays the projector on the master end.
+// plays the projector on the master end. Given a path, the other end of a
+// line that someone else serves (the simulator's terminal) instead.
 class PtyPeer {
 public:
     PtyPeer();
+    explicit PtyPeer(const QString &devicePath);
     ~PtyPeer();
     PtyPeer(const PtyPeer &) = delete;
     PtyPeer &operator=(const PtyPeer &) = delete;
@@ -25,7 +27,7 @@ public:
     QByteArray drain(int ms);
     // The line speed the device end is set to, or -1.
     int deviceBaud() const;
-    // Closes the master end: the device end sees a hang-up.
+    // Closes this end: a pseudo-terminal's device end sees a hang-up.
     void hangUp();
 
 private:

@@ -1,4 +1,4 @@
-#include "serial/mscomm.h"
+#include "serial/serial_line.h"
 
 #include <QFile>
 #include <QFileInfo>
@@ -6,6 +6,8 @@
 #include <QSerialPort>
 #include <QStandardPaths>
 #include <QStringList>
+
+#include "serial/device_names.h"
 
 #ifdef Q_OS_UNIX
 #include <cerrno>
@@ -18,17 +20,30 @@
 
 namespace qm25 {
 
-MSComm::MSComm(QObject *parent) : QObject(parent)
+SerialLine::SerialLine(QObject *parent) : Line(parent), serial_(new QSerialPort(this))
 {
     setObjectName(QStringLiteral("MSComm1"));
     settings_ = *parseCommSettings(settingsText_);
+    connect(serial_, &QSerialPort::readyRead, this, [this] {
+        if (!open_)
+            return;
+        const QByteArray bytes = serial_->readAll();
+        if (!bytes.isEmpty())
+            emit received(bytes);
+    });
+    connect(serial_, &QSerialPort::errorOccurred, this,
+            [this](QSerialPort::SerialPortError e) { onError(static_cast<int>(e)); });
 }
 
-MSComm::~MSComm() = default;
+SerialLine::~SerialLine()
+{
+    if (serial_->isOpen())
+        serial_->close();
+}
 
-QString MSComm::deviceName() const { return portDeviceName(port_); }
+QString SerialLine::deviceName() const { return portDeviceName(port_); }
 
-bool MSComm::setCommPort(int port)
+bool SerialLine::setPortNumber(int port)
 {
     if (open_) {
         error_ = QStringLiteral("The port number cannot change while the port is open");
@@ -42,7 +57,7 @@ bool MSComm::setCommPort(int port)
     return true;
 }
 
-bool MSComm::setSettings(const QString &text)
+bool SerialLine::setSettings(const QString &text)
 {
     QString why;
     const auto parsed = parseCommSettings(text, &why);
@@ -59,15 +74,10 @@ bool MSComm::setSettings(const QString &text)
     return true;
 }
 
-bool MSComm::setPortOpen(bool open)
+bool SerialLine::open()
 {
-    if (open == open_)
+    if (open_)
         return true;
-    if (!open) {
-        closeDevice();
-        open_ = false;
-        return true;
-    }
     QString why;
     const QString device = deviceName();
     if (!openDevice(device, settings_, &why)) {
@@ -75,45 +85,36 @@ bool MSComm::setPortOpen(bool open)
         return false;
     }
     open_ = true;
-    commEvent_ = 0;
     return true;
 }
 
-bool MSComm::Output(const QString &text)
-{
-    if (!open_) {
-        error_ = QStringLiteral("port closed");
-        return false;
-    }
-    // toLatin1 gives one byte per character and "?" for those above 255.
-    QString why;
-    if (!writeBytes(text.toLatin1(), &why)) {
-        error_ = why;
-        return false;
-    }
-    if (!open_) {  // the write found the device gone
-        return false;
-    }
-    return true;
-}
-
-QString MSComm::Input()
-{
-    if (!open_)
-        return {};
-    const QByteArray bytes = readBytes();
-    return QString::fromLatin1(bytes.constData(), bytes.size());
-}
-
-void MSComm::received()
+void SerialLine::close()
 {
     if (!open_)
         return;
-    commEvent_ = comEvReceive;
-    emit OnComm();
+    closeDevice();
+    open_ = false;
 }
 
-void MSComm::lost(const QString &why)
+bool SerialLine::write(const QByteArray &bytes, QString *why)
+{
+    if (!open_) {
+        *why = error_ = QStringLiteral("port closed");
+        return false;
+    }
+    QString failure;
+    if (!writeBytes(bytes, &failure)) {
+        *why = error_ = failure;
+        return false;
+    }
+    if (!open_) {  // the write found the device gone
+        *why = error_;
+        return false;
+    }
+    return true;
+}
+
+void SerialLine::deviceLost(const QString &why)
 {
     if (!open_)
         return;
@@ -123,23 +124,10 @@ void MSComm::lost(const QString &why)
     // Reported at once: whatever drives the line must stop before the next
     // event, a timer tick among them, could try to send on the closed port.
     const QString description = error_;
-    emit LinkLost(description);
+    emit lost(description);
 }
 
-// --- the real device ---------------------------------------------------------
-
-SerialPortComm::SerialPortComm(QObject *parent) : MSComm(parent), port_(new QSerialPort(this))
-{
-    connect(port_, &QSerialPort::readyRead, this, [this] { received(); });
-    connect(port_, &QSerialPort::errorOccurred, this,
-            [this](QSerialPort::SerialPortError e) { onError(static_cast<int>(e)); });
-}
-
-SerialPortComm::~SerialPortComm()
-{
-    if (port_->isOpen())
-        port_->close();
-}
+// --- the serial device -----------------------------------------------------------
 
 namespace {
 
@@ -266,76 +254,74 @@ bool applyTo(QSerialPort *port, const LineSettings &s, QString *error)
 
 }  // namespace
 
-bool SerialPortComm::openDevice(const QString &device, const LineSettings &settings, QString *error)
+bool SerialLine::openDevice(const QString &device, const LineSettings &settings, QString *error)
 {
     opening_ = true;
-    port_->setPortName(device);
-    bool ok = applyTo(port_, settings, error) && port_->open(QIODevice::ReadWrite);
+    serial_->setPortName(device);
+    bool ok = applyTo(serial_, settings, error) && serial_->open(QIODevice::ReadWrite);
     if (!ok && error) {
-        const QString system = error->isEmpty() ? port_->errorString() : *error;
-        *error = explainOpenFailure(device, port_->error(), system);
+        const QString system = error->isEmpty() ? serial_->errorString() : *error;
+        *error = explainOpenFailure(device, serial_->error(), system);
     }
 #ifdef Q_OS_UNIX
     // Whatever is not a terminal has no line settings: a regular file or
     // /dev/null would swallow every command and never answer.
-    if (ok && !::isatty(static_cast<int>(port_->handle()))) {
-        port_->close();
+    if (ok && !::isatty(static_cast<int>(serial_->handle()))) {
+        serial_->close();
         ok = false;
         if (error)
             *error = explainOpenFailure(device, QSerialPort::UnsupportedOperationError,
                                         QString::fromLocal8Bit(std::strerror(ENOTTY)));
     }
 #endif
-    if (ok && !applyTo(port_, settings, error)) {
-        port_->close();
+    if (ok && !applyTo(serial_, settings, error)) {
+        serial_->close();
         ok = false;
     }
-    port_->clearError();
+    serial_->clearError();
     opening_ = false;
     return ok;
 }
 
-void SerialPortComm::closeDevice()
+void SerialLine::closeDevice()
 {
-    if (port_->isOpen())
-        port_->close();
-    port_->clearError();
+    if (serial_->isOpen())
+        serial_->close();
+    serial_->clearError();
 }
 
-bool SerialPortComm::applySettings(const LineSettings &settings, QString *error)
+bool SerialLine::applySettings(const LineSettings &settings, QString *error)
 {
-    return applyTo(port_, settings, error);
+    return applyTo(serial_, settings, error);
 }
 
-bool SerialPortComm::writeBytes(const QByteArray &bytes, QString *error)
+bool SerialLine::writeBytes(const QByteArray &bytes, QString *error)
 {
     if (bytes.isEmpty())
         return true;
-    if (port_->write(bytes) != bytes.size()) {
-        *error = port_->errorString();
+    if (serial_->write(bytes) != bytes.size()) {
+        *error = serial_->errorString();
         return false;
     }
     // Hand the bytes to the driver now rather than at the next turn of the
     // event loop.
-    port_->flush();
+    serial_->flush();
     return true;
 }
 
-QByteArray SerialPortComm::readBytes() { return port_->readAll(); }
-
-void SerialPortComm::onError(int code)
+void SerialLine::onError(int code)
 {
     const auto e = static_cast<QSerialPort::SerialPortError>(code);
     // Every open reports NoError first; failures of an open are returned by
     // openDevice, not reported as a loss.
-    if (e == QSerialPort::NoError || e == QSerialPort::TimeoutError || opening_ || !PortOpen())
+    if (e == QSerialPort::NoError || e == QSerialPort::TimeoutError || opening_ || !open_)
         return;
     // The system's description, then what the operator can do about it.
-    const QString why = port_->errorString()
+    const QString why = serial_->errorString()
                         + QStringLiteral(". Check the cable and the adapter, then choose the port again under COM.");
     // Close before anything else: a vanished device makes the port report
     // the error again and again for as long as it stays open.
-    lost(why);
+    deviceLost(why);
 }
 
 }  // namespace qm25

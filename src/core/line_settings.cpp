@@ -1,4 +1,4 @@
-#include "serial/comm_settings.h"
+#include "core/line_settings.h"
 
 #include <QStringList>
 #include <QtGlobal>
@@ -45,18 +45,6 @@ std::optional<LineSettings> parseCommSettings(const QString &text, QString *erro
     else
         return fail(QStringLiteral("stop bits \"%1\" are not 1, 1.5 or 2").arg(stop));
     return s;
-}
-
-QString portDeviceName(int port)
-{
-    const QByteArray override = qgetenv(QStringLiteral("QM25_COM%1").arg(port).toLatin1().constData());
-    if (!override.isEmpty())
-        return QString::fromLocal8Bit(override);
-#ifdef Q_OS_WIN
-    return QStringLiteral("COM%1").arg(port);
-#else
-    return QStringLiteral("/dev/ttyS%1").arg(port - 1);
-#endif
 }
 
 }  // namespace qm25

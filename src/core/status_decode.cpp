@@ -1,6 +1,6 @@
-#include "replies/status_decode.h"
+#include "core/status_decode.h"
 
-#include "commands/command_table.h"
+#include "core/command_table.h"
 
 #include <algorithm>
 #include <array>

@@ -1,4 +1,4 @@
-#include "commands/render.h"
+#include "core/render.h"
 
 #include <algorithm>
 

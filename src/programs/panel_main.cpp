@@ -1,9 +1,9 @@
+// qm25-control: the control panel.
 #include <QApplication>
 #include <QIcon>
 #include <QMessageBox>
 #include <QStyleFactory>
 #include <cstdio>
-#include <memory>
 
 #include "app/form1.h"
 
@@ -18,8 +18,8 @@ int main(int argc, char *argv[])
     icon.addFile(QStringLiteral(":/icons/qm25-control-256.png"));
     QApplication::setWindowIcon(icon);
 
-    qm25::Form1 form(std::make_unique<qm25::SerialPortComm>());
-    if (!form.Form_Load()) {
+    qm25::Form1 form;
+    if (!form.startUp()) {
         const QString text = form.startupError();
         std::fprintf(stderr, "qm25-control: %s\n", qPrintable(text));
         // Nobody could dismiss a box on a platform without a screen.

@@ -1,6 +1,7 @@
 // The port panel: port and speed choice, and what happens when the port
-// cannot be opened or is lost.
+// cannot be opened or is lost. Also the command line's two buttons.
 #include <QFrame>
+#include <QLineEdit>
 #include <QMetaObject>
 #include <QRadioButton>
 
@@ -8,18 +9,13 @@
 
 namespace qm25 {
 
-void Form1::Command33_Click()
+void Form1::showPortPanel()
 {
     Frame8->setVisible(true);
     Timer3->setEnabled(true);
 }
 
-void Form1::Option1_Click() { switchPort(1); }
-void Form1::Option2_Click() { switchPort(2); }
-void Form1::Option9_Click() { switchSpeed(QStringLiteral("19200,N,8,1")); }
-void Form1::Option10_Click() { switchSpeed(QStringLiteral("9600,N,8,1")); }
-
-void Form1::Timer3_Timer()
+void Form1::hidePortPanel()
 {
     Frame8->setVisible(false);
     Timer3->setEnabled(false);
@@ -31,52 +27,52 @@ void Form1::selectOption(QRadioButton *option)
         return;
     option->setChecked(true);
     if (option == Option1)
-        Option1_Click();
+        choosePort(1);
     else if (option == Option2)
-        Option2_Click();
+        choosePort(2);
     else if (option == Option9)
-        Option9_Click();
+        chooseSpeed(QStringLiteral("19200,N,8,1"));
     else if (option == Option10)
-        Option10_Click();
+        chooseSpeed(QStringLiteral("9600,N,8,1"));
 }
 
-void Form1::switchPort(int port)
+void Form1::choosePort(int port)
 {
     // The port is closed before its number changes. It is then opened on the
     // new number, also when it was closed before (after a failed switch or a
     // lost link): choosing a port is how the operator gets the line back.
-    if (MSComm1->PortOpen())
-        MSComm1->setPortOpen(false);
-    const bool ok = MSComm1->setCommPort(port) && MSComm1->setPortOpen(true);
+    MSComm1->close();
+    const bool ok = MSComm1->setPortNumber(port) && MSComm1->open();
     if (!ok) {
         const QString why = MSComm1->errorText();
         warningBox(why);
         // The port stays closed, numbered with the other port; the panel
         // stays shown and the chosen option stays marked.
-        MSComm1->setCommPort(port == 1 ? 2 : 1);
+        MSComm1->setPortNumber(port == 1 ? 2 : 1);
         return;
     }
     Frame8->setVisible(false);
 }
 
-void Form1::switchSpeed(const QString &setting)
+void Form1::chooseSpeed(const QString &setting)
 {
-    CommSetting = setting;
-    if (!MSComm1->setSettings(CommSetting))
+    if (MSComm1->setSettings(setting)) {
+        CommSetting = setting;
+    } else {
+        // The line keeps the speed it runs at, and the panel says so again.
         warningBox(MSComm1->errorText());
+        CommSetting = MSComm1->settings();
+        (CommSetting.startsWith(QLatin1String("9600,")) ? Option10 : Option9)->setChecked(true);
+    }
     Frame8->setVisible(false);
 }
 
-void Form1::onLinkLost(const QString &description)
+void Form1::warnLinkLost(const QString &description)
 {
     if (ended_)
         return;
-    // Nothing can go out any more: a held button stops repeating now, before
-    // another tick of its timer could try to send.
-    Timer1->setEnabled(false);
-    KeyRepeatNo = 0;
-    // The loss is reported from inside the serial control's own event; the
-    // box, which waits for the operator, comes after that event.
+    // The loss is reported from inside the line's own event; the box, which
+    // waits for the operator, comes after that event.
     QMetaObject::invokeMethod(
         this, [this, description] {
             if (!ended_)
@@ -84,5 +80,9 @@ void Form1::onLinkLost(const QString &description)
         },
         Qt::QueuedConnection);
 }
+
+void Form1::sendCommandLine() { exchange_.sendTypedCommand(Text1->text()); }
+
+void Form1::clearCommandLine() { Text1->clear(); }
 
 }  // namespace qm25

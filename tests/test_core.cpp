@@ -1,0 +1,303 @@
+// The core on its own: rendering, status decoding, line settings and the
+// interval timer.
+#include <QSignalSpy>
+#include <QtTest>
+#include <cmath>
+
+#include "core/interval_timer.h"
+#include "core/line_settings.h"
+#include "core/render.h"
+#include "core/status_decode.h"
+
+using namespace qm25;
+
+namespace {
+
+// Decodes a raw reply the way the exchange does: rendered first, with the
+// query sent as a frame without prefix.
+StatusDecode decodeReply(const QString &query, const QString &reply)
+{
+    return decodeStatus(renderText(reply), query + u'\r', QString());
+}
+
+}  // namespace
+
+class CoreTest : public QObject {
+    Q_OBJECT
+private slots:
+    // --- rendering ------------------------------------------------------------
+    void rendering_data()
+    {
+        QTest::addColumn<QString>("text");
+        QTest::addColumn<QString>("rendered");
+        QTest::newRow("empty") << QString() << " ";
+        QTest::newRow("command frame") << "C00\r" << " C 0 0 CR ";
+        QTest::newRow("ACK alone") << "\x06" << " ACK ";
+        QTest::newRow("blanks in a command") << "CF LOGO OFF\r" << " C F   L O G O   O F F CR ";
+        QTest::newRow("code 20 has no blank") << "\x14" "1\r" << " &1 CR ";
+        QTest::newRow("CR LF") << "OK\r\n" << " O K CR LF ";
+        QTest::newRow("edges of the shown range") << QStringLiteral("\x1f z{|}~\x7f") << " ?   z ? ? ? ? ? ";
+        QTest::newRow("NUL and beyond 8 bits") << QStringLiteral("%1A\u0141\uffff").arg(QChar(0)) << " ? A ? ? ";
+        QTest::newRow("mixed") << "a\x06" "b\x14" "c\x01" << " a ACK b &c ? ";
+    }
+    void rendering()
+    {
+        QFETCH(QString, text);
+        QFETCH(QString, rendered);
+        QCOMPARE(renderText(text), rendered);
+        // A view ends where it ends, whatever follows it in memory.
+        const QString longer = text + QStringLiteral("XYZ");
+        QCOMPARE(renderText(QStringView(longer).first(text.size())), rendered);
+    }
+
+    void everyCodeUnitRenders()
+    {
+        for (int code = 0; code <= 0xFFFF; ++code) {
+            if (code == 6 || code == 10 || code == 13 || code == 20)
+                continue;  // the named codes, above
+            const QChar shown = (code >= 32 && code <= 122) ? QChar(char16_t(code)) : QChar(u'?');
+            const QString out = renderText(QString(QChar(char16_t(code))));
+            if (out != QString(u' ') + shown + u' ')
+                QFAIL(qPrintable(QStringLiteral("code %1 renders as \"%2\"").arg(code).arg(out)));
+        }
+    }
+
+    void longTextIsCutAtTheLimit()
+    {
+        const QString atLimit = QString(kMaxRenderedChars - 1, u'A') + u'B';
+        QVERIFY(renderText(atLimit).endsWith(u"A B "));
+        const QString beyond = renderText(QString(kMaxRenderedChars, u'A') + u'B');
+        QCOMPARE(beyond.size(), 1 + 2 * kMaxRenderedChars);
+        QVERIFY(!beyond.contains(u'B'));
+        QCOMPARE(renderText(QString(kMaxRenderedChars + 9, QChar(6))).size(), 1 + 4 * kMaxRenderedChars);
+    }
+
+    // --- status decoding --------------------------------------------------------
+    void decoding_data()
+    {
+        QTest::addColumn<QString>("query");
+        QTest::addColumn<QString>("reply");
+        QTest::addColumn<QString>("status");  // null: nothing decoded
+        const auto row = [](const char *query, const char *reply, const char *status) {
+            QTest::addRow("%s %s", query, QByteArray(reply).replace('\r', "").constData())
+                << QString::fromLatin1(query) << QString::fromLatin1(reply)
+                << (status ? QString::fromLatin1(status) : QString());
+        };
+        for (const auto &[reply, status] : std::initializer_list<std::pair<const char *, const char *>>{
+                 {"00\r", " Power ON"}, {"80\r", " Stand by"}, {"40\r", " Count down"},
+                 {"20\r", " Cooling down"}, {"10\r", " Power Fail"}, {"08\r", " Temperature Warning"},
+                 {"02\r", " NO Key input "}, {"04\r", " Lamp OFF by PWR Management"},
+                 {"28\r", " Temperature Warning & cooling down"}, {"24\r", "Cooling down  PWR Management"},
+                 {"88\r", " Temperature Warning and recoverd"}, {"21\r", " Cooling down (All Lamp FAIL)"},
+                 {"81\r", " Cooling down & sutandby (All Lamp FAIL)"}, {"99\r", nullptr}, {"0", nullptr},
+                 {"", nullptr}, {"X00\r", nullptr}})
+            row("CR0", reply, status);
+        row("CR1", "1\r", " Computer 1");
+        row("CR1", "12\r", " Computer 1");
+        row("CR1", "2\r", " Computer 2");
+        row("CR1", "3\r", " Video");
+        row("CR1", "4\r", " Input mode 4");
+        row("CR1", "5\r", nullptr);
+        row("CR4", "11\r", " Normally");
+        row("CR4", "10\r", " Top/Bottom reversal");
+        row("CR4", "01\r", " Left/Right reversal");
+        row("CR4", "00\r", " Top/Bottom , Left/Right reversal");
+        row("CR4", "22\r", nullptr);
+        row("CRA", "00\r", " Video & Audio mute OFF");
+        row("CRA", "01\r", " Video mute ON");
+        row("CRA", "02\r", " Audio mute ON");
+        row("CRA", "03\r", " Video & Audio mute ON");
+        row("CRA", "80\r", " No signal");
+        row("CRA", "FF\r", " Stand by");
+        row("CRA", "ff\r", nullptr);
+        row("CR7", "00\r", " All OFF : 2 Lamp mode");
+        row("CR7", "01\r", " No1 ON  : 2 Lamp mode");
+        row("CR7", "02\r", " No2 ON  : 2 Lamp mode");
+        row("CR7", "03\r", " No1,2 ON  : 2 Lamp mode");
+        row("CR7", "10\r", " All OFF : 1 Lamp mode(No1 USE)");
+        row("CR7", "11\r", " No1 ON  : 1 Lamp mode(No1 USE)");
+        row("CR7", "20\r", " All OFF : 1 Lamp mode(No2 USE)");
+        row("CR7", "22\r", " No2 ON  : 1 Lamp mode(No2 USE)");
+        row("CR7", "12\r", nullptr);
+        row("CR3", "12345\r", " 1 2 3 4 5 CR  Hour Use");
+        row("CR3", "", "  Hour Use");
+        row("CR3", "0123456789012345678901\r", " 0 1 2 3 4 5 6 7 8 9 0 1 2 3 4 5 6 7 8 Hour Use");
+        row("CR6", "0123456789ABCDEFGH\r", "  S1= 0 1 2 3 4 C  ,   S2=  7 8 9 A C , S3= C D E F G C");
+        row("CR6", "123\r", "  S1= 1 2 3 CR  C  ,   S2=  C , S3= C");
+        row("CR6", "0123456789\r", "  S1= 0 1 2 3 4 C  ,   S2=  7 8 9 C C , S3= C");
+        row("CR6", "0123456789AB", "  S1= 0 1 2 3 4 C  ,   S2=  7 8 9 A C , S3=  C");
+        row("CR9", "0123\r", " 0 1 2 3 CR ");
+        row("CR9", "\x06", " ACK ");
+        row("cr0", "00\r", nullptr);
+        row("CR0 ", "00\r", nullptr);
+        row("C00", "00\r", nullptr);
+        row("CR00", "00\r", nullptr);
+    }
+    void decoding()
+    {
+        QFETCH(QString, query);
+        QFETCH(QString, reply);
+        QFETCH(QString, status);
+        const StatusDecode result = decodeReply(query, reply);
+        QCOMPARE(result.status.has_value(), !status.isNull());
+        if (result.status)
+            QCOMPARE(*result.status, status);
+        QVERIFY(!result.pressureValue);
+    }
+
+    void theQueryIsTheWholeFrame()
+    {
+        const QString rendered = renderText(QStringLiteral("00\r"));
+        QVERIFY(decodeStatus(rendered, u"@CR0\r", u"@").status);
+        for (const char16_t *frame : {u"CR0\r", u"#CR0\r"})
+            QVERIFY(!decodeStatus(rendered, frame, u"@").status);
+        for (const char16_t *frame : {u"CR0", u"CR0\n", u"CR0\r\n", u" CR0\r", u"", u"CR pressure\r"})
+            QVERIFY(!decodeStatus(rendered, frame, u"").status);
+    }
+
+    void pressure_data()
+    {
+        QTest::addColumn<QString>("reply");
+        QTest::addColumn<int>("hPa");  // INT_MIN: out of range
+        QTest::newRow("512") << "0512\r" << 650;
+        QTest::newRow("0") << "0\r" << 106;
+        QTest::newRow("1023") << "1023\r" << 1194;
+        QTest::newRow("no number") << "\x06" << 106;
+        QTest::newRow("negative") << "-1000\r" << -958;
+        QTest::newRow("exponent") << "1E3\r" << 1169;
+        QTest::newRow("2.5 to even") << "2.5\r" << 108;
+        QTest::newRow("3.5 to even") << "3.5\r" << 110;
+        QTest::newRow("6553") << "6553\r" << 7077;
+        QTest::newRow("-6553") << "-6553\r" << -6865;
+        QTest::newRow("6554") << "6554\r" << INT_MIN;
+        QTest::newRow("-6554") << "-6554\r" << INT_MIN;
+        QTest::newRow("above 16 bits") << "40000\r" << INT_MIN;
+        QTest::newRow("rounds past 32767") << "32767.5\r" << INT_MIN;
+        QTest::newRow("-32768") << "-32768\r" << INT_MIN;
+        QTest::newRow("beyond double") << "1E99999\r" << INT_MIN;
+    }
+    void pressure()
+    {
+        QFETCH(QString, reply);
+        QFETCH(int, hPa);
+        const StatusDecode result = decodeReply(QStringLiteral("CR PRESSURE"), reply);
+        QVERIFY(result.status);
+        if (hPa == INT_MIN) {
+            QCOMPARE(*result.status, kPressureOutOfRange);
+            QVERIFY(!result.pressureValue);
+            return;
+        }
+        QCOMPARE(*result.status, QString::number(hPa) + QStringLiteral(" hPa"));
+        QCOMPARE(int(result.pressureValue.value_or(-1)), hPa);
+    }
+
+    void readLeadingNumber_data()
+    {
+        QTest::addColumn<QString>("text");
+        QTest::addColumn<double>("value");
+        QTest::newRow("rendered reply") << " 0 5 1 2 CR " << 512.0;
+        QTest::newRow("sign, point, exponent") << "  -1.5E2" << -150.0;
+        QTest::newRow("D exponent") << "1D2" << 100.0;
+        QTest::newRow("lower-case d, negative exponent") << "25d-2" << 0.25;
+        QTest::newRow("tabs and line feeds") << "\t\n 4 2" << 42.0;
+        QTest::newRow("blanks inside exponent") << "1 E + 2" << 100.0;
+        QTest::newRow("plus, no integer part") << "+.5" << 0.5;
+        QTest::newRow("second point ends") << "1.2.3" << 1.2;
+        QTest::newRow("letters") << "abc" << 0.0;
+        QTest::newRow("sign only") << "-" << 0.0;
+        QTest::newRow("two signs") << "+-5" << 0.0;
+        QTest::newRow("CR is not skipped") << "\r5" << 0.0;
+        QTest::newRow("exponent sign alone") << "1E+" << 1.0;
+        QTest::newRow("exponent letter then text") << "3DX" << 3.0;
+        QTest::newRow("long exponent") << "1E0000000000000000000000002" << 100.0;
+        QTest::newRow("below double") << "0.0000001E-400" << 0.0;
+        QTest::newRow("leading zeros do not count") << QString(400, u'0') + "1E300" << 1e300;
+    }
+    void readLeadingNumber()
+    {
+        QFETCH(QString, text);
+        QFETCH(double, value);
+        QCOMPARE(qm25::readLeadingNumber(text), value);
+        QVERIFY(std::isinf(qm25::readLeadingNumber(QStringLiteral("1") + QString(400, u'0'))));
+        QVERIFY(qm25::readLeadingNumber(u"-1E99999") < -1e308);
+    }
+
+    void roundHalfEven()
+    {
+        const std::pair<double, double> cases[] = {{0.5, 0}, {1.5, 2},   {2.5, 2},         {-0.5, 0},
+                                                   {-1.5, -2}, {-2.5, -2}, {2.4999999, 2}, {2.5000001, 3},
+                                                   {-2.6, -3}, {4503599627370497.0, 4503599627370497.0}};
+        for (auto [value, rounded] : cases)
+            QCOMPARE(qm25::roundHalfEven(value), rounded);
+    }
+
+    // --- line settings -------------------------------------------------------------
+    void lineSettingsAreParsed()
+    {
+        QString why;
+        const auto s = parseCommSettings(QStringLiteral("9600,n,7,2"), &why);
+        QVERIFY(s);
+        QCOMPARE(s->baud, 9600);
+        QCOMPARE(s->parity, 'N');
+        QCOMPARE(s->dataBits, 7);
+        QCOMPARE(s->stopBits10, 20);
+        QCOMPARE(parseCommSettings(QStringLiteral("19200,E,8,1.5"))->stopBits10, 15);
+        for (const char *bad : {"", "19200", "19200,N,8", "fast,N,8,1", "19200,X,8,1", "19200,N,9,1",
+                                "19200,N,4,1", "19200,N,8,3", "49,N,8,1", "4000001,N,8,1"}) {
+            QVERIFY2(!parseCommSettings(QLatin1String(bad), &why), bad);
+            QVERIFY(why.startsWith(QLatin1String("Invalid line settings")));
+        }
+    }
+
+    // --- the interval timer ------------------------------------------------------------
+    void timerTicksUntilDisabledAndDropsATickDue()
+    {
+        IntervalTimer t(QStringLiteral("Timer1"), 5, nullptr);
+        QSignalSpy ticks(&t, &IntervalTimer::tick);
+        QTest::qWait(20);
+        QCOMPARE(ticks.count(), 0);  // stopped until enabled
+        QCOMPARE(t.remainingTime(), -1);
+        t.setEnabled(true);
+        QTRY_VERIFY(ticks.count() >= 3);
+        QTest::qSleep(20);  // a tick falls due while the loop is busy
+        t.setEnabled(false);
+        const qsizetype seen = ticks.count();
+        QTest::qWait(30);
+        QCOMPARE(ticks.count(), seen);
+        QVERIFY(!t.isEnabled());
+    }
+
+    void aLateTickIsNotMadeUp()
+    {
+        IntervalTimer t(QStringLiteral("Timer1"), 20, nullptr);
+        QSignalSpy ticks(&t, &IntervalTimer::tick);
+        t.setEnabled(true);
+        QTest::qSleep(110);  // five periods without the event loop
+        QCoreApplication::processEvents();
+        QCOMPARE(ticks.count(), 1);
+    }
+
+    void enablingOrANewIntervalRestartsTheCount()
+    {
+        IntervalTimer t(QStringLiteral("Timer2"), 10000, nullptr);
+        QSignalSpy ticks(&t, &IntervalTimer::tick);
+        t.setEnabled(true);
+        QTest::qSleep(60);
+        QVERIFY(t.remainingTime() <= 9950);
+        t.setEnabled(true);
+        QVERIFY(t.remainingTime() > 9950);
+        t.setInterval(5);
+        QTest::qSleep(20);
+        t.setInterval(60000);  // a tick already due is dropped with the restart
+        QCoreApplication::processEvents();
+        QCOMPARE(ticks.count(), 0);
+        QVERIFY(t.remainingTime() > 59000);
+        t.setEnabled(false);
+        t.setInterval(250);  // kept while stopped
+        QCOMPARE(t.interval(), 250);
+        QVERIFY(!t.isEnabled());
+    }
+};
+
+QTEST_MAIN(CoreTest)
+#include "test_core.moc"

@@ -1,0 +1,372 @@
+// The panel as the operator uses it: the real window, shown (offscreen),
+// worked with the mouse and the keyboard, on the real serial line and real
+// timers, against the projector simulator on a pseudo-terminal; the program
+// itself when its port cannot be had; and the start script.
+#include <QDeadlineTimer>
+#include <QDir>
+#include <QLineEdit>
+#include <QProcess>
+#include <QRadioButton>
+#include <QSerialPort>
+#include <QStandardPaths>
+#include <QTemporaryDir>
+#include <QtTest>
+
+#include <csignal>
+#include <cstdio>
+#include <grp.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include "support/panel.h"
+#include "support/pty.h"
+#include "support/sim_process.h"
+
+using namespace qm25;
+using namespace qm25::test;
+
+namespace {
+
+constexpr int kWaitMs = 15000;  // bound for anything that should happen
+
+// What the three display lines showed right after a reception, a reply
+// time-out or a display clear (connected after the exchange's own handlers).
+struct Shot {
+    char event;  // 'r' reply, 't' time-out, 'c' clear
+    QString txd, rxd, status;
+};
+
+// A simulator, the window on it shown at full height, and a log of the lines.
+struct Bench {
+    QTemporaryDir dir;
+    QString trace, failure;
+    std::unique_ptr<SimProcess> sim;
+    std::unique_ptr<Panel> p;
+    QList<Shot> shots;
+    int sims = 0;
+
+    bool start(const QStringList &simArgs, const QString &com1 = {})
+    {
+        trace = dir.filePath(QStringLiteral("trace%1").arg(++sims));
+        sim = std::make_unique<SimProcess>(simArgs + QStringList{"--trace-file", trace});
+        if (!sim->ok())
+            return fail(sim->failure());
+        if (p)
+            return true;
+        p = makePanel(com1.isEmpty() ? sim->devicePath() : com1);
+        Form1 &f = p->f();
+        if (!p->warnings.isEmpty())
+            return fail(p->warnings.join(u'\n'));
+        Exchange &e = p->ex();
+        const auto take = [this, &e](char event) {
+            shots.append({event, e.text(DisplayLine::Txd), e.text(DisplayLine::Rxd), e.text(DisplayLine::Status)});
+        };
+        QObject::connect(f.MSComm1, &Line::received, &f, [take] { take('r'); });
+        QObject::connect(e.replyTimer(), &IntervalTimer::tick, &f, [take] { take('t'); });
+        QObject::connect(e.clearTimer(), &IntervalTimer::tick, &f, [take] { take('c'); });
+        f.show();
+        QApplication::setActiveWindow(&f);
+        if (!QTest::qWaitForWindowActive(&f, kWaitMs))
+            return fail(QStringLiteral("the window did not become active"));
+        QTest::keyClick(QApplication::focusWidget(), Qt::Key_H, Qt::ControlModifier);
+        QTest::mouseDClick(f.Image1, Qt::LeftButton);
+        return f.heightTwips() == 9100 || fail(QStringLiteral("not at full height"));
+    }
+    bool fail(const QString &why)
+    {
+        failure = why;
+        return false;
+    }
+
+    // One exchange at the operator's pace: `act`, then wait for a whole reply
+    // and the reply time-out after it. The display as the reply left it.
+    Shot exchange(const std::function<void()> &act)
+    {
+        const qsizetype from = shots.size();
+        act();
+        Shot reply{'?', {}, {}, {}};
+        (void)QTest::qWaitFor([&] {
+            bool timedOut = false;
+            for (qsizetype i = from; i < shots.size(); ++i) {
+                if (shots[i].event == 'r' && shots[i].rxd.endsWith(u"CR "))
+                    reply = shots[i];
+                timedOut = timedOut || (shots[i].event == 't' && reply.event == 'r');
+            }
+            return timedOut;
+        }, kWaitMs);
+        return reply;
+    }
+    Shot ask(const char *button) { return exchange([&] { p->click(button); }); }
+    Shot type(const QString &text)
+    {
+        return exchange([&] {
+            p->click("Command96");  // CLS
+            QTest::mouseClick(p->f().Text1, Qt::LeftButton);
+            QTest::keyClicks(p->f().Text1, text);
+            p->click("Command95");  // SEND
+        });
+    }
+    // Asks STATUS until it shows `until`; every text seen, once in a row.
+    QStringList powerUntil(const QString &until)
+    {
+        QStringList seen;
+        for (QDeadlineTimer d(kWaitMs); !d.hasExpired() && (seen.isEmpty() || seen.last() != until);) {
+            const QString s = ask("Command44").status;
+            if (seen.isEmpty() || seen.last() != s)
+                seen.append(s);
+        }
+        return seen;
+    }
+};
+
+// Another program holding a port: this test program again, opening it with
+// the serial port layer (which locks it) until its input closes.
+int holdPort(const QByteArray &device)
+{
+    QSerialPort port;
+    port.setPortName(QString::fromLocal8Bit(device));
+    std::printf(port.open(QIODevice::ReadWrite) ? "held\n" : "failed\n");
+    std::fflush(stdout);
+    char c;
+    while (::read(STDIN_FILENO, &c, 1) > 0) {
+    }
+    return 0;
+}
+
+// Runs the program with COM1 on `com1`, as `asUser` when given; its exit
+// status and its own line on stderr.
+std::pair<int, QString> runProgram(const QString &com1, const QStringList &asUser = {})
+{
+    QProcess proc;
+    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+    env.insert("QM25_COM1", com1);
+    env.insert("QT_QPA_PLATFORM", "offscreen");
+    proc.setProcessEnvironment(env);
+    proc.start(asUser.isEmpty() ? QStringLiteral(QM25_CONTROL_BIN) : asUser.first(), asUser.mid(1) + QStringList{QM25_CONTROL_BIN});
+    if (!proc.waitForFinished(30000)) {
+        proc.kill();
+        proc.waitForFinished();
+        return {-1, QStringLiteral("still running: the window was shown")};
+    }
+    for (const QString &line : QString::fromLocal8Bit(proc.readAllStandardError()).split(u'\n'))
+        if (line.startsWith(u"qm25-control: "))
+            return {proc.exitCode(), line};
+    return {proc.exitCode(), QString()};
+}
+
+}  // namespace
+
+class EndToEndTest : public QObject {
+    Q_OBJECT
+private slots:
+    void init() { qunsetenv("QM25_COM2"); }
+
+    void powerCycleAndStatusReads()
+    {
+        // Typed commands leave a 2000 ms reply time-out for every later
+        // exchange: the cooling outlasts two of them.
+        Bench b;
+        QVERIFY2(b.start({"--warmup-ms", "2000", "--cooldown-ms", "6000", "--lamp-hours", "123", "--orientation", "01"}),
+                 qPrintable(b.failure));
+        Shot s = b.ask("Command44");
+        QCOMPARE(s.txd, QStringLiteral(" C R 0 CR "));
+        QCOMPARE(s.rxd, QStringLiteral(" 8 0 CR "));
+        QCOMPARE(s.status, QStringLiteral(" Stand by"));
+        QCOMPARE(b.ask("Command46").status, QStringLiteral(" 0 0 1 2 3 CR  Hour Use"));
+        QCOMPARE(b.ask("Command54").status, QStringLiteral("  S1= 0 2 5 . 0 C  ,   S2=  2 5 . 0 C , S3= 0 2 5 . 0 C"));
+        QCOMPARE(b.ask("Command47").status, QStringLiteral(" Left/Right reversal"));
+
+        QCOMPARE(b.ask("Command17").rxd, QStringLiteral(" ACK CR "));  // ON
+        QCOMPARE(b.powerUntil(" Power ON"), (QStringList{" Count down", " Power ON"}));
+        QCOMPARE(b.ask("Command28").rxd, QStringLiteral(" ACK CR "));  // PC2
+        QCOMPARE(b.ask("Command45").status, QStringLiteral(" Computer 2"));
+        b.ask("Command19");  // SOUND MUTE ON
+        s = b.type(QStringLiteral("CRA"));
+        QCOMPARE(s.txd, QStringLiteral(" C R A CR "));
+        QCOMPARE(s.status, QStringLiteral(" Audio mute ON"));
+        QCOMPARE(b.type(QStringLiteral("CR PRESSURE")).status, QStringLiteral("1013 hPa"));
+        QCOMPARE(b.ask("Command18").rxd, QStringLiteral(" ACK CR "));  // OFF
+        QCOMPARE(b.powerUntil(" Stand by"), (QStringList{" Cooling down", " Stand by"}));
+        QVERIFY(b.p->warnings.isEmpty());
+    }
+
+    void heldVolumeRepeatsUntilRelease()
+    {
+        Bench b;
+        QVERIFY2(b.start({}), qPrintable(b.failure));
+        QWidget *plus = b.p->w("Command1");
+        QTest::mousePress(plus, Qt::LeftButton);
+        QCOMPARE(b.p->f().Label11->text(), QStringLiteral(" C 0 9 CR "));
+        QTest::qWait(1000);
+        QTest::mouseRelease(plus, Qt::LeftButton);
+        QVERIFY(b.p->f().Label11->text().isEmpty() && b.p->f().Label12->text().isEmpty());
+        // STATUS marks the release on the line: a repeat that outlived the
+        // release would come after it.
+        b.p->click("Command44");
+        QTRY_VERIFY_WITH_TIMEOUT(tracedFrames(b.trace).contains("CR0<CR>"), kWaitMs);
+        QTest::qWait(300);
+        QStringList frames = tracedFrames(b.trace);
+        QCOMPARE(frames.takeLast(), QStringLiteral("CR0<CR>"));
+        QVERIFY2(frames.size() >= 2 && frames.size() <= 8 && frames.count("C09<CR>") == frames.size(),
+                 qPrintable(frames.join(u' ')));
+    }
+
+    void silentAndSplitProjectors()
+    {
+        Bench b;
+        QVERIFY2(b.start({"--no-reply"}), qPrintable(b.failure));
+        b.p->click("Command44");
+        QTRY_VERIFY_WITH_TIMEOUT(!b.shots.isEmpty() && b.shots.last().event == 'c', kWaitMs);
+        QCOMPARE(b.shots.size(), 2);  // a time-out and a clear, nothing received
+        QCOMPARE(b.shots[0].rxd, QStringLiteral(" X X X X"));
+        QCOMPARE(b.shots[0].txd, QStringLiteral(" C R 0 CR "));
+        QVERIFY(b.shots[0].status.isEmpty() && b.p->f().Label12->text().isEmpty());
+        QCOMPARE(tracedFrames(b.trace), QStringList{"CR0<CR>"});
+
+        Bench split;
+        QVERIFY2(split.start({"--split", "3", "--split-gap", "30"}), qPrintable(split.failure));
+        QCOMPARE(split.ask("Command44").status, QStringLiteral(" Stand by"));
+        QCOMPARE(split.type(QStringLiteral("CR PRESSURE")).status, QStringLiteral("1013 hPa"));
+        QCOMPARE(tracedReplyPieces(split.trace).size(), 6);
+        QVERIFY(split.shots.count() >= 6);  // each piece drawn as it came
+    }
+
+    void lostLineWhileHeldThenChosenAgain()
+    {
+        Bench b;
+        const QString link = b.dir.filePath("com1");
+        QVERIFY2(b.start({"--link", link, "--hangup-after", "3"}, link), qPrintable(b.failure));
+        Form1 &f = b.p->f();
+        QTest::mousePress(b.p->w("Command15"), Qt::LeftButton);  // Brightness "+", every 50 ms
+        QTRY_COMPARE_WITH_TIMEOUT(b.p->warnings.size(), 1, kWaitMs);
+        QVERIFY2(b.p->warnings[0].startsWith("COM1 (" + link + ") was lost: "), qPrintable(b.p->warnings[0]));
+        QVERIFY(!f.MSComm1->isOpen());
+        QVERIFY(!b.p->ex().repeatTimer()->isEnabled());
+        const double cpu = processCpuMs();
+        QTest::qWait(500);
+        QVERIFY2(processCpuMs() - cpu < 150, "busy after the loss");
+        QVERIFY(!f.Label22->text().contains(u"Not sent"));  // no tick tried the closed port
+        QTest::mouseRelease(b.p->w("Command15"), Qt::LeftButton);
+        QVERIFY(b.sim->waitForCleanExit());
+        QCOMPARE(b.p->warnings.size(), 1);
+
+        // A projector on the same path again; the operator picks COM1.
+        QVERIFY2(b.start({"--link", link}), qPrintable(b.failure));
+        b.p->click("Command33");
+        QTest::mouseClick(f.Option1, Qt::LeftButton);
+        QVERIFY(f.MSComm1->isOpen() && f.Frame8->isHidden());
+        QCOMPARE(b.ask("Command44").status, QStringLiteral(" Stand by"));
+        QCOMPARE(tracedFrames(b.trace), QStringList{"CR0<CR>"});
+    }
+
+    void programEndsWhenCom1CannotBeOpened_data()
+    {
+        QTest::addColumn<QString>("device");
+        QTest::addColumn<QString>("advice");
+        QTest::newRow("missing") << "/nonexistent/qm25-port" << "No such file or directory. There is no such device";
+        QTest::newRow("/dev/null") << "/dev/null" << "/dev/null is not a serial port";
+        QTest::newRow("regular file") << "FILE" << "is not a serial port but a regular file";
+        QTest::newRow("directory") << "DIR" << "is not a serial port but a directory";
+        QTest::newRow("named pipe") << "FIFO" << "is not a serial port but a named pipe";
+        QTest::newRow("held") << "HELD" << "Another program is using this port (";
+        QTest::newRow("forbidden") << "NOBODY" << "members of group \"";
+    }
+    void programEndsWhenCom1CannotBeOpened()
+    {
+        QFETCH(QString, device);
+        QFETCH(QString, advice);
+        QTemporaryDir dir;
+        PtyPeer pty;
+        QProcess holder;
+        QStringList asUser;
+        if (device == "FILE") {
+            device = dir.filePath("file");
+            QFile file(device);
+            QVERIFY(file.open(QIODevice::WriteOnly) && file.write("C00\r") == 4);
+        } else if (device == "DIR") {
+            device = dir.path();
+        } else if (device == "FIFO") {
+            device = dir.filePath("pipe");
+            QVERIFY(::mkfifo(QFile::encodeName(device).constData(), 0600) == 0);
+        } else if (device == "HELD") {
+            device = pty.path();
+            holder.setProcessEnvironment([&] {
+                auto env = QProcessEnvironment::systemEnvironment();
+                env.insert("QM25_HOLD_PORT", device);
+                return env;
+            }());
+            holder.start(QCoreApplication::applicationFilePath(), {});
+            QVERIFY(holder.waitForReadyRead(20000) && holder.readLine() == "held\n");
+        } else if (device == "NOBODY") {
+            const QString setpriv = QStandardPaths::findExecutable("setpriv");
+            if (::geteuid() != 0 || setpriv.isEmpty())
+                QSKIP("needs root and setpriv to run the program as another user");
+            asUser = QStringList{setpriv, "--reuid=nobody", "--regid=nogroup", "--clear-groups"};
+            if (QProcess::execute(setpriv, asUser.mid(1) + QStringList{"test", "-x", QM25_CONTROL_BIN}) != 0)
+                QSKIP("user nobody cannot reach the program");
+            device = pty.path();
+            const QByteArray path = device.toLocal8Bit();
+            const group *dialout = ::getgrnam("dialout");
+            QVERIFY(::chmod(path.constData(), 0660) == 0 && (!dialout || ::chown(path.constData(), 0, dialout->gr_gid) == 0));
+        }
+        const auto [status, reason] = runProgram(device, asUser);
+        QCOMPARE(status, 1);
+        QVERIFY2(reason.startsWith(QStringLiteral("qm25-control: Cannot open COM1 (%1): ").arg(device)), qPrintable(reason));
+        QVERIFY2(reason.contains(advice), qPrintable(reason));
+        if (device.endsWith("/file")) {  // left as it was
+            QFile file(device);
+            QVERIFY(file.open(QIODevice::ReadOnly) && file.readAll() == "C00\r");
+        }
+        if (holder.state() != QProcess::NotRunning) {
+            QVERIFY2(reason.contains(QStringLiteral("process %1").arg(holder.processId())), qPrintable(reason));
+            holder.closeWriteChannel();
+            QVERIFY(holder.waitForFinished());
+            auto p = makePanel(device);  // once let go, the port can be had
+            QVERIFY2(p->warnings.isEmpty(), qPrintable(p->warnings.join(u'\n')));
+        }
+    }
+
+    void startScriptBringsUpThePanelOnTheSimulator()
+    {
+        QProcess run;
+        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+        env.insert("QT_QPA_PLATFORM", "offscreen");
+        env.insert("QM25_BUILD_DIR", QFileInfo(QM25_CONTROL_BIN).absolutePath());
+        env.remove("QM25_COM1");
+        run.setProcessEnvironment(env);
+        run.start("bash", {QM25_SOURCE_DIR "/scripts/start.sh", "--trace"});
+        QVERIFY(run.waitForStarted());
+        QByteArray out;
+        // It sets up and builds first: quick when all is up to date.
+        const bool up = QTest::qWaitFor([&] {
+            out += run.readAllStandardOutput();
+            return out.contains("start: projector simulator on /dev/pts/") || run.state() != QProcess::Running;
+        }, 120000);
+        if (!up) {
+            run.kill();
+            QSKIP("start.sh was still building after 120 s (build every target first)");
+        }
+        QTest::qWait(1500);
+        const QByteArray err = run.readAllStandardError();
+        QVERIFY2(run.state() == QProcess::Running, (out + err).constData());
+        QVERIFY2(err.contains("serving on /dev/pts/") && !err.contains("Cannot open"), err.constData());
+        // Asked to stop, the script takes the panel and the simulator with it.
+        run.terminate();
+        QVERIFY(run.waitForFinished(kWaitMs));
+        QTRY_COMPARE_WITH_TIMEOUT(QProcess::execute("pgrep", {"-f", QM25_CONTROL_BIN}), 1, kWaitMs);
+    }
+};
+
+int main(int argc, char *argv[])
+{
+    if (const QByteArray device = qgetenv("QM25_HOLD_PORT"); !device.isEmpty()) {
+        QCoreApplication app(argc, argv);
+        return holdPort(device);
+    }
+    QApplication app(argc, argv);
+    app.setAttribute(Qt::AA_Use96Dpi, true);
+    EndToEndTest test;
+    return QTest::qExec(&test, argc, argv);
+}
+
+#include "test_end_to_end.moc"
