@@ -83,40 +83,24 @@ private slots:
                 << QString::fromLatin1(query) << QString::fromLatin1(reply)
                 << (status ? QString::fromLatin1(status) : QString());
         };
-        for (const auto &[reply, status] : std::initializer_list<std::pair<const char *, const char *>>{
-                 {"00\r", " Power ON"}, {"80\r", " Stand by"}, {"40\r", " Count down"},
-                 {"20\r", " Cooling down"}, {"10\r", " Power Fail"}, {"08\r", " Temperature Warning"},
-                 {"02\r", " NO Key input "}, {"04\r", " Lamp OFF by PWR Management"},
-                 {"28\r", " Temperature Warning & cooling down"}, {"24\r", "Cooling down  PWR Management"},
-                 {"88\r", " Temperature Warning and recoverd"}, {"21\r", " Cooling down (All Lamp FAIL)"},
-                 {"81\r", " Cooling down & sutandby (All Lamp FAIL)"}, {"99\r", nullptr}, {"0", nullptr},
-                 {"", nullptr}, {"X00\r", nullptr}})
-            row("CR0", reply, status);
-        row("CR1", "1\r", " Computer 1");
-        row("CR1", "12\r", " Computer 1");
-        row("CR1", "2\r", " Computer 2");
-        row("CR1", "3\r", " Video");
+        // The first and last row of each table, and replies that match none.
+        row("CR0", "00\r", " Power ON");
+        row("CR0", "02\r", " NO Key input ");
+        row("CR0", "24\r", "Cooling down  PWR Management");
+        row("CR0", "81\r", " Cooling down & sutandby (All Lamp FAIL)");
+        row("CR0", "99\r", nullptr);
+        row("CR0", "0", nullptr);  // one character is no key yet
+        row("CR0", "X00\r", nullptr);  // a stale character in front
+        row("CR1", "12\r", " Computer 1");  // only the first character counts
         row("CR1", "4\r", " Input mode 4");
         row("CR1", "5\r", nullptr);
         row("CR4", "11\r", " Normally");
-        row("CR4", "10\r", " Top/Bottom reversal");
-        row("CR4", "01\r", " Left/Right reversal");
         row("CR4", "00\r", " Top/Bottom , Left/Right reversal");
-        row("CR4", "22\r", nullptr);
         row("CRA", "00\r", " Video & Audio mute OFF");
-        row("CRA", "01\r", " Video mute ON");
-        row("CRA", "02\r", " Audio mute ON");
-        row("CRA", "03\r", " Video & Audio mute ON");
-        row("CRA", "80\r", " No signal");
         row("CRA", "FF\r", " Stand by");
         row("CRA", "ff\r", nullptr);
         row("CR7", "00\r", " All OFF : 2 Lamp mode");
-        row("CR7", "01\r", " No1 ON  : 2 Lamp mode");
-        row("CR7", "02\r", " No2 ON  : 2 Lamp mode");
         row("CR7", "03\r", " No1,2 ON  : 2 Lamp mode");
-        row("CR7", "10\r", " All OFF : 1 Lamp mode(No1 USE)");
-        row("CR7", "11\r", " No1 ON  : 1 Lamp mode(No1 USE)");
-        row("CR7", "20\r", " All OFF : 1 Lamp mode(No2 USE)");
         row("CR7", "22\r", " No2 ON  : 1 Lamp mode(No2 USE)");
         row("CR7", "12\r", nullptr);
         row("CR3", "12345\r", " 1 2 3 4 5 CR  Hour Use");
@@ -197,13 +181,11 @@ private slots:
         QTest::addColumn<double>("value");
         QTest::newRow("rendered reply") << " 0 5 1 2 CR " << 512.0;
         QTest::newRow("sign, point, exponent") << "  -1.5E2" << -150.0;
-        QTest::newRow("D exponent") << "1D2" << 100.0;
         QTest::newRow("lower-case d, negative exponent") << "25d-2" << 0.25;
         QTest::newRow("tabs and line feeds") << "\t\n 4 2" << 42.0;
         QTest::newRow("blanks inside exponent") << "1 E + 2" << 100.0;
         QTest::newRow("plus, no integer part") << "+.5" << 0.5;
         QTest::newRow("second point ends") << "1.2.3" << 1.2;
-        QTest::newRow("letters") << "abc" << 0.0;
         QTest::newRow("sign only") << "-" << 0.0;
         QTest::newRow("two signs") << "+-5" << 0.0;
         QTest::newRow("CR is not skipped") << "\r5" << 0.0;

@@ -6,8 +6,6 @@
 #include <QtTest>
 
 #include "core/command_table.h"
-#include "core/render.h"
-#include "core/status_decode.h"
 #include "projector_model.h"
 #include "sim_options.h"
 #include "support/pty.h"
@@ -131,21 +129,6 @@ private slots:
             const State before = p.m.state();
             QCOMPARE(p.send(frame), err);
             QVERIFY(p.m.state() == before);
-        }
-    }
-
-    // The replies read back through the panel's own rendering and decoding.
-    void thePanelDecodesTheReplies()
-    {
-        On p;
-        p.send("C0B");
-        const std::pair<const char *, const char *> reads[] = {
-            {"CR0", " Power ON"}, {"CR1", " Computer 1"}, {"CRA", " Audio mute ON"}, {"CR4", " Normally"},
-            {"CR7", " No1,2 ON  : 2 Lamp mode"}, {"CR PRESSURE", "1013 hPa"}};
-        for (const auto &[query, shown] : reads) {
-            const QString rendered = qm25::renderText(QString::fromLatin1(p.send(query)));
-            const auto decoded = qm25::decodeStatus(rendered, QLatin1String(query) + u'\r', QString()).status;
-            QCOMPARE(decoded.value_or(QStringLiteral("<nothing>")), QString::fromLatin1(shown));
         }
     }
 

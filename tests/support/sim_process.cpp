@@ -3,69 +3,43 @@
 #include <QDeadlineTimer>
 #include <QFile>
 #include <QRegularExpression>
-#include <algorithm>
 
 namespace qm25::test {
 
-SimProcess::SimProcess(const QString &program, const QStringList &args, int startTimeoutMs)
+SimProcess::SimProcess(const QStringList &args)
 {
-    process_.setProgram(program);
-    process_.setArguments(args);
-    process_.start();
-    if (!process_.waitForStarted(startTimeoutMs)) {
-        failure_ = QStringLiteral("qm25-sim did not start: %1").arg(process_.errorString());
-        return;
-    }
-    QDeadlineTimer deadline(startTimeoutMs);
-    while (!process_.canReadLine() && process_.state() == QProcess::Running && !deadline.hasExpired())
-        process_.waitForReadyRead(static_cast<int>(std::min<qint64>(deadline.remainingTime(), 200)));
+    process_.start(QStringLiteral(QM25_SIM_BIN), args);
+    QDeadlineTimer deadline(15000);
+    while (!process_.canReadLine() && process_.state() != QProcess::NotRunning && !deadline.hasExpired())
+        process_.waitForReadyRead(100);
     const QByteArray first = process_.readLine().trimmed();
-    constexpr QByteArrayView prefix("QM25_COM1=");
-    if (first.startsWith(prefix) && first.size() > prefix.size()) {
-        devicePath_ = QString::fromLocal8Bit(first.mid(prefix.size()));
+    if (first.startsWith("QM25_COM1=") && first.size() > 10) {
+        devicePath_ = QString::fromLocal8Bit(first.mid(10));
         return;
     }
-    if (process_.state() == QProcess::Running)
-        failure_ = QStringLiteral("qm25-sim named no device in time (first line \"%1\")")
-                       .arg(QString::fromLocal8Bit(first));
-    else
-        failure_ = QStringLiteral("qm25-sim ended with status %1").arg(process_.exitCode());
-    failure_ += QStringLiteral("; stderr: ") + QString::fromLocal8Bit(standardError());
+    process_.waitForFinished(1000);
+    failure_ = QStringLiteral("qm25-sim named no device (%1, status %2): %3")
+                   .arg(process_.state() == QProcess::NotRunning ? "ended" : "running")
+                   .arg(process_.exitCode())
+                   .arg(QString::fromLocal8Bit(process_.readAllStandardError()));
 }
 
 SimProcess::~SimProcess()
 {
     if (process_.state() == QProcess::NotRunning)
         return;
-    if (stop() < 0 && process_.state() != QProcess::NotRunning) {
+    process_.terminate();
+    if (!process_.waitForFinished(15000)) {
         process_.kill();
         process_.waitForFinished(5000);
     }
 }
 
-bool SimProcess::waitForCleanExit(int timeoutMs)
+bool SimProcess::waitForCleanExit()
 {
-    if (process_.state() != QProcess::NotRunning && !process_.waitForFinished(timeoutMs))
+    if (process_.state() != QProcess::NotRunning && !process_.waitForFinished(15000))
         return false;
     return process_.exitStatus() == QProcess::NormalExit && process_.exitCode() == 0;
-}
-
-int SimProcess::stop(int timeoutMs)
-{
-    if (process_.state() != QProcess::NotRunning) {
-        process_.terminate();
-        if (!process_.waitForFinished(timeoutMs))
-            return -1;
-    }
-    if (process_.exitStatus() != QProcess::NormalExit)
-        return -1;
-    return process_.exitCode();
-}
-
-QByteArray SimProcess::standardError()
-{
-    stderr_ += process_.readAllStandardError();
-    return stderr_;
 }
 
 namespace {
@@ -90,10 +64,6 @@ QStringList tracedLines(const QString &traceFile, const QString &direction)
 }  // namespace
 
 QStringList tracedFrames(const QString &traceFile) { return tracedLines(traceFile, QStringLiteral("in")); }
-
-QStringList tracedReplyPieces(const QString &traceFile)
-{
-    return tracedLines(traceFile, QStringLiteral("out"));
-}
+QStringList tracedReplyPieces(const QString &traceFile) { return tracedLines(traceFile, QStringLiteral("out")); }
 
 }  // namespace qm25::test
