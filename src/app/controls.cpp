@@ -35,7 +35,7 @@ template <class Handler> void withQueuedRepaint(QWidget *button, Handler handle)
 
 void CommandButton::mousePressEvent(QMouseEvent *event)
 {
-    emit MouseDown(event->button());
+    emit mousePressed(event->button());
     if (event->button() == Qt::LeftButton)
         withQueuedRepaint(this, [&] { QPushButton::mousePressEvent(event); });
     else
@@ -44,7 +44,7 @@ void CommandButton::mousePressEvent(QMouseEvent *event)
 
 void CommandButton::mouseReleaseEvent(QMouseEvent *event)
 {
-    emit MouseUp(event->button());
+    emit mouseReleased(event->button());
     if (event->button() == Qt::LeftButton)
         withQueuedRepaint(this, [&] { QPushButton::mouseReleaseEvent(event); });
     else
@@ -240,7 +240,7 @@ void setDisplayText(QLabel *line, const QString &text)
 
 void ImageControl::mouseDoubleClickEvent(QMouseEvent *event)
 {
-    emit DblClick();
+    emit doubleClicked();
     event->accept();
 }
 

@@ -22,8 +22,8 @@ public:
     // than the button.
     QString displayedCaption() const;
 signals:
-    void MouseDown(Qt::MouseButton button);
-    void MouseUp(Qt::MouseButton button);
+    void mousePressed(Qt::MouseButton button);
+    void mouseReleased(Qt::MouseButton button);
 protected:
     void mousePressEvent(QMouseEvent *event) override;
     void mouseReleaseEvent(QMouseEvent *event) override;
@@ -48,7 +48,7 @@ class ImageControl : public QLabel {
 public:
     using QLabel::QLabel;
 signals:
-    void DblClick();
+    void doubleClicked();
 protected:
     void mouseDoubleClickEvent(QMouseEvent *event) override;
 };

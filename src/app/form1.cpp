@@ -242,8 +242,8 @@ void Form1::bindControls()
         connect(button(row.control), &QPushButton::clicked, this, [this, &row] { exchange_.sendClickCommand(row); });
     for (const RepeatCommand &row : repeatCommands()) {
         CommandButton *b = button(row.control);
-        connect(b, &CommandButton::MouseDown, this, [this, &row] { exchange_.pressRepeatButton(row); });
-        connect(b, &CommandButton::MouseUp, this, [this, &row] { exchange_.releaseRepeatButton(row); });
+        connect(b, &CommandButton::mousePressed, this, [this, &row] { exchange_.pressRepeatButton(row); });
+        connect(b, &CommandButton::mouseReleased, this, [this, &row] { exchange_.releaseRepeatButton(row); });
     }
     connect(button("Command16"), &QPushButton::clicked, this, &Form1::end);
     connect(button("Command33"), &QPushButton::clicked, this, &Form1::showPortPanel);
@@ -258,7 +258,7 @@ void Form1::bindControls()
     connect(Option9, &QRadioButton::clicked, this, [this] { chooseSpeed(QStringLiteral("19200,N,8,1")); });
     connect(Option10, &QRadioButton::clicked, this, [this] { chooseSpeed(QStringLiteral("9600,N,8,1")); });
 
-    connect(Image1, &ImageControl::DblClick, this, &Form1::openFullHeight);
+    connect(Image1, &ImageControl::doubleClicked, this, &Form1::openFullHeight);
     connect(Timer3, &IntervalTimer::tick, this, &Form1::hidePortPanel);
 
     exchange_.setLine(MSComm1);
