@@ -37,7 +37,6 @@ private slots:
         QTest::addColumn<QStringList>("optionEnvRemembered");
         QTest::addColumn<QString>("expected");  // "@x": x in the stable-names folder; "@pty": the adapter
         QTest::newRow("COM1 default") << 1 << QStringList{"", "", ""} << "/dev/ttyS0";
-        QTest::newRow("COM2 default") << 2 << QStringList{"", "", ""} << "/dev/ttyS1";
         QTest::newRow("remembered") << 2 << QStringList{"", "", "/dev/ttyUSB3"} << "/dev/ttyUSB3";
         QTest::newRow("environment first") << 1 << QStringList{"", "/dev/ttyUSB1", "/dev/ttyUSB3"} << "/dev/ttyUSB1";
         QTest::newRow("option first") << 1 << QStringList{"/dev/ttyACM0", "/dev/ttyUSB1", "/dev/ttyUSB3"} << "/dev/ttyACM0";
@@ -94,6 +93,20 @@ private slots:
             return;
         setSettingsFilePath(settings);
         QCOMPARE(portDeviceName(1), "/dev/ttyUSB5");
+    }
+
+    void theChooserFollowsWhatIsPluggedIn()
+    {
+        DeviceChooser chooser(2);
+        QList<SerialDevice> plugged;
+        chooser.setPortSource([&] { return plugged; });
+        auto *list = chooser.findChild<QTreeWidget *>("devices");
+        QCOMPARE(list->topLevelItemCount(), 0);
+        plugged.append({"/dev/ttyUSB0", byId + "/usb-FTDI-if00-port0", "FT232R USB UART", "FTDI", "A50285BI", ""});
+        QTRY_COMPARE(list->topLevelItemCount(), 1);
+        QCOMPARE(list->topLevelItem(0)->text(1), "usb-FTDI-if00-port0");
+        list->setCurrentItem(list->topLevelItem(0));
+        QCOMPARE(chooser.choice().device, byId + "/usb-FTDI-if00-port0");  // the adapter by its stable name
     }
 
     void startUpChooser_data()
