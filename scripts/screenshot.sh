@@ -1,7 +1,9 @@
 #!/usr/bin/env bash
 # Takes screenshots of the panel under a virtual X server, talking to the
 # projector simulator: the window as it starts, and at full height after
-# Ctrl+H and a double-click on the picture. Writes docs/*.png.
+# Ctrl+H and a double-click on the picture; and the device chooser as it
+# comes up when the adapter remembered for COM1 is not plugged in. Writes
+# docs/*.png.
 # Usage: scripts/screenshot.sh [scale]     (scale: QT_SCALE_FACTOR, default 1)
 set -euo pipefail
 root="$(cd "$(dirname "$0")/.." && pwd)"
@@ -54,4 +56,22 @@ sleep 0.3
 xdotool mousemove --window "$win" "$(awk "BEGIN{print int(463*$scale)}")" "$(awk "BEGIN{print int(382*$scale)}")" click 1
 sleep 0.3
 import -window "$win" "$root/docs/window-full$suffix.png"
-echo "screenshot: docs/window-start$suffix.png docs/window-full$suffix.png"
+
+# The device chooser: COM1 is an adapter, remembered by its stable name,
+# that is not plugged in.
+kill "$panel"; wait "$panel" 2>/dev/null || true
+mkdir -p "$work/config/qm25-control"
+printf '[devices]\nCOM1=/dev/serial/by-id/usb-FTDI_FT232R_USB_UART_A50285BI-if00-port0\n' \
+  >"$work/config/qm25-control/qm25-control.conf"
+XDG_CONFIG_HOME="$work/config" QM25_COM1= QT_SCALE_FACTOR="$scale" "$build/qm25-control" &
+panel=$!
+chooser=""
+for _ in $(seq 50); do
+  chooser="$(xdotool search --name 'device for COM1' 2>/dev/null | head -n1 || true)"
+  [ -n "$chooser" ] && break
+  sleep 0.1
+done
+[ -n "$chooser" ] || { echo "screenshot: the device chooser did not appear" >&2; exit 1; }
+sleep 0.5
+import -window "$chooser" "$root/docs/device-chooser$suffix.png"
+echo "screenshot: docs/window-start$suffix.png docs/window-full$suffix.png docs/device-chooser$suffix.png"

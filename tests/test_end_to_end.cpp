@@ -142,7 +142,10 @@ std::pair<int, QString> runProgram(const QString &com1, const QStringList &asUse
     env.insert("QM25_COM1", com1);
     env.insert("QT_QPA_PLATFORM", "offscreen");
     proc.setProcessEnvironment(env);
-    proc.start(asUser.isEmpty() ? QStringLiteral(QM25_CONTROL_BIN) : asUser.first(), asUser.mid(1) + QStringList{QM25_CONTROL_BIN});
+    if (asUser.isEmpty())
+        proc.start(QStringLiteral(QM25_CONTROL_BIN), {});
+    else
+        proc.start(asUser.first(), asUser.mid(1) + QStringList{QM25_CONTROL_BIN});
     if (!proc.waitForFinished(30000)) {
         proc.kill();
         proc.waitForFinished();

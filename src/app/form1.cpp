@@ -5,6 +5,7 @@
 #include <QFrame>
 #include <QKeyEvent>
 #include <QLineEdit>
+#include <QMenu>
 #include <QMessageBox>
 #include <QRadioButton>
 #include <QScreen>
@@ -100,6 +101,9 @@ Form1::Form1(std::unique_ptr<SerialLine> port, QWidget *parent) : QWidget(parent
         box.exec();
     };
     endProgram = [] { QCoreApplication::exit(0); };
+    askDevice = [this](int number, const QString &startUpFailure) {
+        return askForDevice(number, startUpFailure, isVisible() ? this : nullptr);
+    };
 
     buildControls();
     bindControls();
@@ -257,6 +261,17 @@ void Form1::bindControls()
     connect(Option2, &QRadioButton::clicked, this, [this] { choosePort(2); });
     connect(Option9, &QRadioButton::clicked, this, [this] { chooseSpeed(QStringLiteral("19200,N,8,1")); });
     connect(Option10, &QRadioButton::clicked, this, [this] { chooseSpeed(QStringLiteral("9600,N,8,1")); });
+    // A right-click on a port offers another device for it.
+    for (auto [option, port] : {std::pair{Option1, 1}, std::pair{Option2, 2}}) {
+        option->setContextMenuPolicy(Qt::CustomContextMenu);
+        connect(option, &QWidget::customContextMenuRequested, this, [this, option, port](const QPoint &at) {
+            QMenu menu(this);
+            const QAction *device = menu.addAction(QStringLiteral("Device for COM%1…").arg(port));
+            if (menu.exec(option->mapToGlobal(at)) == device)
+                chooseDevice(port);
+        });
+    }
+    updatePortToolTips();
 
     connect(Image1, &ImageControl::doubleClicked, this, &Form1::openFullHeight);
     connect(Timer3, &IntervalTimer::tick, this, &Form1::hidePortPanel);
@@ -311,6 +326,7 @@ void Form1::showEvent(QShowEvent *event)
 
 bool Form1::startUp()
 {
+    startupError_.clear();
     CommSetting = QStringLiteral("19200,N,8,1");
 
     // Centre with the designed size; the top edge stays where a window of the
@@ -364,6 +380,9 @@ bool Form1::eventFilter(QObject *watched, QEvent *event)
             keyDown(key->key(), shift);
         }
     }
+    // A tool tip names the device as it is now: a stable name may lead elsewhere.
+    if (event->type() == QEvent::ToolTip && (watched == Option1 || watched == Option2))
+        updatePortToolTips();
     return QWidget::eventFilter(watched, event);
 }
 

@@ -4,8 +4,10 @@
 #include <QWidget>
 #include <functional>
 #include <memory>
+#include <optional>
 
 #include "app/controls.h"
+#include "app/device_chooser.h"
 #include "core/exchange.h"
 #include "serial/serial_line.h"
 
@@ -71,6 +73,20 @@ public:
     // was not selected before, as it would on a click.
     void selectOption(QRadioButton *option);
 
+    // --- the devices behind the ports -----------------------------------------
+    // Asks for the device behind a port (the right-click on COM1 or COM2) and
+    // uses the answer.
+    void chooseDevice(int port);
+    // Makes the choice the port's device for this run. The port in use (its
+    // option marked) opens on it at once, as choosing the port does; a choice
+    // to remember is remembered once it opened, or at once for the other port.
+    void useDevice(int port, const DeviceChoice &choice);
+    // Remembers the device for the next start (the current one when `device`
+    // is empty); a warning box when it cannot be written.
+    void keepDevice(int port, const QString &device);
+    // The options' tool tips name the device behind each port.
+    void updatePortToolTips();
+
     // --- data panel and keyboard ---------------------------------------------
     // A key pressed anywhere in the window; shift: 1 Shift, 2 Ctrl, 4 Alt.
     void keyDown(int keyCode, int shift);
@@ -86,6 +102,9 @@ public:
     // and quit the application.
     std::function<void(const QString &)> warningBox;
     std::function<void()> endProgram;
+    // Seam: the device chooser, given why the port could not be opened at
+    // start-up or an empty text; nothing when cancelled or quit.
+    std::function<std::optional<DeviceChoice>(int port, const QString &startUpFailure)> askDevice;
 
 protected:
     bool eventFilter(QObject *watched, QEvent *event) override;

@@ -6,6 +6,8 @@
 #include <QRadioButton>
 
 #include "app/form1.h"
+#include "serial/device_names.h"
+#include "serial/remembered_devices.h"
 
 namespace qm25 {
 
@@ -52,6 +54,50 @@ void Form1::choosePort(int port)
         return;
     }
     Frame8->setVisible(false);
+}
+
+void Form1::chooseDevice(int port)
+{
+    // The panel stays while the operator chooses.
+    const bool counting = Timer3->isEnabled();
+    Timer3->setEnabled(false);
+    if (const auto choice = askDevice(port, QString()))
+        useDevice(port, *choice);
+    if (counting && Frame8->isVisible())
+        Timer3->setEnabled(true);
+}
+
+void Form1::useDevice(int port, const DeviceChoice &choice)
+{
+    if (!choice.device.isEmpty())
+        setPortDeviceOption(port, choice.device);
+    updatePortToolTips();
+    if ((port == 1 ? Option1 : Option2)->isChecked()) {
+        choosePort(port);
+        if (!MSComm1->isOpen())
+            return;  // the warning said why; a device that failed is not remembered
+    }
+    if (choice.remember)
+        keepDevice(port, choice.device);
+}
+
+void Form1::keepDevice(int port, const QString &device)
+{
+    QString why;
+    if (!rememberDevice(port, device.isEmpty() ? portDevice(port).name : device, &why))
+        warningBox(why);
+    updatePortToolTips();
+}
+
+void Form1::updatePortToolTips()
+{
+    for (auto [option, port] : {std::pair{Option1, 1}, std::pair{Option2, 2}}) {
+        const PortDevice d = portDevice(port);
+        QString tip = QStringLiteral("COM%1: %2").arg(port).arg(d.device);
+        if (d.name != d.device)
+            tip += QStringLiteral(" (%1)").arg(d.name);
+        option->setToolTip(tip + QStringLiteral(", %1.\nRight-click for another device.").arg(sourceText(d.source, port)));
+    }
 }
 
 void Form1::chooseSpeed(const QString &setting)

@@ -1,14 +1,16 @@
 // qm25-control: the control panel.
 #include <QApplication>
 #include <QIcon>
-#include <QMessageBox>
 #include <QStyleFactory>
 #include <cstdio>
 
 #include "app/form1.h"
+#include "app/start_up.h"
 
 int main(int argc, char *argv[])
 {
+    if (const auto status = qm25::answerInfoOptions(argc, argv))
+        return *status;
     QApplication app(argc, argv);
     QApplication::setStyle(QStyleFactory::create(QStringLiteral("Fusion")));
     QApplication::setApplicationName(QStringLiteral("qm25-control"));
@@ -18,14 +20,16 @@ int main(int argc, char *argv[])
     icon.addFile(QStringLiteral(":/icons/qm25-control-256.png"));
     QApplication::setWindowIcon(icon);
 
+    QString error;
+    if (!qm25::applyPortOptions(QApplication::arguments(), &error)) {
+        std::fprintf(stderr, "qm25-control: %s\n", qPrintable(error));
+        return 1;
+    }
     qm25::Form1 form;
-    if (!form.startUp()) {
-        const QString text = form.startupError();
-        std::fprintf(stderr, "qm25-control: %s\n", qPrintable(text));
-        // Nobody could dismiss a box on a platform without a screen.
-        const QString platform = QGuiApplication::platformName();
-        if (platform != QLatin1String("offscreen") && platform != QLatin1String("minimal"))
-            QMessageBox::critical(nullptr, qm25::Form1::title(), text);
+    const QString platform = QGuiApplication::platformName();
+    const bool onScreen = platform != QLatin1String("offscreen") && platform != QLatin1String("minimal");
+    if (!qm25::startPanel(form, onScreen)) {
+        std::fprintf(stderr, "qm25-control: %s\n", qPrintable(form.startupError()));
         return 1;
     }
     form.show();

@@ -1,13 +1,10 @@
 #include "serial/serial_line.h"
 
 #include <QFile>
-#include <QFileInfo>
-#include <QLockFile>
 #include <QSerialPort>
-#include <QStandardPaths>
-#include <QStringList>
 
 #include "serial/device_names.h"
+#include "serial/serial_devices.h"
 
 #ifdef Q_OS_UNIX
 #include <cerrno>
@@ -132,45 +129,6 @@ void SerialLine::deviceLost(const QString &why)
 namespace {
 
 #ifdef Q_OS_UNIX
-// The program that holds the port through its lock file, as "name, process
-// 1234", or nothing. The serial port layer locks a port with a file
-// LCK..<name> in the first usable of these directories.
-QString lockHolder(const QString &device)
-{
-    QString name = device;
-    if (name.startsWith(QLatin1String("/dev/")))
-        name.remove(0, 5);
-    name.replace(QLatin1Char('/'), QLatin1Char('_'));
-    const QStringList dirs{
-        QStringLiteral("/var/lock"),
-        QStringLiteral("/etc/locks"),
-        QStringLiteral("/var/spool/locks"),
-        QStringLiteral("/var/spool/uucp"),
-        QStringLiteral("/tmp"),
-        QStringLiteral("/var/tmp"),
-        QStringLiteral("/var/lock/lockdev"),
-        QStringLiteral("/run/lock"),
-        QStandardPaths::writableLocation(QStandardPaths::TempLocation),
-    };
-    for (const QString &dir : dirs) {
-        const QString path = dir + QStringLiteral("/LCK..") + name;
-        if (!QFileInfo::exists(path))
-            continue;
-        qint64 pid = 0;
-        QString host, app;
-        if (!QLockFile(path).getLockInfo(&pid, &host, &app) || pid <= 0)
-            return {};
-        if (app.isEmpty()) {
-            QFile comm(QStringLiteral("/proc/%1/comm").arg(pid));
-            if (comm.open(QIODevice::ReadOnly))
-                app = QString::fromLocal8Bit(comm.readAll().trimmed());
-        }
-        return app.isEmpty() ? QStringLiteral("process %1").arg(pid)
-                             : QStringLiteral("%1, process %2").arg(app).arg(pid);
-    }
-    return {};
-}
-
 QString groupName(gid_t gid)
 {
     const group *g = ::getgrgid(gid);
@@ -194,16 +152,15 @@ QString explainOpenFailure(const QString &device, QSerialPort::SerialPortError c
     struct stat st {};
     if (::stat(path.constData(), &st) != 0) {
         advice = QStringLiteral("There is no such device: check that the serial adapter is plugged in, "
-                                "or name the projector's port in QM25_COM1 or QM25_COM2 "
-                                "(for example /dev/ttyUSB0).");
+                                "or choose the device the projector is on (for example /dev/ttyUSB0).");
     } else if (!S_ISCHR(st.st_mode) || code == QSerialPort::UnsupportedOperationError) {
         const QString what = S_ISREG(st.st_mode)    ? QStringLiteral("a regular file")
                              : S_ISDIR(st.st_mode)  ? QStringLiteral("a directory")
                              : S_ISFIFO(st.st_mode) ? QStringLiteral("a named pipe")
                              : S_ISCHR(st.st_mode)  ? QStringLiteral("a device without serial line settings")
                                                     : QStringLiteral("a device of another kind");
-        advice = QStringLiteral("%1 is not a serial port but %2: name the projector's serial port "
-                                "in QM25_COM1 or QM25_COM2 (for example /dev/ttyUSB0).")
+        advice = QStringLiteral("%1 is not a serial port but %2: choose the projector's serial port "
+                                "instead (for example /dev/ttyUSB0).")
                      .arg(device, what);
     } else if (code == QSerialPort::PermissionError && ::access(path.constData(), R_OK | W_OK) != 0
                && errno == EACCES) {
@@ -219,7 +176,7 @@ QString explainOpenFailure(const QString &device, QSerialPort::SerialPortError c
                          .arg(userName(st.st_uid), group);
         }
     } else if (code == QSerialPort::PermissionError) {
-        const QString holder = lockHolder(device);
+        const QString holder = portHolder(device);
         advice = holder.isEmpty()
                      ? QStringLiteral("Another program is using this port: close it first.")
                      : QStringLiteral("Another program is using this port (%1): close it first.").arg(holder);

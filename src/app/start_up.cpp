@@ -1,0 +1,94 @@
+#include "app/start_up.h"
+
+#include <QCommandLineParser>
+#include <QCoreApplication>
+#include <cstdio>
+
+#include "app/form1.h"
+#include "serial/device_names.h"
+#include "serial/remembered_devices.h"
+
+namespace qm25 {
+namespace {
+
+void describe(QCommandLineParser &parser)
+{
+    parser.setApplicationDescription(
+        QStringLiteral("Control panel for the RUNO QM25 projector over its RS-232C line.\n\n"
+                       "The device behind COM1 (COM2): --com1 (--com2), else QM25_COM1 (QM25_COM2) in the\n"
+                       "environment, else the device remembered in the device chooser (right-click COM1\n"
+                       "or COM2 under COM), else %1 (%2).\nRemembered devices are kept in %3.")
+            .arg(defaultPortDevice(1), defaultPortDevice(2), settingsFilePath()));
+    // Single-dash words are Qt's own options (-platform, -style), not
+    // bundles of letters.
+    parser.setSingleDashWordOptionMode(QCommandLineParser::ParseAsLongOptions);
+    parser.addOption({{QStringLiteral("h"), QStringLiteral("help")}, QStringLiteral("Displays this help.")});
+    parser.addVersionOption();
+    parser.addOption({QStringLiteral("com1"), QStringLiteral("The device behind COM1, e.g. /dev/ttyUSB0."),
+                      QStringLiteral("DEVICE")});
+    parser.addOption({QStringLiteral("com2"), QStringLiteral("The device behind COM2."), QStringLiteral("DEVICE")});
+}
+
+}  // namespace
+
+std::optional<int> answerInfoOptions(int argc, char **argv)
+{
+    QStringList arguments;
+    for (int i = 0; i < argc; ++i)
+        arguments.append(QString::fromLocal8Bit(argv[i]));
+    QCommandLineParser parser;
+    describe(parser);
+    // Options this parser does not know may be Qt's own: they are judged
+    // once the application has taken those out.
+    (void)parser.parse(arguments);
+    const bool help = parser.isSet(QStringLiteral("help"));
+    if (!help && !parser.isSet(QStringLiteral("version")))
+        return std::nullopt;
+    QCoreApplication app(argc, argv);
+    QCoreApplication::setApplicationName(QStringLiteral("qm25-control"));
+    QCoreApplication::setApplicationVersion(QStringLiteral(QM25_VERSION));
+    const QString text = help ? parser.helpText()
+                              : QStringLiteral("qm25-control %1\n").arg(QCoreApplication::applicationVersion());
+    std::fputs(qPrintable(text), stdout);
+    return 0;
+}
+
+bool applyPortOptions(const QStringList &arguments, QString *error)
+{
+    QCommandLineParser parser;
+    describe(parser);
+    if (!parser.parse(arguments)) {
+        *error = parser.errorText() + QStringLiteral(" (see --help)");
+        return false;
+    }
+    if (!parser.positionalArguments().isEmpty()) {
+        *error = QStringLiteral("Unexpected argument '%1' (see --help)").arg(parser.positionalArguments().first());
+        return false;
+    }
+    for (int port : {1, 2})
+        if (const QString name = QStringLiteral("com%1").arg(port); parser.isSet(name))
+            setPortDeviceOption(port, parser.value(name));
+    return true;
+}
+
+bool startPanel(Form1 &form, bool onScreen)
+{
+    std::optional<DeviceChoice> chosen;
+    while (!form.startUp()) {
+        // Nobody could answer a dialog on a platform without a screen.
+        if (!onScreen)
+            return false;
+        chosen = form.askDevice(1, form.startupError());
+        if (!chosen)
+            return false;
+        if (!chosen->device.isEmpty())
+            setPortDeviceOption(1, chosen->device);
+    }
+    form.updatePortToolTips();
+    // Remembered only once it opened.
+    if (chosen && chosen->remember)
+        form.keepDevice(1, chosen->device);
+    return true;
+}
+
+}  // namespace qm25
