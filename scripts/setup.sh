@@ -7,6 +7,7 @@ packages=(
   qt6-base-dev qt6-serialport-dev
   fonts-ipafont-gothic
   xvfb xauth
+  openbox x11-utils xdotool
   clang libclang-rt-14-dev
 )
 

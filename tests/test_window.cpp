@@ -178,6 +178,7 @@ private slots:
         QTest::keyClick(QApplication::focusWidget(), Qt::Key_Tab);
         QCOMPARE(QApplication::focusWidget(), f.control("Command1"));
         QCOMPARE(f.heightTwips(), 5350);
+        QCOMPARE(f.frameGeometry().height(), 357);
         // Only Ctrl+H, from any control; the key goes on to the control.
         f.Text1->setFocus();
         for (Qt::KeyboardModifiers m : {Qt::KeyboardModifiers(), Qt::KeyboardModifiers(Qt::ShiftModifier),

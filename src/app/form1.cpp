@@ -9,9 +9,9 @@
 #include <QMessageBox>
 #include <QRadioButton>
 #include <QScreen>
-#include <QTimer>
 #include <algorithm>
 #include <limits>
+#include <utility>
 
 #include "app/accessible_names.h"
 #include "app/layout_table.h"
@@ -298,28 +298,47 @@ int Form1::heightTwips() const
     // a height changed some other way is read from the pixels.
     if (height() == heightPixels_)
         return heightTwips_;
-    const int margins = frameGeometry().height() - height();
-    return (height() + margins) * kTwipsPerPixel;
+    return (height() + frameExtent().height()) * kTwipsPerPixel;
 }
 
 void Form1::setHeightTwips(int twips)
 {
-    const int margins = frameGeometry().height() - height();
-    const int client = std::max(1, px(twips) - margins);
+    frameSeen_ = frameExtent();
+    const int client = std::max(1, px(twips) - frameSeen_.height());
     setFixedHeight(client);
     heightTwips_ = twips;
     heightPixels_ = client;
 }
 
-void Form1::showEvent(QShowEvent *event)
+// How much wider and taller the window is with its frame (title bar and
+// borders) than its client area; nothing until the frame is known.
+QSize Form1::frameExtent() const { return frameGeometry().size() - size(); }
+
+bool Form1::event(QEvent *event)
 {
-    QWidget::showEvent(event);
-    // The frame's margins are known only once the window is on the screen;
-    // the height set before then is an outer height and is set again.
-    QTimer::singleShot(0, this, [this] {
-        if (height() == heightPixels_)
-            setHeightTwips(heightTwips_);
-    });
+    const bool handled = QWidget::event(event);
+    // Qt takes in the frame's margins with a move or a resize of the window.
+    if (event->type() == QEvent::Move || event->type() == QEvent::Resize)
+        followFrame();
+    return handled;
+}
+
+// The window manager frames the window after it is shown, some time after
+// the next turn of the event loop, and may frame it anew later. The window
+// follows each change of the frame once: the height last set in twips is
+// set again as an outer height, and the first frame after start-up centres
+// the window again with its real outer size. Neither changes the frame, so
+// the moves and resizes they bring find nothing more to do.
+void Form1::followFrame()
+{
+    const QSize frame = frameExtent();
+    if (frame == frameSeen_)
+        return;
+    frameSeen_ = frame;
+    if (std::exchange(centreOnFrame_, false))
+        centre();
+    if (height() == heightPixels_)
+        setHeightTwips(heightTwips_);
 }
 
 // --- start-up and end ------------------------------------------------------------
@@ -329,18 +348,8 @@ bool Form1::startUp()
     startupError_.clear();
     CommSetting = QStringLiteral("19200,N,8,1");
 
-    // Centre with the designed size; the top edge stays where a window of the
-    // designed height would be centred, and may be negative on a small screen.
-    const QScreen *screen = QGuiApplication::primaryScreen();
-    const QRect scr = screen ? screen->geometry() : QRect(0, 0, 800, 600);
-    const int marginW = frameGeometry().width() - width();
-    const int marginH = frameGeometry().height() - height();
-    const int widthTw = kDesignClientWidth + marginW * kTwipsPerPixel;
-    const int heightTw = kDesignClientHeight + marginH * kTwipsPerPixel;
-    const int left = (scr.width() * kTwipsPerPixel - widthTw) / 2;
-    const int top = (scr.height() * kTwipsPerPixel - heightTw) / 2;
-    move(scr.left() + left / kTwipsPerPixel, scr.top() + top / kTwipsPerPixel);
-
+    centre();
+    centreOnFrame_ = true;
     setHeightTwips(5350);
 
     MSComm1->setPortNumber(1);
@@ -350,6 +359,21 @@ bool Form1::startUp()
     }
     selectOption(Option1);
     return true;
+}
+
+// Centres the window with the designed size and the frame as far as it is
+// known; the top edge stays where a window of the designed height would be
+// centred, and may be negative on a small screen.
+void Form1::centre()
+{
+    const QScreen *screen = QGuiApplication::primaryScreen();
+    const QRect scr = screen ? screen->geometry() : QRect(0, 0, 800, 600);
+    const QSize frame = frameExtent();
+    const int widthTw = kDesignClientWidth + frame.width() * kTwipsPerPixel;
+    const int heightTw = kDesignClientHeight + frame.height() * kTwipsPerPixel;
+    const int left = (scr.width() * kTwipsPerPixel - widthTw) / 2;
+    const int top = (scr.height() * kTwipsPerPixel - heightTw) / 2;
+    move(scr.left() + left / kTwipsPerPixel, scr.top() + top / kTwipsPerPixel);
 }
 
 void Form1::end()

@@ -107,20 +107,25 @@ public:
     std::function<std::optional<DeviceChoice>(int port, const QString &startUpFailure)> askDevice;
 
 protected:
+    bool event(QEvent *event) override;
     bool eventFilter(QObject *watched, QEvent *event) override;
-    void showEvent(QShowEvent *event) override;
 
 private:
     void buildControls();
     void bindControls();
     void showLine(DisplayLine line, const QString &text);
     void warnLinkLost(const QString &description);
+    QSize frameExtent() const;
+    void centre();
+    void followFrame();
 
     Exchange exchange_;
     QHash<QString, QWidget *> controls_;
     QString startupError_;
     int heightTwips_ = 0;     // last height set, in twips
-    int heightPixels_ = -1;   // the outer pixel height it was set as
+    int heightPixels_ = -1;   // the client pixel height it was set as
+    QSize frameSeen_;         // the frame's extent the window last followed
+    bool centreOnFrame_ = false;  // centre again once the frame is known
     bool ended_ = false;
 };
 
