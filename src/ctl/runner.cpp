@@ -114,6 +114,9 @@ QJsonObject toJson(const Result &r)
 Runner::Runner(Line *line, int timeoutMs, int waitMs, QObject *parent)
     : QObject(parent), line_(line), timeoutMs_(timeoutMs), waitMs_(waitMs)
 {
+    // Also between two exchanges, in the pause of a power wait.
+    if (line)
+        connect(line, &Line::lost, this, [this](const QString &why) { lostWhy_ = why; });
 }
 
 Result Runner::run(const Command &command)
@@ -186,8 +189,8 @@ void Runner::waitForPower(const Command &command, Result &result)
 Runner::Answer Runner::ask(const QByteArray &frame, int timeoutMs)
 {
     Answer answer;
-    if (!line_) {
-        answer.lostWhy = QStringLiteral("no line");
+    if (!line_ || !lostWhy_.isEmpty()) {
+        answer.lostWhy = line_ ? lostWhy_ : QStringLiteral("no line");
         return answer;
     }
     QEventLoop loop;
@@ -202,25 +205,23 @@ Runner::Answer Runner::ask(const QByteArray &frame, int timeoutMs)
             loop.quit();
         }
     });
-    connect(line_, &Line::lost, &loop, [&](const QString &why) {
-        answer.lostWhy = why;
-        loop.quit();
-    });
+    connect(line_, &Line::lost, &loop, &QEventLoop::quit);
     QTimer timeOut;
     timeOut.setSingleShot(true);
     timeOut.setTimerType(Qt::PreciseTimer);
     connect(&timeOut, &QTimer::timeout, &loop, &QEventLoop::quit);
     QString why;
-    if (!line_->write(frame, &why)) {
-        if (answer.lostWhy.isEmpty())
-            answer.lostWhy = why;
-        return answer;
-    }
-    // A line may deliver the reply from within the write.
-    if (!answer.complete && answer.lostWhy.isEmpty()) {
+    const bool sent = line_->write(frame, &why);
+    // A line may deliver the reply, or report its loss, from within the write.
+    if (sent && !answer.complete && lostWhy_.isEmpty()) {
         timeOut.start(timeoutMs);
         loop.exec();
     }
+    // A reply complete before the loss still counts; the next command meets the loss.
+    if (!answer.complete && !lostWhy_.isEmpty())
+        answer.lostWhy = lostWhy_;
+    else if (!sent)
+        answer.lostWhy = why;
     return answer;
 }
 

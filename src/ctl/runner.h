@@ -70,6 +70,7 @@ private:
     void pause(int ms);
 
     QPointer<Line> line_;
+    QString lostWhy_;  // why the line went, whenever that was
     int timeoutMs_;
     int waitMs_;
 };
