@@ -44,5 +44,7 @@ QJsonObject runReplyToDisplay(const Options &o, Report &r);
 QJsonObject runRepeat(const Options &o, Report &r);
 QJsonObject runStartup(const Options &o, Report &r);
 QJsonObject runLoad(const Options &o, Report &r);
+// qm25ctl: a status read from process start to exit.
+QJsonObject runCtl(const Options &o, Report &r);
 
 }  // namespace qm25::bench

@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
-# Builds the Debian package, installs it with apt and starts the installed
-# panel offscreen on the installed simulator's pseudo-terminal.
+# Builds the Debian package, installs it with apt, reads the installed
+# simulator's power status with the installed qm25ctl and starts the
+# installed panel offscreen on the simulator's pseudo-terminal.
 set -euo pipefail
 root="$(cd "$(dirname "$0")/.." && pwd)"
 build="${QM25_BUILD_DIR:-$root/build}"
@@ -13,10 +14,17 @@ SUDO=""
 [ "$(id -u)" -eq 0 ] || SUDO="sudo"
 DEBIAN_FRONTEND=noninteractive $SUDO apt-get install -y -qq "$deb" >/dev/null
 
-for f in /usr/bin/qm25-control /usr/bin/qm25-sim /usr/share/applications/qm25-control.desktop \
+for f in /usr/bin/qm25-control /usr/bin/qm25-sim /usr/bin/qm25ctl /usr/share/applications/qm25-control.desktop \
          /usr/share/icons/hicolor/48x48/apps/qm25-control.png /usr/share/icons/hicolor/scalable/apps/qm25-control.svg; do
   [ -e "$f" ] || { echo "package: $f is missing" >&2; exit 1; }
 done
+
+# qm25ctl runs where there is no desktop: no GUI library may come with it.
+if ldd /usr/bin/qm25ctl | grep -E 'libQt6(Gui|Widgets)' >/dev/null; then
+  echo "package: qm25ctl links a GUI library:" >&2
+  ldd /usr/bin/qm25ctl >&2
+  exit 1
+fi
 
 out="$(mktemp -d)"
 trap 'kill "${panel:-}" "${sim:-}" 2>/dev/null || true; rm -rf "$out"' EXIT
@@ -24,6 +32,9 @@ trap 'kill "${panel:-}" "${sim:-}" 2>/dev/null || true; rm -rf "$out"' EXIT
 sim=$!
 for _ in $(seq 50); do grep -q '^QM25_COM1=' "$out/sim.out" && break; sleep 0.1; done
 export "$(grep -m1 '^QM25_COM1=' "$out/sim.out")"
+status="$(/usr/bin/qm25ctl power)" || { echo "package: qm25ctl power failed" >&2; exit 1; }
+[ "$status" = "power: Stand by" ] || { echo "package: qm25ctl power said \"$status\"" >&2; exit 1; }
+echo "package: installed qm25ctl read \"$status\""
 QT_QPA_PLATFORM=offscreen /usr/bin/qm25-control 2>"$out/panel.err" &
 panel=$!
 sleep 2

@@ -13,6 +13,7 @@ enum class SendShape {
 
 struct ClickCommand {
     const char *control;  // object name of the button, e.g. "Command17"
+    const char *name;     // what scripts call it, e.g. "power on"; unique over all tables
     const char *code;     // command code, e.g. "C00"
     SendShape shape;
     int replyTimeout;     // Timer2 interval set by shape 2 (ms), else 0
@@ -22,6 +23,7 @@ struct ClickCommand {
 // Buttons that repeat while held.
 struct RepeatCommand {
     const char *control;  // object name, e.g. "Command1"
+    const char *name;     // what scripts call it, e.g. "volume up"
     int repeatCode;       // value of KeyRepeatNo while held
     const char *code;     // command code
     bool cursor;          // true for the four arrows: timing taken from CursorMode
@@ -31,8 +33,15 @@ struct RepeatCommand {
     bool digitalZoom;     // release also sets Timer1 to 5 and CursorMode to 3
 };
 
+// A status read the command line can type that has no button.
+struct TypedQuery {
+    const char *name;  // e.g. "mute"
+    const char *code;  // e.g. "CRA"
+};
+
 std::span<const ClickCommand> clickCommands();
 std::span<const RepeatCommand> repeatCommands();
+std::span<const TypedQuery> typedQueries();
 
 // Row for a repeat code, or nullptr.
 const RepeatCommand *repeatCommandByCode(int repeatCode);

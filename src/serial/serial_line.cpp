@@ -38,7 +38,22 @@ SerialLine::~SerialLine()
         serial_->close();
 }
 
-QString SerialLine::deviceName() const { return portDeviceName(port_); }
+QString SerialLine::deviceName() const { return device_.isEmpty() ? portDeviceName(port_) : device_; }
+
+QString SerialLine::portLabel() const
+{
+    return device_.isEmpty() ? QStringLiteral("COM%1 (%2)").arg(port_).arg(deviceName()) : device_;
+}
+
+bool SerialLine::setDevice(const QString &device)
+{
+    if (open_) {
+        error_ = QStringLiteral("The device cannot change while the port is open");
+        return false;
+    }
+    device_ = device;
+    return true;
+}
 
 bool SerialLine::setPortNumber(int port)
 {
@@ -63,7 +78,7 @@ bool SerialLine::setSettings(const QString &text)
         return false;
     }
     if (open_ && !applySettings(*parsed, &why)) {
-        error_ = QStringLiteral("COM%1 (%2): %3").arg(port_).arg(deviceName(), why);
+        error_ = QStringLiteral("%1: %2").arg(portLabel(), why);
         return false;
     }
     settingsText_ = text;
@@ -78,7 +93,7 @@ bool SerialLine::open()
     QString why;
     const QString device = deviceName();
     if (!openDevice(device, settings_, &why)) {
-        error_ = QStringLiteral("Cannot open COM%1 (%2): %3").arg(port_).arg(device, why);
+        error_ = QStringLiteral("Cannot open %1: %2").arg(portLabel(), why);
         return false;
     }
     open_ = true;
@@ -117,7 +132,7 @@ void SerialLine::deviceLost(const QString &why)
         return;
     closeDevice();
     open_ = false;
-    error_ = QStringLiteral("COM%1 (%2) was lost: %3").arg(port_).arg(deviceName(), why);
+    error_ = QStringLiteral("%1 was lost: %2").arg(portLabel(), why);
     // Reported at once: whatever drives the line must stop before the next
     // event, a timer tick among them, could try to send on the closed port.
     const QString description = error_;
@@ -177,9 +192,12 @@ QString explainOpenFailure(const QString &device, QSerialPort::SerialPortError c
         }
     } else if (code == QSerialPort::PermissionError) {
         const QString holder = portHolder(device);
-        advice = holder.isEmpty()
-                     ? QStringLiteral("Another program is using this port: close it first.")
-                     : QStringLiteral("Another program is using this port (%1): close it first.").arg(holder);
+        if (holder.isEmpty())
+            advice = QStringLiteral("Another program is using this port: close it first.");
+        else if (holder.startsWith(QLatin1String("qm25-control,")))
+            advice = QStringLiteral("The control panel is using this port (%1): end it with END first.").arg(holder);
+        else
+            advice = QStringLiteral("Another program is using this port (%1): close it first.").arg(holder);
     }
 #else
     Q_UNUSED(device);
@@ -274,8 +292,7 @@ void SerialLine::onError(int code)
     if (e == QSerialPort::NoError || e == QSerialPort::TimeoutError || opening_ || !open_)
         return;
     // The system's description, then what the operator can do about it.
-    const QString why = serial_->errorString()
-                        + QStringLiteral(". Check the cable and the adapter, then choose the port again under COM.");
+    const QString why = serial_->errorString() + QStringLiteral(". ") + lossAdvice_;
     // Close before anything else: a vanished device makes the port report
     // the error again and again for as long as it stays open.
     deviceLost(why);

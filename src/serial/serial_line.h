@@ -21,7 +21,11 @@ public:
     int portNumber() const { return port_; }
     // Selects the port; refused while the port is open.
     bool setPortNumber(int port);
-    // The device behind the current port number.
+    // Names the device directly instead of through the port number (a
+    // program's --port option); empty: through the number again. Refused
+    // while the port is open.
+    bool setDevice(const QString &device);
+    // The device named directly, else the one behind the current port number.
     QString deviceName() const;
 
     QString settings() const { return settingsText_; }
@@ -38,6 +42,10 @@ public:
     // Refused when the port is closed or the write fails.
     bool write(const QByteArray &bytes, QString *why) override;
 
+    // What the message of a lost link tells the user to do; by default to
+    // choose the port again under COM, as on the panel.
+    void setLossAdvice(const QString &advice) { lossAdvice_ = advice; }
+
     // Why the last refused call was refused, or why the link was lost.
     QString errorText() const { return error_; }
 
@@ -52,10 +60,15 @@ private:
     // The open device failed: closes at once and reports the loss once.
     void deviceLost(const QString &why);
     void onError(int code);
+    // The port as messages name it: "COM1 (/dev/ttyS0)", or the device
+    // alone when it was named directly.
+    QString portLabel() const;
 
     QSerialPort *serial_;
     bool opening_ = false;
     int port_ = 1;
+    QString device_;
+    QString lossAdvice_ = QStringLiteral("Check the cable and the adapter, then choose the port again under COM.");
     QString settingsText_ = QStringLiteral("9600,N,8,1");
     LineSettings settings_;
     bool open_ = false;
