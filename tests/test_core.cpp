@@ -224,6 +224,7 @@ private slots:
         QCOMPARE(s->dataBits, 7);
         QCOMPARE(s->stopBits10, 20);
         QCOMPARE(parseCommSettings(QStringLiteral("19200,E,8,1.5"))->stopBits10, 15);
+        QCOMPARE(parseCommSettings(QStringLiteral("19200,N,8,1"))->stopBits10, 10);
         for (const char *bad : {"", "19200", "19200,N,8", "fast,N,8,1", "19200,X,8,1", "19200,N,9,1",
                                 "19200,N,4,1", "19200,N,8,3", "49,N,8,1", "4000001,N,8,1"}) {
             QVERIFY2(!parseCommSettings(QLatin1String(bad), &why), bad);

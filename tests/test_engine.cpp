@@ -194,10 +194,14 @@ private slots:
             r.line.written.clear();
             r.press(arrow);
             QCOMPARE(r.intervals(), intervals);
+            QVERIFY(r.e.repeatTimer()->isEnabled());
             r.e.repeatTick();
             const QByteArray frame = QByteArray(Rig::find(repeatCommands(), arrow)->code) + '\r';
             QCOMPARE(r.line.written, (QList<QByteArray>{frame, frame}));
-            QVERIFY(r.e.repeatTimer()->isEnabled());
+            const quint8 mode = r.s().CursorMode;
+            r.release(arrow);  // an arrow's release leaves the timing as it was
+            QCOMPARE(r.s().CursorMode, mode);
+            QCOMPARE(r.intervals(), (QList<int>{intervals[0], 500, 1000}));
         }
     }
 

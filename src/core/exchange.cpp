@@ -115,12 +115,10 @@ void Exchange::repeatTick()
     const RepeatCommand *row = repeatCommandByCode(state_.KeyRepeatNo);
     if (!row)
         return;
+    // The repeat timer keeps running on its own; it is not restarted here,
+    // which would add this handler's own latency to every period. (A link
+    // lost during the send has stopped it and let go of the button.)
     sendCode(row->code);
-    // The repeat keeps running. It is not restarted here: a restart would
-    // add this handler's own latency to every period. A link lost during
-    // the send has let go of the button already.
-    if (state_.KeyRepeatNo != 0 && !repeatTimer_->isEnabled())
-        repeatTimer_->setEnabled(true);
 }
 
 void Exchange::releaseRepeatButton(const RepeatCommand &row)
