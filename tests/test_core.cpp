@@ -233,31 +233,23 @@ private slots:
     }
 
     // --- the interval timer ------------------------------------------------------------
-    void timerTicksUntilDisabledAndDropsATickDue()
-    {
-        IntervalTimer t(QStringLiteral("Timer1"), 5, nullptr);
-        QSignalSpy ticks(&t, &IntervalTimer::tick);
-        QTest::qWait(20);
-        QCOMPARE(ticks.count(), 0);  // stopped until enabled
-        QCOMPARE(t.remainingTime(), -1);
-        t.setEnabled(true);
-        QTRY_VERIFY(ticks.count() >= 3);
-        QTest::qSleep(20);  // a tick falls due while the loop is busy
-        t.setEnabled(false);
-        const qsizetype seen = ticks.count();
-        QTest::qWait(30);
-        QCOMPARE(ticks.count(), seen);
-        QVERIFY(!t.isEnabled());
-    }
-
-    void aLateTickIsNotMadeUp()
+    void timerTicksUntilDisabledAndMakesNoLateTicksUp()
     {
         IntervalTimer t(QStringLiteral("Timer1"), 20, nullptr);
         QSignalSpy ticks(&t, &IntervalTimer::tick);
+        QTest::qWait(30);
+        QCOMPARE(ticks.count(), 0);  // stopped until enabled
         t.setEnabled(true);
-        QTest::qSleep(110);  // five periods without the event loop
+        QTest::qSleep(110);  // five periods without the event loop: one tick
         QCoreApplication::processEvents();
         QCOMPARE(ticks.count(), 1);
+        QTRY_VERIFY(ticks.count() >= 3);
+        const qsizetype seen = ticks.count();
+        QTest::qSleep(30);  // a tick falls due while the loop is busy, then the stop
+        t.setEnabled(false);
+        QTest::qWait(50);
+        QCOMPARE(ticks.count(), seen);
+        QCOMPARE(t.remainingTime(), -1);
     }
 
     void enablingOrANewIntervalRestartsTheCount()
@@ -275,10 +267,6 @@ private slots:
         QCoreApplication::processEvents();
         QCOMPARE(ticks.count(), 0);
         QVERIFY(t.remainingTime() > 59000);
-        t.setEnabled(false);
-        t.setInterval(250);  // kept while stopped
-        QCOMPARE(t.interval(), 250);
-        QVERIFY(!t.isEnabled());
     }
 };
 
