@@ -147,14 +147,17 @@ void SerialLine::close()
 
 void SerialLine::closeLink()
 {
-    if (server_) {
+    // Closed before the device is: closing a connection reports it, and the
+    // report must find the line closed already.
+    const bool onServer = server_.has_value();
+    connecting_ = open_ = false;
+    server_.reset();
+    if (onServer) {
         connectTimer_->stop();
         socket_->abort();
-        server_.reset();
     } else {
         closeDevice();
     }
-    connecting_ = open_ = false;
 }
 
 bool SerialLine::write(const QByteArray &bytes, QString *why)
@@ -168,14 +171,11 @@ bool SerialLine::write(const QByteArray &bytes, QString *why)
         return false;
     }
     QString failure;
-    if (server_ ? socket_->write(bytes) != bytes.size() : !writeBytes(bytes, &failure)) {
-        if (server_)
-            failure = socket_->errorString();
+    const bool sent = server_ ? sendToServer(bytes, &failure) : writeBytes(bytes, &failure);
+    if (!sent) {
         *why = error_ = failure;
         return false;
     }
-    if (server_)
-        socket_->flush();  // onto the connection now, not at the next turn of the event loop
     if (!open_) {  // the write found the device gone
         *why = error_;
         return false;
@@ -366,6 +366,17 @@ void SerialLine::connectFailed(ConnectFailure failure, const QString &system)
                  .arg(deviceName(), connectFailureText(server, failure, system));
     if (!opening_)
         emit openFailed(error_);
+}
+
+bool SerialLine::sendToServer(const QByteArray &bytes, QString *error)
+{
+    if (socket_->write(bytes) != bytes.size()) {
+        *error = socket_->errorString();
+        return false;
+    }
+    // Onto the connection now, not at the next turn of the event loop.
+    socket_->flush();
+    return true;
 }
 
 void SerialLine::onSocketError(int code)

@@ -78,6 +78,7 @@ private:
     void closeLink();
     void connectFailed(ConnectFailure failure, const QString &system);
     void onSocketError(int code);
+    bool sendToServer(const QByteArray &bytes, QString *error);
 
     QSerialPort *serial_;
     QTcpSocket *socket_;
