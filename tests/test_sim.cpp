@@ -203,32 +203,22 @@ private slots:
 
     void theProgramServesOneTcpClientAtATime()
     {
-        QTemporaryDir dir;
-        const QString trace = dir.filePath("trace");
-        SimProcess sim({"--tcp", "0", "--trace-file", trace});
+        SimProcess sim({"--tcp", "0"});
         const QUrl url(sim.devicePath());
         QVERIFY2(url.scheme() == "tcp" && url.host() == "127.0.0.1" && url.port() > 0, qPrintable(sim.failure()));
-        const auto client = [&] {
-            auto s = std::make_unique<QTcpSocket>();
-            s->connectToHost(url.host(), quint16(url.port()));
-            return s;
-        };
-        const auto ask = [](QTcpSocket &s, const QByteArray &frame) {
+        QTcpSocket first, second, third;
+        const auto ask = [&](QTcpSocket &s, const QByteArray &frame) {
+            if (s.state() == QAbstractSocket::UnconnectedState)
+                s.connectToHost(url.host(), quint16(url.port()));
             s.write(frame);
-            QByteArray got;
-            while (!got.endsWith('\r') && s.waitForReadyRead(5000))
-                got += s.readAll();
-            return got;
+            return s.waitForReadyRead(5000) ? s.readAll() : QByteArray();
         };
-        auto first = client();
-        QCOMPARE(ask(*first, "CR0\r"), QByteArray("80\r"));
-        auto second = client();  // closed at once; the first keeps the line
-        QVERIFY(second->waitForConnected(5000) && second->waitForDisconnected(5000));
-        QCOMPARE(ask(*first, "C00\r"), ack);
-        first.reset();  // once it has left, the next comes, to the projector as it was
-        QTRY_VERIFY([&] { QFile f(trace); return f.open(QIODevice::ReadOnly) && f.readAll().contains(" left: "); }());
-        auto third = client();
-        QCOMPARE(ask(*third, "CR0\r"), QByteArray("40\r"));
+        QCOMPARE(ask(first, "CR0\r"), QByteArray("80\r"));
+        QCOMPARE(ask(second, "CR0\r"), QByteArray());  // closed at once; the first keeps the line
+        QCOMPARE(second.state(), QAbstractSocket::UnconnectedState);
+        QCOMPARE(ask(first, "C00\r"), ack);
+        first.close();  // once it has left, the next comes, to the projector as it was
+        QTRY_COMPARE(ask(third, "CR0\r"), QByteArray("40\r"));
     }
 };
 

@@ -3,11 +3,37 @@
 #include <QDeadlineTimer>
 #include <QFile>
 #include <QRegularExpression>
-#include <QStandardPaths>
 #include <QTcpServer>
 #include <QTest>
 
 namespace qm25::test {
+
+quint16 freeLoopbackPort()
+{
+    QTcpServer probe;
+    return probe.listen(QHostAddress::LocalHost) ? probe.serverPort() : 0;
+}
+
+namespace {
+
+// Whether something listens on the loopback port.
+bool listening(quint16 port)
+{
+    QFile table(QStringLiteral("/proc/net/tcp"));
+    const QString entry = QStringLiteral(" 0100007F:%1 00000000:0000 0A ").arg(port, 4, 16, QLatin1Char('0'));
+    return table.open(QIODevice::ReadOnly) && table.readAll().contains(entry.toUpper().toLatin1());
+}
+
+void stop(QProcess &process)
+{
+    process.terminate();
+    if (!process.waitForFinished(15000)) {
+        process.kill();
+        process.waitForFinished(5000);
+    }
+}
+
+}  // namespace
 
 SimProcess::SimProcess(const QStringList &args)
 {
@@ -29,13 +55,8 @@ SimProcess::SimProcess(const QStringList &args)
 
 SimProcess::~SimProcess()
 {
-    if (process_.state() == QProcess::NotRunning)
-        return;
-    process_.terminate();
-    if (!process_.waitForFinished(15000)) {
-        process_.kill();
-        process_.waitForFinished(5000);
-    }
+    if (process_.state() != QProcess::NotRunning)
+        stop(process_);
 }
 
 bool SimProcess::waitForCleanExit()
@@ -45,70 +66,26 @@ bool SimProcess::waitForCleanExit()
     return process_.exitStatus() == QProcess::NormalExit && process_.exitCode() == 0;
 }
 
-quint16 freeLoopbackPort()
-{
-    QTcpServer probe;
-    return probe.listen(QHostAddress::LocalHost) ? probe.serverPort() : 0;
-}
-
-namespace {
-
-// Whether something listens on the loopback port (0A: LISTEN).
-bool listening(quint16 port)
-{
-    QFile table(QStringLiteral("/proc/net/tcp"));
-    const QByteArray local = "0100007F:" + QByteArray::number(port, 16).toUpper().rightJustified(4, '0');
-    for (const QByteArray &line : table.open(QIODevice::ReadOnly) ? table.readAll().split('\n') : QByteArrayList{}) {
-        const QByteArrayList fields = line.simplified().split(' ');
-        if (fields.size() > 3 && fields[1] == local && fields[3] == "0A")
-            return true;
-    }
-    return false;
-}
-
-}  // namespace
-
-Ser2net::Ser2net(const QString &device, const QString &folder) : folder_(folder), device_(device)
-{
-    process_.setProcessChannelMode(QProcess::MergedChannels);
-}
-
 bool Ser2net::start()
 {
-    const QString program = QStandardPaths::findExecutable(QStringLiteral("ser2net"), {"/usr/sbin", "/usr/bin"});
-    if (program.isEmpty()) {
-        failure_ = QStringLiteral("ser2net is not installed (scripts/setup.sh installs it)");
-        return false;
-    }
+    // Its configuration on the command line, a "#" for each line break.
     port_ = port_ ? port_ : freeLoopbackPort();
-    QFile config(folder_ + QStringLiteral("/ser2net.yaml"));
-    if (!config.open(QIODevice::WriteOnly)) {
-        failure_ = config.errorString();
-        return false;
-    }
-    config.write(QStringLiteral("connection: &qm25\n  accepter: tcp,127.0.0.1,%1\n"
-                                "  connector: serialdev,%2,19200n81,local\n  options:\n    kickolduser: true\n")
-                     .arg(port_)
-                     .arg(device_)
-                     .toUtf8());
-    config.close();
-    process_.start(program, {"-n", "-u", "-c", config.fileName(), "-P", folder_ + QStringLiteral("/ser2net.pid")});
+    const QString config = QStringLiteral("connection: &qm25#  accepter: tcp,127.0.0.1,%1#  connector: serialdev,%2,"
+                                          "19200n81,local#  options:#    kickolduser: true").arg(port_).arg(device_);
+    process_.setProcessChannelMode(QProcess::MergedChannels);
+    process_.start(QStringLiteral("ser2net"), {"-n", "-u", "-P", pidFile_, "-Y", config});
     if (QTest::qWaitFor([&] { return listening(port_) || process_.state() == QProcess::NotRunning; }, 15000)
         && process_.state() != QProcess::NotRunning)
         return true;
-    failure_ = QStringLiteral("ser2net did not serve port %1: %2").arg(port_).arg(QString::fromLocal8Bit(process_.readAll()));
+    failure_ = QStringLiteral("ser2net (scripts/setup.sh installs it) did not serve port %1: %2 %3")
+                   .arg(port_).arg(process_.errorString(), QString::fromLocal8Bit(process_.readAll()));
     return false;
 }
 
 void Ser2net::stop()
 {
-    if (process_.state() == QProcess::NotRunning)
-        return;
-    process_.terminate();
-    if (!process_.waitForFinished(15000)) {
-        process_.kill();
-        process_.waitForFinished(5000);
-    }
+    if (process_.state() != QProcess::NotRunning)
+        qm25::test::stop(process_);
 }
 
 namespace {

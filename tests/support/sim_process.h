@@ -35,7 +35,7 @@ private:
 // it; start() brings it back on the same port. The destructor stops it.
 class Ser2net {
 public:
-    Ser2net(const QString &device, const QString &folder);
+    Ser2net(const QString &device, const QString &folder) : device_(device), pidFile_(folder + "/ser2net.pid") {}
     ~Ser2net() { stop(); }
     // Waits, bounded, until it listens.
     bool start();
@@ -45,7 +45,7 @@ public:
 
 private:
     QProcess process_;
-    QString folder_, device_, failure_;
+    QString device_, pidFile_, failure_;
     quint16 port_ = 0;
 };
 
