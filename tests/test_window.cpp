@@ -1,6 +1,7 @@
 // The window: its controls as built, the keyboard and the heights, the port
-// panel on real pseudo-terminals, the binding of the buttons to the
-// exchange, what a screen reader says, and how the display lines draw.
+// panel on real pseudo-terminals and on device servers that fail, the
+// binding of the buttons to the exchange, what a screen reader says, and how
+// the display lines draw.
 #include <QAccessible>
 #include <QFrame>
 #include <QLineEdit>
