@@ -4,8 +4,8 @@
 //   qm25-bench [--quick] [--only PART,...] [--json FILE]
 //              [--load-seconds N] [--startup-runs N]
 //
-// PARTS: pure, click, reply, repeat, start, ctl, load (all by default, in
-// that order). QM25_BENCH_LOAD_S sets the length of each streaming run (default
+// PARTS: pure, click, reply, repeat, repeat-tcp, start, ctl, load (all by
+// default, in that order). QM25_BENCH_LOAD_S sets the length of each streaming run (default
 // 60 s) unless --load-seconds is given.
 #include <QApplication>
 #include <QDateTime>
@@ -80,7 +80,7 @@ int main(int argc, char *argv[])
             o.startupRuns = std::max(1, value().toInt());
         else {
             std::fprintf(stderr,
-                         "usage: qm25-bench [--quick] [--only pure,click,reply,repeat,start,ctl,load] [--json FILE]\n"
+                         "usage: qm25-bench [--quick] [--only pure,click,reply,repeat,repeat-tcp,start,ctl,load] [--json FILE]\n"
                          "                  [--load-seconds N] [--startup-runs N]\n");
             return 2;
         }
@@ -109,7 +109,7 @@ int main(int argc, char *argv[])
     };
     const Part parts[] = {
         {"pure", runPure},   {"click", runClickToWire}, {"reply", runReplyToDisplay},
-        {"repeat", runRepeat}, {"start", runStartup},   {"ctl", runCtl},     {"load", runLoad},
+        {"repeat", runRepeat}, {"repeat-tcp", runRepeatTcp}, {"start", runStartup}, {"ctl", runCtl}, {"load", runLoad},
     };
     QStringList stolenByPart;
     for (const Part &p : parts) {

@@ -9,11 +9,15 @@
 #include <cstdio>
 #include <cstdlib>
 #include <ctime>
+#include <arpa/inet.h>
 #include <fcntl.h>
+#include <netinet/in.h>
+#include <netinet/tcp.h>
 #include <numeric>
 #include <poll.h>
 #include <spawn.h>
 #include <sys/resource.h>
+#include <sys/socket.h>
 #include <sys/wait.h>
 #include <termios.h>
 #include <unistd.h>
@@ -128,13 +132,49 @@ PtyMaster::PtyMaster()
     }
 }
 
-PtyMaster::~PtyMaster()
+PeerEnd::~PeerEnd()
 {
     if (fd_ >= 0)
         ::close(fd_);
 }
 
-bool PtyMaster::writeAll(const char *data, std::size_t size, std::int64_t deadline)
+// --- loopback TCP ------------------------------------------------------------------
+
+TcpEnd::TcpEnd()
+{
+    sockaddr_in at{};
+    at.sin_family = AF_INET;
+    at.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    socklen_t size = sizeof at;
+    listen_ = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    if (listen_ < 0 || ::bind(listen_, reinterpret_cast<sockaddr *>(&at), size) != 0 || ::listen(listen_, 1) != 0
+        || ::getsockname(listen_, reinterpret_cast<sockaddr *>(&at), &size) != 0) {
+        if (listen_ >= 0)
+            ::close(listen_);
+        listen_ = -1;
+        return;
+    }
+    path_ = QStringLiteral("tcp://127.0.0.1:%1").arg(ntohs(at.sin_port));
+}
+
+TcpEnd::~TcpEnd()
+{
+    if (listen_ >= 0)
+        ::close(listen_);
+}
+
+bool TcpEnd::takeClient(int timeoutMs)
+{
+    pollfd p{listen_, POLLIN, 0};
+    if (listen_ < 0 || ::poll(&p, 1, timeoutMs) != 1)
+        return false;
+    fd_ = ::accept4(listen_, nullptr, nullptr, SOCK_NONBLOCK | SOCK_CLOEXEC);
+    // The projector's replies leave at once too, as from a device server.
+    const int on = 1;
+    return fd_ >= 0 && ::setsockopt(fd_, IPPROTO_TCP, TCP_NODELAY, &on, sizeof on) == 0;
+}
+
+bool PeerEnd::writeAll(const char *data, std::size_t size, std::int64_t deadline)
 {
     std::size_t done = 0;
     while (done < size) {

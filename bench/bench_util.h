@@ -34,23 +34,42 @@ long peakRssKb(pid_t pid);    // VmHWM
 double selfCpuMs();           // user + system time of this process
 double threadCpuMs();         // user + system time of the calling thread
 
-// The master side of a pseudo-terminal in raw mode; the panel opens path().
-// The descriptor is non-blocking; the benchmark's threads wait with poll().
-class PtyMaster {
+// The projector's end of the panel's line, a non-blocking descriptor the
+// benchmark's threads wait on with poll(); the panel opens path().
+class PeerEnd {
 public:
-    PtyMaster();
-    ~PtyMaster();
-    PtyMaster(const PtyMaster &) = delete;
-    PtyMaster &operator=(const PtyMaster &) = delete;
+    PeerEnd() = default;
+    virtual ~PeerEnd();
+    PeerEnd(const PeerEnd &) = delete;
+    PeerEnd &operator=(const PeerEnd &) = delete;
     bool ok() const { return fd_ >= 0; }
     int fd() const { return fd_; }
     QString path() const { return path_; }
     // Writes everything, waiting for room as needed; false on a failure or
     // when `deadline` (monotonic ns, 0 = none) passes first.
     bool writeAll(const char *data, std::size_t size, std::int64_t deadline = 0);
-private:
+protected:
     int fd_ = -1;
     QString path_;
+};
+
+// The master side of a pseudo-terminal in raw mode.
+class PtyMaster : public PeerEnd {
+public:
+    PtyMaster();
+};
+
+// A device server's end on loopback: listens on 127.0.0.1 and a free port,
+// path() naming it as tcp://127.0.0.1:PORT. ok() once takeClient() has
+// accepted the panel's connection, which fd() then is.
+class TcpEnd : public PeerEnd {
+public:
+    TcpEnd();
+    ~TcpEnd() override;
+    bool listening() const { return listen_ >= 0; }
+    bool takeClient(int timeoutMs);
+private:
+    int listen_ = -1;
 };
 
 // A child process with its standard input and output on pipes.

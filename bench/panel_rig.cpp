@@ -6,7 +6,10 @@
 #include <QWindow>
 #include <QtTest/QTest>
 #include <cerrno>
+#include <netinet/in.h>
+#include <netinet/tcp.h>
 #include <poll.h>
+#include <sys/socket.h>
 #include <unistd.h>
 
 #include "projector_model.h"
@@ -63,7 +66,7 @@ std::unique_ptr<Form1> openPanel(const QString &device, QStringList *warnings)
 
 // --- the projector end ---------------------------------------------------------
 
-Device::Device(PtyMaster &pty) : pty_(pty) {}
+Device::Device(PeerEnd &pty) : pty_(pty) {}
 
 Device::~Device() { stop(); }
 
@@ -128,11 +131,17 @@ void Device::run()
         }
         const ssize_t n = ::read(pty_.fd(), buf, sizeof buf);
         if (n <= 0) {
-            if (n < 0 && errno != EAGAIN)
+            if (n == 0 || errno != EAGAIN)  // a connection closed reads as 0
                 sleepForNs(1'000'000);
             continue;
         }
         bytesRead_ += static_cast<std::uint64_t>(n);
+        if (!replying_) {
+            // Acknowledge late, as a peer across a network does when it has
+            // no reply to carry the acknowledgement (no effect on a terminal).
+            const int off = 0;
+            ::setsockopt(pty_.fd(), IPPROTO_TCP, TCP_QUICKACK, &off, sizeof off);
+        }
         for (ssize_t i = 0; i < n; ++i) {
             line.append(buf[i]);
             if (buf[i] != '\r')

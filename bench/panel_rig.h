@@ -1,6 +1,6 @@
 #pragma once
 // The real window on the real serial control, driven through a
-// pseudo-terminal, and a projector on the other end that runs in a thread of
+// pseudo-terminal or a loopback TCP connection, and a projector on the other end that runs in a thread of
 // its own and time-stamps every frame the moment it can be read.
 #include <QByteArray>
 #include <QString>
@@ -41,11 +41,11 @@ struct Frame {
 };
 
 // The projector end of the line. A reader thread waits in poll() on the
-// master, cuts frames at CR and, when replying is on, answers each frame as
+// master (or the TCP connection), cuts frames at CR and, when replying is on, answers each frame as
 // the simulator's projector model would, after `replyDelayNs`.
 class Device {
 public:
-    explicit Device(PtyMaster &pty);
+    explicit Device(PeerEnd &pty);
     ~Device();
     void start();
     void stop();
@@ -64,7 +64,7 @@ public:
 private:
     void run();
 
-    PtyMaster &pty_;
+    PeerEnd &pty_;
     std::thread thread_;
     std::atomic<bool> stop_{false};
     std::atomic<bool> replying_{true};

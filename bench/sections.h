@@ -42,6 +42,8 @@ QJsonObject runPure(const Options &o, Report &r);
 QJsonObject runClickToWire(const Options &o, Report &r);
 QJsonObject runReplyToDisplay(const Options &o, Report &r);
 QJsonObject runRepeat(const Options &o, Report &r);
+// The same over loopback TCP, as through a serial device server.
+QJsonObject runRepeatTcp(const Options &o, Report &r);
 QJsonObject runStartup(const Options &o, Report &r);
 QJsonObject runLoad(const Options &o, Report &r);
 // qm25ctl: a status read from process start to exit.

@@ -1,5 +1,6 @@
 #!/usr/bin/env bash
 # Installs the Debian packages this project needs; does nothing when they are there.
+# (ser2net: the serial device server the end-to-end tests reach the simulator through.)
 set -euo pipefail
 
 packages=(
@@ -9,6 +10,7 @@ packages=(
   xvfb xauth
   openbox x11-utils xdotool
   clang libclang-rt-14-dev
+  ser2net
 )
 
 missing=()

@@ -4,14 +4,20 @@ namespace qm25::sim {
 
 const char kSimUsage[] = R"(Usage: qm25-sim [options]
 
-Answers like a QM25 projector on a serial line. Without --device it creates a
-pseudo-terminal and prints its slave path as "QM25_COM1=/dev/pts/N" on stdout;
-it serves until SIGINT or SIGTERM.
+Answers like a QM25 projector on a serial line. Without --device or --tcp it
+creates a pseudo-terminal and prints its slave path as "QM25_COM1=/dev/pts/N"
+on stdout; it serves until SIGINT or SIGTERM.
 
 Line:
   --device PATH         serve on this serial device instead of a pseudo-terminal
   --baud 19200|9600     line speed of --device (default 19200), always 8N1
   --link PATH           keep a symbolic link at PATH pointing to the line served
+  --tcp [HOST:]PORT     serve as a serial device server does: a raw TCP
+                        connection on HOST (default 127.0.0.1; an IPv6 address
+                        in brackets) and PORT (0: any free one), printed as
+                        "QM25_COM1=tcp://HOST:PORT". One client at a time: a
+                        second is closed at once while the first keeps the
+                        line; once the first leaves, the next may connect
 
 Faults:
   --no-reply            read and act on frames but never answer
@@ -59,6 +65,7 @@ constexpr Flag kFlags[] = {
     {"lamp-hours", true},    {"lamp-hour-ms", true}, {"pressure-count", true}, {"input", true},
     {"signal", true},        {"lamp-mode", true},   {"orientation", true},  {"lamp-fails", false},
     {"overheat", false},     {"trace", false},      {"trace-file", true},   {"help", false},
+    {"tcp", true},
 };
 
 bool toNumber(const QString &name, const QString &text, qint64 low, qint64 high, qint64 *out,
@@ -99,6 +106,23 @@ bool apply(const QString &name, const QString &value, ServerOptions &o, QString 
         o.baud = value.toInt();
     } else if (name == QLatin1String("link")) {
         o.link = value;
+    } else if (name == QLatin1String("tcp")) {
+        QString host = QStringLiteral("127.0.0.1"), port = value;
+        if (value.startsWith(QLatin1Char('['))) {
+            const qsizetype close = value.indexOf(QLatin1String("]:"));
+            host = value.mid(1, close - 1);
+            port = close < 0 ? QString() : value.mid(close + 2);
+        } else if (const qsizetype colon = value.lastIndexOf(QLatin1Char(':')); colon >= 0) {
+            host = value.left(colon);
+            port = value.mid(colon + 1);
+        }
+        if (host.isEmpty()) {
+            *error = QStringLiteral("--tcp is [HOST:]PORT, not \"%1\"").arg(value);
+            return false;
+        }
+        if (!toNumber(name, port, 0, 65535, &n, error)) return false;
+        o.tcpHost = host;
+        o.tcpPort = asInt();
     } else if (name == QLatin1String("no-reply")) {
         o.noReply = true;
     } else if (name == QLatin1String("delay")) {
@@ -219,6 +243,10 @@ Parsed parseServerOptions(const QStringList &args, ServerOptions &options, QStri
         }
         if (!apply(name, value, options, error))
             return Parsed::Bad;
+    }
+    if (options.tcpPort >= 0 && (!options.device.isEmpty() || !options.link.isEmpty())) {
+        *error = QStringLiteral("--tcp serves no --device and keeps no --link");
+        return Parsed::Bad;
     }
     if (!options.device.isEmpty() && options.device == options.link) {
         *error = QStringLiteral("--link must not name the device itself");

@@ -7,6 +7,10 @@
 #include <cstdio>
 #include <cstring>
 #include <fcntl.h>
+#include <netdb.h>
+#include <netinet/in.h>
+#include <netinet/tcp.h>
+#include <sys/socket.h>
 #include <sys/stat.h>
 #include <termios.h>
 #include <unistd.h>
@@ -81,6 +85,9 @@ SimServer::~SimServer()
 {
     closeLine();
     removeLink();
+    delete m_listenNotifier;
+    if (m_listenFd >= 0)
+        ::close(m_listenFd);
 }
 
 bool SimServer::start(QString *error)
@@ -93,7 +100,9 @@ bool SimServer::start(QString *error)
             return false;
         }
     }
-    const bool opened = m_options.device.isEmpty() ? openPseudoTerminal(error) : openDevice(error);
+    const bool opened = m_options.tcpPort >= 0        ? listenTcp(error)
+                        : m_options.device.isEmpty() ? openPseudoTerminal(error)
+                                                     : openDevice(error);
     if (!opened)
         return false;
     if (!m_options.link.isEmpty() && !makeLink(error)) {
@@ -104,17 +113,20 @@ bool SimServer::start(QString *error)
     const quint32 seed = m_options.seed ? *m_options.seed : QRandomGenerator::global()->generate();
     m_random.seed(seed);
 
+    if (m_fd >= 0)
+        watchLine();
+    const QString speed = m_listenFd >= 0 ? QString() : QStringLiteral(" at %1 baud").arg(m_options.baud);
+    trace(QStringLiteral("serving on %1%2, seed %3").arg(m_linePath, speed).arg(seed));
+    return true;
+}
+
+void SimServer::watchLine()
+{
     m_readNotifier = new QSocketNotifier(m_fd, QSocketNotifier::Read, this);
     connect(m_readNotifier, &QSocketNotifier::activated, this, &SimServer::onReadable);
     m_writeNotifier = new QSocketNotifier(m_fd, QSocketNotifier::Write, this);
     m_writeNotifier->setEnabled(false);
     connect(m_writeNotifier, &QSocketNotifier::activated, this, &SimServer::onWritable);
-
-    trace(QStringLiteral("serving on %1 at %2 baud, seed %3")
-              .arg(m_linePath)
-              .arg(m_options.baud)
-              .arg(seed));
-    return true;
 }
 
 bool SimServer::openPseudoTerminal(QString *error)
@@ -168,6 +180,86 @@ bool SimServer::openDevice(QString *error)
     return true;
 }
 
+namespace {
+
+QString addressText(const sockaddr *address, socklen_t size)
+{
+    char host[NI_MAXHOST] = {}, port[NI_MAXSERV] = {};
+    if (::getnameinfo(address, size, host, sizeof host, port, sizeof port, NI_NUMERICHOST | NI_NUMERICSERV) != 0)
+        return QStringLiteral("?");
+    const QString h = QString::fromLatin1(host);
+    return (address->sa_family == AF_INET6 ? QLatin1Char('[') + h + QLatin1Char(']') : h) + QLatin1Char(':')
+           + QString::fromLatin1(port);
+}
+
+}  // namespace
+
+// Serves as a serial device server does: a raw TCP connection carries the
+// line's bytes unchanged, one client at a time.
+bool SimServer::listenTcp(QString *error)
+{
+    addrinfo hints{};
+    hints.ai_family = AF_UNSPEC;
+    hints.ai_socktype = SOCK_STREAM;
+    hints.ai_flags = AI_PASSIVE | AI_NUMERICSERV;
+    addrinfo *found = nullptr;
+    const QByteArray host = m_options.tcpHost.toUtf8(), port = QByteArray::number(m_options.tcpPort);
+    if (const int rc = ::getaddrinfo(host.constData(), port.constData(), &hints, &found); rc != 0) {
+        *error = QStringLiteral("cannot serve on %1: %2").arg(m_options.tcpHost, QString::fromLocal8Bit(::gai_strerror(rc)));
+        return false;
+    }
+    int fd = -1;
+    for (const addrinfo *a = found; a && fd < 0; a = a->ai_next) {
+        fd = ::socket(a->ai_family, a->ai_socktype | SOCK_NONBLOCK | SOCK_CLOEXEC, a->ai_protocol);
+        const int on = 1;
+        if (fd >= 0
+            && (::setsockopt(fd, SOL_SOCKET, SO_REUSEADDR, &on, sizeof on) != 0
+                || ::bind(fd, a->ai_addr, a->ai_addrlen) != 0 || ::listen(fd, 4) != 0)) {
+            const int saved = errno;
+            ::close(fd);
+            fd = -1;
+            errno = saved;
+        }
+    }
+    ::freeaddrinfo(found);
+    if (fd < 0) {
+        *error = systemError(QStringLiteral("cannot serve on %1 port %2").arg(m_options.tcpHost).arg(m_options.tcpPort));
+        return false;
+    }
+    sockaddr_storage bound{};
+    socklen_t size = sizeof bound;
+    ::getsockname(fd, reinterpret_cast<sockaddr *>(&bound), &size);
+    m_linePath = QStringLiteral("tcp://") + addressText(reinterpret_cast<sockaddr *>(&bound), size);
+    m_listenFd = fd;
+    m_listenNotifier = new QSocketNotifier(fd, QSocketNotifier::Read, this);
+    connect(m_listenNotifier, &QSocketNotifier::activated, this, &SimServer::onClient);
+    return true;
+}
+
+void SimServer::onClient()
+{
+    sockaddr_storage peer{};
+    socklen_t size = sizeof peer;
+    const int fd = ::accept4(m_listenFd, reinterpret_cast<sockaddr *>(&peer), &size, SOCK_NONBLOCK | SOCK_CLOEXEC);
+    if (fd < 0)
+        return;
+    const QString who = addressText(reinterpret_cast<sockaddr *>(&peer), size);
+    if (m_fd >= 0 || m_hangupPending) {
+        // One client at a time: the one that has the line keeps it, and a
+        // second is closed at once, so it sees its link lost.
+        trace(QStringLiteral("client %1 turned away: %2 has the line").arg(who, m_client));
+        ::close(fd);
+        return;
+    }
+    const int on = 1;
+    ::setsockopt(fd, IPPROTO_TCP, TCP_NODELAY, &on, sizeof on);
+    m_fd = fd;
+    m_client = who;
+    m_assembler = FrameAssembler();
+    watchLine();
+    trace(QStringLiteral("client %1 connected").arg(who));
+}
+
 bool SimServer::makeLink(QString *error)
 {
     const QByteArray link = QFile::encodeName(m_options.link);
@@ -205,10 +297,14 @@ void SimServer::removeLink()
 
 void SimServer::closeLine()
 {
-    delete m_readNotifier;
-    m_readNotifier = nullptr;
-    delete m_writeNotifier;
-    m_writeNotifier = nullptr;
+    // Gone later: the line may close from within a notifier's own signal.
+    for (QSocketNotifier *n : {m_readNotifier, m_writeNotifier}) {
+        if (n) {
+            n->setEnabled(false);
+            n->deleteLater();
+        }
+    }
+    m_readNotifier = m_writeNotifier = nullptr;
     if (m_fd >= 0)
         ::close(m_fd);
     if (m_heldSlave >= 0)
@@ -237,6 +333,11 @@ void SimServer::onReadable()
         if (n < 0 && (errno == EAGAIN || errno == EWOULDBLOCK))
             return;
         const QString why = n == 0 ? QStringLiteral("end of input") : systemError(QStringLiteral("read"));
+        if (m_listenFd >= 0) {  // the client has gone; the next one may come
+            trace(QStringLiteral("client %1 left: %2").arg(m_client, why));
+            closeLine();
+            return;
+        }
         trace(QStringLiteral("line lost: %1").arg(why));
         closeLine();
         emit failed(QStringLiteral("line %1 lost: %2").arg(m_linePath, why));

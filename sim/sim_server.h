@@ -1,6 +1,7 @@
 #pragma once
-// The serving side of qm25-sim: owns the line (a pseudo-terminal or a serial
-// device), cuts what arrives into frames, lets the projector model answer
+// The serving side of qm25-sim: owns the line (a pseudo-terminal, a serial
+// device, or a TCP connection as a device server gives), cuts what arrives
+// into frames, lets the projector model answer
 // them and writes the replies back, with the faults asked for on the command
 // line.
 #include "projector_model.h"
@@ -22,6 +23,8 @@ struct ServerOptions {
     QString device;            // serve on this serial device; empty: create a pseudo-terminal
     int baud = 19200;
     QString link;              // symlink to keep pointing at the line served
+    QString tcpHost;           // address to listen on for TCP ...
+    int tcpPort = -1;          // ... on this port (0: any free one); -1: no TCP
     bool noReply = false;
     int delayMs = 0;           // before a reply starts
     int splitPieces = 1;       // a reply goes out in this many writes
@@ -42,7 +45,8 @@ public:
 
     // Opens the line. On failure returns false and sets *error.
     bool start(QString *error);
-    // The path of the line served: the pty slave or the device.
+    // The path of the line served: the pty slave or the device; serving TCP,
+    // tcp://HOST:PORT as a panel names it.
     QString linePath() const { return m_linePath; }
 
 signals:
@@ -52,6 +56,9 @@ signals:
 private:
     bool openPseudoTerminal(QString *error);
     bool openDevice(QString *error);
+    bool listenTcp(QString *error);
+    void onClient();
+    void watchLine();
     bool makeLink(QString *error);
     void removeLink();
     void closeLine();
@@ -77,6 +84,9 @@ private:
 
     int m_fd = -1;             // the line: pty master or device
     int m_heldSlave = -1;      // our own pty slave handle, so closing the panel's side is no hang-up
+    int m_listenFd = -1;       // serving TCP: the listening socket; m_fd is the client's connection
+    QString m_client;          // the client's address and port
+    QSocketNotifier *m_listenNotifier = nullptr;
     QString m_linePath;
     bool m_linkMade = false;
     QSocketNotifier *m_readNotifier = nullptr;

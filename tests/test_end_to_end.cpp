@@ -1,7 +1,8 @@
 // The panel as the operator uses it: the real window, shown (offscreen),
 // worked with the mouse and the keyboard, on the real serial line and real
-// timers, against the projector simulator on a pseudo-terminal; the program
-// itself when its port cannot be had; and the start script.
+// timers, against the projector simulator on a pseudo-terminal, or on it
+// through a serial device server (Debian's ser2net); the program itself when
+// its port cannot be had; and the start script.
 #include <QDeadlineTimer>
 #include <QDir>
 #include <QLineEdit>
@@ -36,24 +37,28 @@ struct Shot {
     QString txd, rxd, status;
 };
 
-// A simulator, the window on it shown at full height, and a log of the lines.
+// A simulator, the window on it (directly or through ser2net) shown at full
+// height, and a log of the lines.
 struct Bench {
     QTemporaryDir dir;
     QString trace, failure;
     std::unique_ptr<SimProcess> sim;
+    std::unique_ptr<Ser2net> server;
     std::unique_ptr<Panel> p;
     QList<Shot> shots;
     int sims = 0;
 
-    bool start(const QStringList &simArgs, const QString &com1 = {})
+    bool start(const QStringList &simArgs, const QString &com1 = {}, bool viaSer2net = false)
     {
         trace = dir.filePath(QStringLiteral("trace%1").arg(++sims));
         sim = std::make_unique<SimProcess>(simArgs + QStringList{"--trace-file", trace});
         if (!sim->ok())
             return fail(sim->failure());
+        if (viaSer2net && !server && !(server = std::make_unique<Ser2net>(sim->devicePath(), dir.path()))->start())
+            return fail(server->failure());
         if (p)
             return true;
-        p = makePanel(com1.isEmpty() ? sim->devicePath() : com1);
+        p = makePanel(server ? server->url() : com1.isEmpty() ? sim->devicePath() : com1);
         Form1 &f = p->f();
         if (!p->warnings.isEmpty())
             return fail(p->warnings.join(u'\n'));
@@ -164,12 +169,21 @@ class EndToEndTest : public QObject {
 private slots:
     void init() { qunsetenv("QM25_COM2"); }
 
+    // The same steps on a pseudo-terminal and through a device server.
+    void powerCycleAndStatusReads_data()
+    {
+        QTest::addColumn<bool>("viaSer2net");
+        QTest::newRow("pseudo-terminal") << false;
+        QTest::newRow("ser2net") << true;
+    }
     void powerCycleAndStatusReads()
     {
         // Typed commands leave a 2000 ms reply time-out for every later
         // exchange: the cooling outlasts two of them.
+        QFETCH(bool, viaSer2net);
         Bench b;
-        QVERIFY2(b.start({"--warmup-ms", "2000", "--cooldown-ms", "6000", "--lamp-hours", "123"}), qPrintable(b.failure));
+        QVERIFY2(b.start({"--warmup-ms", "2000", "--cooldown-ms", "6000", "--lamp-hours", "123"}, {}, viaSer2net),
+                 qPrintable(b.failure));
         Shot s = b.ask("Command44");
         QCOMPARE(s.txd, QStringLiteral(" C R 0 CR "));
         QCOMPARE(s.rxd, QStringLiteral(" 8 0 CR "));
@@ -190,10 +204,12 @@ private slots:
         QVERIFY(b.p->warnings.isEmpty());
     }
 
+    void heldVolumeRepeatsUntilRelease_data() { powerCycleAndStatusReads_data(); }
     void heldVolumeRepeatsUntilRelease()
     {
+        QFETCH(bool, viaSer2net);
         Bench b;
-        QVERIFY2(b.start({}), qPrintable(b.failure));
+        QVERIFY2(b.start({}, {}, viaSer2net), qPrintable(b.failure));
         QWidget *plus = b.p->w("Command1");
         QTest::mousePress(plus, Qt::LeftButton);
         QCOMPARE(b.p->f().Label11->text(), QStringLiteral(" C 0 9 CR "));
@@ -252,6 +268,33 @@ private slots:
         QCOMPARE(tracedFrames(b.trace), QStringList{"CR0<CR>"});
     }
 
+    void deviceServerStoppedAndStartedAgain()
+    {
+        Bench b;
+        QVERIFY2(b.start({}, {}, true), qPrintable(b.failure));
+        Form1 &f = b.p->f();
+        b.server->stop();
+        QTRY_COMPARE_WITH_TIMEOUT(b.p->warnings.size(), 1, kWaitMs);
+        QVERIFY2(b.p->warnings[0].startsWith("COM1 (" + b.server->url() + ") was lost: the device server closed"),
+                 qPrintable(b.p->warnings[0]));
+        QVERIFY(!f.MSComm1->isOpen());
+        b.p->click("Command44");  // the window still answers, and says why nothing went out
+        QCOMPARE(f.Label22->text(), QStringLiteral(" Not sent: port closed"));
+
+        // The server back on its port; the operator picks COM1.
+        QVERIFY2(b.server->start(), qPrintable(b.server->failure()));
+        b.p->click("Command33");
+        QTest::mouseClick(f.Option1, Qt::LeftButton);
+        QTRY_VERIFY_WITH_TIMEOUT(f.MSComm1->isOpen() && f.Frame8->isHidden(), kWaitMs);
+        QCOMPARE(b.ask("Command44").status, QStringLiteral(" Stand by"));
+        // The server sets the speed: a choice is kept for a serial port, and said.
+        b.p->click("Command33");
+        QTest::mouseClick(f.Option10, Qt::LeftButton);
+        QCOMPARE(f.Label22->text(), QStringLiteral(" Speed: set by the device server"));
+        QVERIFY(f.MSComm1->isOpen() && f.MSComm1->settings() == "9600,N,8,1");
+        QCOMPARE(b.p->warnings.size(), 1);  // nothing more since the loss
+    }
+
     void programEndsWhenCom1CannotBeOpened_data()
     {
         QTest::addColumn<QString>("device");
@@ -263,6 +306,7 @@ private slots:
         QTest::newRow("named pipe") << "FIFO" << "is not a serial port but a named pipe";
         QTest::newRow("held") << "HELD" << "Another program is using this port (";
         QTest::newRow("forbidden") << "NOBODY" << "members of group \"";
+        QTest::newRow("no route to the device server") << "tcp://127.0.0.1:4001" << "no route to 127.0.0.1 port 4001";
     }
     void programEndsWhenCom1CannotBeOpened()
     {
@@ -290,6 +334,11 @@ private slots:
             }());
             holder.start(QCoreApplication::applicationFilePath(), {});
             QVERIFY(holder.waitForReadyRead(20000) && holder.readLine() == "held\n");
+        } else if (device.startsWith("tcp:")) {
+            // A network namespace of its own, where even the loopback is down.
+            asUser = QStringList{"unshare", "--net"};
+            if (QProcess::execute("unshare", {"--net", "true"}) != 0)
+                QSKIP("needs unshare and the right to make a network namespace");
         } else if (device == "NOBODY") {
             const QString setpriv = QStandardPaths::findExecutable("setpriv");
             if (::geteuid() != 0 || setpriv.isEmpty())

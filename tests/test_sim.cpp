@@ -2,6 +2,7 @@
 // assembler, its options, and the program serving a pseudo-terminal.
 #include <QFile>
 #include <QFileInfo>
+#include <QTcpSocket>
 #include <QTemporaryDir>
 #include <QtTest>
 
@@ -162,7 +163,8 @@ private slots:
         for (const QStringList &bad : {QStringList{"--bogus"}, {"--baud", "1200"}, {"--split", "0"},
                                        {"--garbage=101"}, {"--delay", "-5"}, {"--warmup-ms", "soon"},
                                        {"--device"}, {"--no-reply=yes"}, {"--signal", "1,5"}, {"extra"},
-                                       {"--device", "/x", "--link", "/x"}})
+                                       {"--device", "/x", "--link", "/x"}, {"--tcp", "65536"},
+                                       {"--tcp", "[::1]"}, {"--tcp", "0", "--device", "/x"}})
             QVERIFY2(parse(bad) == Parsed::Bad, qPrintable(bad.join(u' ')));
     }
 
@@ -197,6 +199,26 @@ private slots:
         SimProcess missing({"--device", "/nonexistent/ttyS9"});
         QVERIFY(!missing.ok());
         QVERIFY2(missing.failure().contains("status 1"), qPrintable(missing.failure()));
+    }
+
+    void theProgramServesOneTcpClientAtATime()
+    {
+        SimProcess sim({"--tcp", "0"});
+        const QUrl url(sim.devicePath());
+        QVERIFY2(url.scheme() == "tcp" && url.host() == "127.0.0.1" && url.port() > 0, qPrintable(sim.failure()));
+        QTcpSocket first, second, third;
+        const auto ask = [&](QTcpSocket &s, const QByteArray &frame) {
+            if (s.state() == QAbstractSocket::UnconnectedState)
+                s.connectToHost(url.host(), quint16(url.port()));
+            s.write(frame);
+            return s.waitForReadyRead(5000) ? s.readAll() : QByteArray();
+        };
+        QCOMPARE(ask(first, "CR0\r"), QByteArray("80\r"));
+        QCOMPARE(ask(second, "CR0\r"), QByteArray());  // closed at once; the first keeps the line
+        QCOMPARE(second.state(), QAbstractSocket::UnconnectedState);
+        QCOMPARE(ask(first, "C00\r"), ack);
+        first.close();  // once it has left, the next comes, to the projector as it was
+        QTRY_COMPARE(ask(third, "CR0\r"), QByteArray("40\r"));
     }
 };
 

@@ -1,6 +1,7 @@
 // The window: its controls as built, the keyboard and the heights, the port
-// panel on real pseudo-terminals, the binding of the buttons to the
-// exchange, what a screen reader says, and how the display lines draw.
+// panel on real pseudo-terminals and on device servers that fail, the
+// binding of the buttons to the exchange, what a screen reader says, and how
+// the display lines draw.
 #include <QAccessible>
 #include <QFrame>
 #include <QLineEdit>
@@ -8,10 +9,16 @@
 #include <QScreen>
 #include <QtTest>
 
+#include <arpa/inet.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
 #include "app/layout_table.h"
 #include "core/render.h"
 #include "support/panel.h"
 #include "support/pty.h"
+#include "support/sim_process.h"
 
 using namespace qm25;
 using namespace qm25::test;
@@ -273,6 +280,56 @@ private slots:
         QVERIFY(!f.MSComm1->isOpen());
         QCOMPARE(p->ends, 1);
         QCOMPARE(p->warnings.size(), 1);
+    }
+
+    void deviceServerFaults_data()
+    {
+        QTest::addColumn<QString>("device");  // FULL, CLOSED: loopback ports of the test's own
+        QTest::addColumn<bool>("tried");      // connecting starts; else the name is refused at once
+        QTest::addColumn<QString>("says");
+        QTest::newRow("refused") << "tcp://127.0.0.1:CLOSED" << true << "connection refused by 127.0.0.1 port CLOSED.";
+        QTest::newRow("timed out") << "tcp://127.0.0.1:FULL" << true
+                                   << "connecting to 127.0.0.1 port FULL timed out after 3 s.";
+        QTest::newRow("name not found") << "tcp://qm25-rack.invalid:4001" << true
+                                        << "the host name qm25-rack.invalid was not found";
+        QTest::newRow("bad port") << "tcp://127.0.0.1:65536" << false << "the port is a number from 1 to 65535, not \"65536\"";
+        QTest::newRow("no host") << "tcp://:4001" << false << "the host is missing";
+        QTest::newRow("IPv6 unbracketed") << "tcp://::1:4001" << false << "an IPv6 address goes in brackets: tcp://[::1]:PORT";
+    }
+    void deviceServerFaults()
+    {
+        QFETCH(QString, device);
+        QFETCH(bool, tried);
+        QFETCH(QString, says);
+        // A listener whose queue is full: the kernel drops the handshakes that
+        // come after, so connecting to it never completes.
+        sockaddr_in at{AF_INET, 0, {htonl(INADDR_LOOPBACK)}, {}};
+        auto *address = reinterpret_cast<sockaddr *>(&at);
+        socklen_t size = sizeof at;
+        const int full = ::socket(AF_INET, SOCK_STREAM, 0), queued = ::socket(AF_INET, SOCK_STREAM, 0);
+        QVERIFY(::bind(full, address, size) == 0 && ::listen(full, 0) == 0 && ::getsockname(full, address, &size) == 0
+                && ::connect(queued, address, size) == 0);
+        const QString closed = QString::number(freeLoopbackPort()), busy = QString::number(ntohs(at.sin_port));
+        device.replace("CLOSED", closed).replace("FULL", busy);
+        says.replace("CLOSED", closed).replace("FULL", busy);
+        PtyPeer com1;
+        auto p = makePanel(com1.path());
+        Form1 &f = p->f();
+        qputenv("QM25_COM1", device.toLocal8Bit());
+        f.showPortPanel();
+        f.Option1->click();
+        // While a connection is tried the window goes on working: a send is
+        // refused, with the reason.
+        QCOMPARE(f.MSComm1->isConnecting(), tried);
+        QCOMPARE(p->warnings.size(), tried ? 0 : 1);
+        f.control<QPushButton>("Command44")->click();
+        QCOMPARE(f.Label22->text(), " Not sent: " + (tried ? "still connecting to " + device.mid(6).replace(':', " port ")
+                                                           : QStringLiteral("port closed")));
+        QTRY_COMPARE_WITH_TIMEOUT(p->warnings.size(), 1, 10000);
+        QVERIFY2(p->warnings[0].startsWith("Cannot open COM1 (" + device + "): " + says), qPrintable(p->warnings[0]));
+        QVERIFY(!f.MSComm1->isOpen() && !f.MSComm1->isConnecting() && !f.Frame8->isHidden());
+        ::close(full);
+        ::close(queued);
     }
 
     void aRefusedSpeedLeavesTheSpeedInForce()

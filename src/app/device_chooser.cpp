@@ -46,7 +46,7 @@ DeviceChooser::DeviceChooser(int port, const QString &startUpFailure, QWidget *p
     empty_ = new QLabel(QStringLiteral("No serial port found yet: plug the adapter in, or type its path below."), this);
     layout->addWidget(empty_);
 
-    layout->addWidget(new QLabel(QStringLiteral("Other device (a path such as /dev/ttyUSB0):"), this));
+    layout->addWidget(new QLabel(QStringLiteral("Other device (a path such as /dev/ttyUSB0, or a device server as tcp://HOST:PORT):"), this));
     other_ = new QLineEdit(this);
     other_->setObjectName(QStringLiteral("otherDevice"));
     layout->addWidget(other_);

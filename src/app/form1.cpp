@@ -1,6 +1,7 @@
 #include "app/form1.h"
 
 #include <QApplication>
+#include <QEventLoop>
 #include <QFontDatabase>
 #include <QFrame>
 #include <QKeyEvent>
@@ -276,6 +277,8 @@ void Form1::bindControls()
     connect(Image1, &ImageControl::doubleClicked, this, &Form1::openFullHeight);
     connect(Timer3, &IntervalTimer::tick, this, &Form1::hidePortPanel);
 
+    connect(MSComm1, &SerialLine::opened, this, &Form1::portOpened);
+    connect(MSComm1, &SerialLine::openFailed, this, &Form1::portFailed);
     exchange_.setLine(MSComm1);
     connect(&exchange_, &Exchange::displayChanged, this, &Form1::showLine);
     connect(&exchange_, &Exchange::linkLost, this, &Form1::warnLinkLost);
@@ -353,11 +356,26 @@ bool Form1::startUp()
     setHeightTwips(5350);
 
     MSComm1->setPortNumber(1);
-    if (!MSComm1->setSettings(CommSetting) || !MSComm1->open()) {
+    bool ok = MSComm1->setSettings(CommSetting) && MSComm1->open();
+    if (ok && MSComm1->isConnecting()) {
+        // Nothing of the window runs yet: the wait has only the line's own
+        // events to handle, and it ends within the connection's time-out.
+        QEventLoop wait;
+        connect(MSComm1, &SerialLine::opened, &wait, &QEventLoop::quit);
+        connect(MSComm1, &SerialLine::openFailed, &wait, &QEventLoop::quit);
+        startingUp_ = true;
+        wait.exec();
+        startingUp_ = false;
+        ok = MSComm1->isOpen();
+    }
+    if (!ok) {
         startupError_ = MSComm1->errorText();
         return false;
     }
-    selectOption(Option1);
+    // The port is open on COM1: its option is marked without its handler,
+    // which would close the port and open it again (on a device server, a
+    // second connection right after the first).
+    Option1->setChecked(true);
     return true;
 }
 

@@ -57,8 +57,10 @@ public:
     void setHeightTwips(int twips);
 
     // --- start-up and end ----------------------------------------------------
-    // Places the window, cuts it to its upper part and opens COM1. False when
-    // the port cannot be opened; startupError() says why.
+    // Places the window, cuts it to its upper part and opens COM1; on a
+    // device server it waits, running the event loop, until the connection is
+    // made or has failed (the window is not shown yet). False when the port
+    // cannot be opened; startupError() says why.
     bool startUp();
     QString startupError() const { return startupError_; }
     // Closes the port and ends the program.
@@ -115,6 +117,10 @@ private:
     void bindControls();
     void showLine(DisplayLine line, const QString &text);
     void warnLinkLost(const QString &description);
+    // The port finished connecting to its device server, or failed to.
+    void portOpened();
+    void portFailed(const QString &why);
+    void leaveClosed();
     QSize frameExtent() const;
     void centre();
     void followFrame();
@@ -127,6 +133,8 @@ private:
     QSize frameSeen_;         // the frame's extent the window last followed
     bool centreOnFrame_ = false;  // centre again once the frame is known
     bool ended_ = false;
+    bool startingUp_ = false;     // startUp() waits for the connection itself
+    std::optional<QString> rememberOnOpen_;  // the device chosen to remember, once connected
 };
 
 }  // namespace qm25

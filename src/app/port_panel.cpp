@@ -4,6 +4,7 @@
 #include <QLineEdit>
 #include <QMetaObject>
 #include <QRadioButton>
+#include <utility>
 
 #include "app/form1.h"
 #include "serial/device_names.h"
@@ -43,17 +44,51 @@ void Form1::choosePort(int port)
     // The port is closed before its number changes. It is then opened on the
     // new number, also when it was closed before (after a failed switch or a
     // lost link): choosing a port is how the operator gets the line back.
+    // A connection to a device server under way is given up.
     MSComm1->close();
+    rememberOnOpen_.reset();
     const bool ok = MSComm1->setPortNumber(port) && MSComm1->open();
     if (!ok) {
         const QString why = MSComm1->errorText();
+        leaveClosed();
         warningBox(why);
-        // The port stays closed, numbered with the other port; the panel
-        // stays shown and the chosen option stays marked.
-        MSComm1->setPortNumber(port == 1 ? 2 : 1);
         return;
     }
+    // A device server answers later, through portOpened() or portFailed();
+    // the window stays live meanwhile.
+    if (MSComm1->isOpen())
+        Frame8->setVisible(false);
+}
+
+void Form1::leaveClosed()
+{
+    // The port stays closed, numbered with the other port; the panel stays
+    // shown and the chosen option stays marked. A device that failed is not
+    // remembered.
+    rememberOnOpen_.reset();
+    MSComm1->setPortNumber(MSComm1->portNumber() == 1 ? 2 : 1);
+}
+
+void Form1::portOpened()
+{
     Frame8->setVisible(false);
+    if (const auto device = std::exchange(rememberOnOpen_, std::nullopt))
+        keepDevice(MSComm1->portNumber(), *device);
+}
+
+void Form1::portFailed(const QString &why)
+{
+    if (startingUp_)
+        return;  // startUp() reports it
+    leaveClosed();
+    // A failed connection is reported from inside the line's own event; the
+    // box, which waits for the operator, comes after that event.
+    QMetaObject::invokeMethod(
+        this, [this, why] {
+            if (!ended_)
+                warningBox(why);
+        },
+        Qt::QueuedConnection);
 }
 
 void Form1::chooseDevice(int port)
@@ -74,6 +109,8 @@ void Form1::useDevice(int port, const DeviceChoice &choice)
     updatePortToolTips();
     if ((port == 1 ? Option1 : Option2)->isChecked()) {
         choosePort(port);
+        if (MSComm1->isConnecting() && choice.remember)
+            rememberOnOpen_ = choice.device;  // once connected
         if (!MSComm1->isOpen())
             return;  // the warning said why; a device that failed is not remembered
     }
@@ -104,6 +141,8 @@ void Form1::chooseSpeed(const QString &setting)
 {
     if (MSComm1->setSettings(setting)) {
         CommSetting = setting;
+        if (MSComm1->isDeviceServer())
+            exchange_.showNote(QStringLiteral(" Speed: set by the device server"));
     } else {
         // The line keeps the speed it runs at, and the panel says so again.
         warningBox(MSComm1->errorText());

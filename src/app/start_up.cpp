@@ -24,7 +24,9 @@ void describe(QCommandLineParser &parser)
     parser.setSingleDashWordOptionMode(QCommandLineParser::ParseAsLongOptions);
     parser.addOption({{QStringLiteral("h"), QStringLiteral("help")}, QStringLiteral("Displays this help.")});
     parser.addVersionOption();
-    parser.addOption({QStringLiteral("com1"), QStringLiteral("The device behind COM1, e.g. /dev/ttyUSB0."),
+    parser.addOption({QStringLiteral("com1"),
+                      QStringLiteral("The device behind COM1, e.g. /dev/ttyUSB0, or a serial device server as "
+                                     "tcp://HOST:PORT."),
                       QStringLiteral("DEVICE")});
     parser.addOption({QStringLiteral("com2"), QStringLiteral("The device behind COM2."), QStringLiteral("DEVICE")});
 }

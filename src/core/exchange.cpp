@@ -210,6 +210,12 @@ void Exchange::lineLost(const QString &why)
     emit linkLost(why);
 }
 
+void Exchange::showNote(const QString &text)
+{
+    setText(DisplayLine::Status, text);
+    clearTimer_->setEnabled(true);
+}
+
 void Exchange::stop()
 {
     for (IntervalTimer *t : {repeatTimer_, replyTimer_, clearTimer_})

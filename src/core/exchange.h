@@ -57,6 +57,9 @@ public:
     void replyTimeOut();   // the reply time-out fired
     void clearDisplay();   // the display clear fired
 
+    // A note of the panel's own on the STATUS line, cleared with the display.
+    void showNote(const QString &text);
+
     // Stops every timer and lets go of the line: nothing happens any more.
     void stop();
 

@@ -36,7 +36,8 @@ bool catchSignals()
     for (const int sig : {SIGINT, SIGTERM, SIGHUP})
         if (::sigaction(sig, &action, nullptr) != 0)
             return false;
-    return true;
+    // A TCP client that has gone makes a write fail, not end the program.
+    return ::signal(SIGPIPE, SIG_IGN) != SIG_ERR;
 }
 
 }  // namespace

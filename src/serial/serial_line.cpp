@@ -2,6 +2,8 @@
 
 #include <QFile>
 #include <QSerialPort>
+#include <QTcpSocket>
+#include <QTimer>
 
 #include "serial/device_names.h"
 #include "serial/serial_devices.h"
@@ -16,8 +18,17 @@
 #endif
 
 namespace qm25 {
+namespace {
 
-SerialLine::SerialLine(QObject *parent) : Line(parent), serial_(new QSerialPort(this))
+// What to do once a device server's connection is lost.
+const QString kServerAdvice =
+    QStringLiteral(". Check the device server and the network, then choose the port again under COM.");
+const QString kServerClosed = QStringLiteral("the device server closed the connection");
+
+}  // namespace
+
+SerialLine::SerialLine(QObject *parent)
+    : Line(parent), serial_(new QSerialPort(this)), socket_(new QTcpSocket(this)), connectTimer_(new QTimer(this))
 {
     setObjectName(QStringLiteral("MSComm1"));
     settings_ = *parseCommSettings(settingsText_);
@@ -30,10 +41,38 @@ SerialLine::SerialLine(QObject *parent) : Line(parent), serial_(new QSerialPort(
     });
     connect(serial_, &QSerialPort::errorOccurred, this,
             [this](QSerialPort::SerialPortError e) { onError(static_cast<int>(e)); });
+
+    connectTimer_->setSingleShot(true);
+    connect(connectTimer_, &QTimer::timeout, this, [this] { connectFailed(ConnectFailure::TimedOut, {}); });
+    connect(socket_, &QTcpSocket::connected, this, [this] {
+        connectTimer_->stop();
+        // Each frame leaves at once, not when the last one is acknowledged:
+        // a held button repeats every 5 ms.
+        socket_->setSocketOption(QAbstractSocket::LowDelayOption, 1);
+        connecting_ = false;
+        open_ = true;
+        if (!opening_)  // made at once: open() says so itself
+            emit opened();
+    });
+    connect(socket_, &QTcpSocket::readyRead, this, [this] {
+        if (!open_ || !server_)
+            return;
+        const QByteArray bytes = socket_->readAll();
+        if (!bytes.isEmpty())
+            emit received(bytes);
+    });
+    connect(socket_, &QTcpSocket::errorOccurred, this,
+            [this](QAbstractSocket::SocketError e) { onSocketError(static_cast<int>(e)); });
+    connect(socket_, &QTcpSocket::disconnected, this, [this] {
+        if (open_ && server_)
+            deviceLost(kServerClosed + kServerAdvice);
+    });
 }
 
 SerialLine::~SerialLine()
 {
+    disconnect(socket_, nullptr, this, nullptr);
+    socket_->abort();
     if (serial_->isOpen())
         serial_->close();
 }
@@ -57,7 +96,7 @@ bool SerialLine::setDevice(const QString &device)
 
 bool SerialLine::setPortNumber(int port)
 {
-    if (open_) {
+    if (open_ || connecting_) {
         error_ = QStringLiteral("The port number cannot change while the port is open");
         return false;
     }
@@ -77,7 +116,8 @@ bool SerialLine::setSettings(const QString &text)
         error_ = why;
         return false;
     }
-    if (open_ && !applySettings(*parsed, &why)) {
+    // A device server sets its line's speed itself.
+    if (open_ && !server_ && !applySettings(*parsed, &why)) {
         error_ = QStringLiteral("%1: %2").arg(portLabel(), why);
         return false;
     }
@@ -88,10 +128,23 @@ bool SerialLine::setSettings(const QString &text)
 
 bool SerialLine::open()
 {
-    if (open_)
+    if (open_ || connecting_)
         return true;
     QString why;
     const QString device = deviceName();
+    if (isTcpDevice(device)) {
+        server_ = parseTcpDevice(device, &why);
+        if (!server_) {
+            error_ = QStringLiteral("Cannot open COM%1 (%2): %3").arg(port_).arg(device, why);
+            return false;
+        }
+        // A failure found while connecting starts is returned, not signalled.
+        opening_ = connecting_ = true;
+        connectTimer_->start(kTcpConnectTimeoutMs);
+        socket_->connectToHost(server_->host, server_->port);
+        opening_ = false;
+        return connecting_ || open_;
+    }
     if (!openDevice(device, settings_, &why)) {
         error_ = QStringLiteral("Cannot open %1: %2").arg(portLabel(), why);
         return false;
@@ -102,20 +155,39 @@ bool SerialLine::open()
 
 void SerialLine::close()
 {
-    if (!open_)
+    if (!open_ && !connecting_)
         return;
-    closeDevice();
-    open_ = false;
+    closeLink();
+}
+
+void SerialLine::closeLink()
+{
+    // Closed before the device is: closing a connection reports it, and the
+    // report must find the line closed already.
+    const bool onServer = server_.has_value();
+    connecting_ = open_ = false;
+    server_.reset();
+    if (onServer) {
+        connectTimer_->stop();
+        socket_->abort();
+    } else {
+        closeDevice();
+    }
 }
 
 bool SerialLine::write(const QByteArray &bytes, QString *why)
 {
+    if (connecting_) {
+        *why = error_ = QStringLiteral("still connecting to %1").arg(server_->where());
+        return false;
+    }
     if (!open_) {
         *why = error_ = QStringLiteral("port closed");
         return false;
     }
     QString failure;
-    if (!writeBytes(bytes, &failure)) {
+    const bool sent = server_ ? sendToServer(bytes, &failure) : writeBytes(bytes, &failure);
+    if (!sent) {
         *why = error_ = failure;
         return false;
     }
@@ -130,9 +202,9 @@ void SerialLine::deviceLost(const QString &why)
 {
     if (!open_)
         return;
-    closeDevice();
-    open_ = false;
-    error_ = QStringLiteral("%1 was lost: %2").arg(portLabel(), why);
+    const QString label = portLabel();
+    closeLink();
+    error_ = QStringLiteral("%1 was lost: %2").arg(label, why);
     // Reported at once: whatever drives the line must stop before the next
     // event, a timer tick among them, could try to send on the closed port.
     const QString description = error_;
@@ -296,6 +368,48 @@ void SerialLine::onError(int code)
     // Close before anything else: a vanished device makes the port report
     // the error again and again for as long as it stays open.
     deviceLost(why);
+}
+
+// --- the device server -------------------------------------------------------------
+
+void SerialLine::connectFailed(ConnectFailure failure, const QString &system)
+{
+    if (!connecting_)
+        return;
+    const TcpDevice server = *server_;
+    closeLink();
+    error_ = QStringLiteral("Cannot open COM%1 (%2): %3")
+                 .arg(port_)
+                 .arg(deviceName(), connectFailureText(server, failure, system));
+    if (!opening_)
+        emit openFailed(error_);
+}
+
+bool SerialLine::sendToServer(const QByteArray &bytes, QString *error)
+{
+    if (socket_->write(bytes) != bytes.size()) {
+        *error = socket_->errorString();
+        return false;
+    }
+    // Onto the connection now, not at the next turn of the event loop.
+    socket_->flush();
+    return true;
+}
+
+void SerialLine::onSocketError(int code)
+{
+    const auto e = static_cast<QAbstractSocket::SocketError>(code);
+    const QString system = socket_->errorString();
+    if (connecting_) {
+        const ConnectFailure failure = e == QAbstractSocket::ConnectionRefusedError ? ConnectFailure::Refused
+                                       : e == QAbstractSocket::HostNotFoundError    ? ConnectFailure::NameNotFound
+                                       : e == QAbstractSocket::SocketTimeoutError   ? ConnectFailure::TimedOut
+                                       : e == QAbstractSocket::NetworkError         ? ConnectFailure::NoRoute
+                                                                                    : ConnectFailure::Other;
+        connectFailed(failure, system);
+    } else if (open_ && server_) {
+        deviceLost((e == QAbstractSocket::RemoteHostClosedError ? kServerClosed : system) + kServerAdvice);
+    }
 }
 
 }  // namespace qm25

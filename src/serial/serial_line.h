@@ -4,14 +4,23 @@
 
 #include "core/line.h"
 #include "core/line_settings.h"
+#include "serial/tcp_device.h"
 
 class QSerialPort;
+class QTcpSocket;
+class QTimer;
 
 namespace qm25 {
 
 // The line to the projector over a serial port, chosen by number (COM1,
 // COM2), with its line settings. Characters are bytes both ways. Everything
 // runs on the thread the line lives on.
+//
+// A port whose device is a device server (tcp://HOST:PORT) is the same line
+// over a raw TCP connection. It is connected without blocking: open()
+// returns at once with the line connecting, and opened() or openFailed()
+// follows from the event loop, within kTcpConnectTimeoutMs. The server sets
+// the speed of its serial line: settings are kept for the next serial port.
 class SerialLine : public Line {
     Q_OBJECT
 public:
@@ -29,17 +38,24 @@ public:
     QString deviceName() const;
 
     QString settings() const { return settingsText_; }
-    // Takes effect at once on an open port, otherwise at the next opening.
-    // A malformed text, or one the open port refuses, is refused and the
-    // settings in force stay.
+    // Takes effect at once on an open port, otherwise at the next opening;
+    // on a device server it is kept for the next serial port. A malformed
+    // text, or one the open port refuses, is refused and the settings in
+    // force stay.
     bool setSettings(const QString &text);
 
     bool isOpen() const { return open_; }
-    // Opens the numbered port with the settings in force.
+    // A connection to a device server is under way.
+    bool isConnecting() const { return connecting_; }
+    // Whether the current port's device is a device server.
+    bool isDeviceServer() const { return isTcpDevice(deviceName()); }
+    // Opens the numbered port with the settings in force. False when it
+    // failed at once; true when it is open, or connecting to a device server.
     bool open();
+    // Closes the port, or gives up connecting.
     void close();
 
-    // Refused when the port is closed or the write fails.
+    // Refused when the port is closed or still connecting, or the write fails.
     bool write(const QByteArray &bytes, QString *why) override;
 
     // What the message of a lost link tells the user to do; by default to
@@ -48,6 +64,13 @@ public:
 
     // Why the last refused call was refused, or why the link was lost.
     QString errorText() const { return error_; }
+
+signals:
+    // The connection to the device server is made; the port is open.
+    void opened();
+    // Connecting failed or timed out; the port is closed and `why`, which
+    // errorText() also gives, names the host, the port and the reason.
+    void openFailed(const QString &why);
 
 protected:
     // The device layer, over QSerialPort; a test may stand in for parts of it.
@@ -63,8 +86,16 @@ private:
     // The port as messages name it: "COM1 (/dev/ttyS0)", or the device
     // alone when it was named directly.
     QString portLabel() const;
+    void closeLink();
+    void connectFailed(ConnectFailure failure, const QString &system);
+    void onSocketError(int code);
+    bool sendToServer(const QByteArray &bytes, QString *error);
 
     QSerialPort *serial_;
+    QTcpSocket *socket_;
+    QTimer *connectTimer_;
+    std::optional<TcpDevice> server_;  // while connecting or open on a device server
+    bool connecting_ = false;
     bool opening_ = false;
     int port_ = 1;
     QString device_;

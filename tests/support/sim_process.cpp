@@ -3,8 +3,37 @@
 #include <QDeadlineTimer>
 #include <QFile>
 #include <QRegularExpression>
+#include <QTcpServer>
+#include <QTest>
 
 namespace qm25::test {
+
+quint16 freeLoopbackPort()
+{
+    QTcpServer probe;
+    return probe.listen(QHostAddress::LocalHost) ? probe.serverPort() : 0;
+}
+
+namespace {
+
+// Whether something listens on the loopback port.
+bool listening(quint16 port)
+{
+    QFile table(QStringLiteral("/proc/net/tcp"));
+    const QString entry = QStringLiteral(" 0100007F:%1 00000000:0000 0A ").arg(port, 4, 16, QLatin1Char('0'));
+    return table.open(QIODevice::ReadOnly) && table.readAll().contains(entry.toUpper().toLatin1());
+}
+
+void stop(QProcess &process)
+{
+    process.terminate();
+    if (!process.waitForFinished(15000)) {
+        process.kill();
+        process.waitForFinished(5000);
+    }
+}
+
+}  // namespace
 
 SimProcess::SimProcess(const QStringList &args)
 {
@@ -26,13 +55,8 @@ SimProcess::SimProcess(const QStringList &args)
 
 SimProcess::~SimProcess()
 {
-    if (process_.state() == QProcess::NotRunning)
-        return;
-    process_.terminate();
-    if (!process_.waitForFinished(15000)) {
-        process_.kill();
-        process_.waitForFinished(5000);
-    }
+    if (process_.state() != QProcess::NotRunning)
+        stop(process_);
 }
 
 bool SimProcess::waitForCleanExit()
@@ -40,6 +64,28 @@ bool SimProcess::waitForCleanExit()
     if (process_.state() != QProcess::NotRunning && !process_.waitForFinished(15000))
         return false;
     return process_.exitStatus() == QProcess::NormalExit && process_.exitCode() == 0;
+}
+
+bool Ser2net::start()
+{
+    // Its configuration on the command line, a "#" for each line break.
+    port_ = port_ ? port_ : freeLoopbackPort();
+    const QString config = QStringLiteral("connection: &qm25#  accepter: tcp,127.0.0.1,%1#  connector: serialdev,%2,"
+                                          "19200n81,local#  options:#    kickolduser: true").arg(port_).arg(device_);
+    process_.setProcessChannelMode(QProcess::MergedChannels);
+    process_.start(QStringLiteral("ser2net"), {"-n", "-u", "-P", pidFile_, "-Y", config});
+    if (QTest::qWaitFor([&] { return listening(port_) || process_.state() == QProcess::NotRunning; }, 15000)
+        && process_.state() != QProcess::NotRunning)
+        return true;
+    failure_ = QStringLiteral("ser2net (scripts/setup.sh installs it) did not serve port %1: %2 %3")
+                   .arg(port_).arg(process_.errorString(), QString::fromLocal8Bit(process_.readAll()));
+    return false;
+}
+
+void Ser2net::stop()
+{
+    if (process_.state() != QProcess::NotRunning)
+        qm25::test::stop(process_);
 }
 
 namespace {

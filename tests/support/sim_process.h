@@ -29,6 +29,29 @@ private:
     QString failure_;
 };
 
+// Debian's ser2net, a serial device server nobody here wrote, as a child of
+// the test: it passes `device` raw (no telnet) to TCP clients on 127.0.0.1
+// and a free port, a new client taking the line from the old. stop() ends
+// it; start() brings it back on the same port. The destructor stops it.
+class Ser2net {
+public:
+    Ser2net(const QString &device, const QString &folder) : device_(device), pidFile_(folder + "/ser2net.pid") {}
+    ~Ser2net() { stop(); }
+    // Waits, bounded, until it listens.
+    bool start();
+    void stop();
+    QString url() const { return QStringLiteral("tcp://127.0.0.1:%1").arg(port_); }
+    QString failure() const { return failure_; }
+
+private:
+    QProcess process_;
+    QString device_, pidFile_, failure_;
+    quint16 port_ = 0;
+};
+
+// A loopback port nothing listens on just now.
+quint16 freeLoopbackPort();
+
 // What a simulator's --trace-file says it received ("in", e.g. "C09<CR>")
 // or wrote ("out"), in order.
 QStringList tracedFrames(const QString &traceFile);
