@@ -89,6 +89,7 @@ private slots:
         QTest::newRow("status read") << "" << "power" << 0 << "power: Stand by\n" << 1;
         QTest::newRow("refused in stand-by") << "" << "input pc2" << 1 << "input pc2: not accepted, reply \" ? CR \"" << 1;
         QTest::newRow("unknown code") << "" << "send C99" << 1 << "send C99: not accepted, reply \" E R R CR \"" << 1;
+        QTest::newRow("over a device server") << "--tcp 127.0.0.1:0" << "power" << 0 << "power: Stand by\n" << 1;
         QTest::newRow("silent projector") << "--no-reply" << "power" << 3 << "power: no reply within 500 ms" << 1;
         QTest::newRow("no such port") << "" << "--port /nonexistent/qm25 power" << 4
                                       << "power: Cannot open /nonexistent/qm25: No such file" << 1;

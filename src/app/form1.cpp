@@ -1,7 +1,6 @@
 #include "app/form1.h"
 
 #include <QApplication>
-#include <QEventLoop>
 #include <QFontDatabase>
 #include <QFrame>
 #include <QKeyEvent>
@@ -356,18 +355,11 @@ bool Form1::startUp()
     setHeightTwips(5350);
 
     MSComm1->setPortNumber(1);
-    bool ok = MSComm1->setSettings(CommSetting) && MSComm1->open();
-    if (ok && MSComm1->isConnecting()) {
-        // Nothing of the window runs yet: the wait has only the line's own
-        // events to handle, and it ends within the connection's time-out.
-        QEventLoop wait;
-        connect(MSComm1, &SerialLine::opened, &wait, &QEventLoop::quit);
-        connect(MSComm1, &SerialLine::openFailed, &wait, &QEventLoop::quit);
-        startingUp_ = true;
-        wait.exec();
-        startingUp_ = false;
-        ok = MSComm1->isOpen();
-    }
+    // Nothing of the window runs yet: the wait for a device server has only
+    // the line's own events to handle.
+    startingUp_ = true;
+    const bool ok = MSComm1->setSettings(CommSetting) && MSComm1->open() && MSComm1->finishOpening();
+    startingUp_ = false;
     if (!ok) {
         startupError_ = MSComm1->errorText();
         return false;

@@ -82,7 +82,7 @@ int runProgram(const QStringList &args, QTextStream &out, QTextStream &err)
         line.setPortNumber(inv->com);
     line.setSettings(QStringLiteral("%1,N,8,1").arg(inv->baud));
     line.setLossAdvice(QStringLiteral("Check the cable and the adapter, then run the commands again."));
-    if (!line.open()) {
+    if (!line.open() || !line.finishOpening()) {
         Result r;
         r.name = inv->commands.first().name;
         r.frame = inv->commands.first().code.toLatin1() + '\r';

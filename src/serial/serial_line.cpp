@@ -1,5 +1,6 @@
 #include "serial/serial_line.h"
 
+#include <QEventLoop>
 #include <QFile>
 #include <QSerialPort>
 #include <QTcpSocket>
@@ -135,7 +136,7 @@ bool SerialLine::open()
     if (isTcpDevice(device)) {
         server_ = parseTcpDevice(device, &why);
         if (!server_) {
-            error_ = QStringLiteral("Cannot open COM%1 (%2): %3").arg(port_).arg(device, why);
+            error_ = QStringLiteral("Cannot open %1: %2").arg(portLabel(), why);
             return false;
         }
         // A failure found while connecting starts is returned, not signalled.
@@ -151,6 +152,17 @@ bool SerialLine::open()
     }
     open_ = true;
     return true;
+}
+
+bool SerialLine::finishOpening()
+{
+    if (connecting_) {
+        QEventLoop wait;
+        connect(this, &SerialLine::opened, &wait, &QEventLoop::quit);
+        connect(this, &SerialLine::openFailed, &wait, &QEventLoop::quit);
+        wait.exec();
+    }
+    return open_;
 }
 
 void SerialLine::close()
@@ -378,9 +390,7 @@ void SerialLine::connectFailed(ConnectFailure failure, const QString &system)
         return;
     const TcpDevice server = *server_;
     closeLink();
-    error_ = QStringLiteral("Cannot open COM%1 (%2): %3")
-                 .arg(port_)
-                 .arg(deviceName(), connectFailureText(server, failure, system));
+    error_ = QStringLiteral("Cannot open %1: %2").arg(portLabel(), connectFailureText(server, failure, system));
     if (!opening_)
         emit openFailed(error_);
 }

@@ -52,6 +52,11 @@ public:
     // Opens the numbered port with the settings in force. False when it
     // failed at once; true when it is open, or connecting to a device server.
     bool open();
+    // Waits, with the event loop running, until a connection under way is
+    // made or has failed (within the connection's time-out); whether the
+    // port is open. Only for a program that has nothing else to do meanwhile:
+    // at start-up, before any window shows, or on the command line.
+    bool finishOpening();
     // Closes the port, or gives up connecting.
     void close();
 
