@@ -1,6 +1,7 @@
 #include "app/form1.h"
 
 #include <QApplication>
+#include <QButtonGroup>
 #include <QFontDatabase>
 #include <QFrame>
 #include <QKeyEvent>
@@ -234,6 +235,14 @@ void Form1::buildControls()
     Option2 = control<QRadioButton>(QStringLiteral("Option2"));
     Option9 = control<QRadioButton>(QStringLiteral("Option9"));
     Option10 = control<QRadioButton>(QStringLiteral("Option10"));
+    // Each pair is a group of its own. Left to the widgets, the speed options
+    // (in a frame inside the port panel) would count as the ports'
+    // neighbours too, and a click on the port already marked would unmark it.
+    for (auto [first, second] : {std::pair{Option1, Option2}, std::pair{Option9, Option10}}) {
+        auto *group = new QButtonGroup(first->parentWidget());
+        group->addButton(first);
+        group->addButton(second);
+    }
     Text1 = control<QLineEdit>(QStringLiteral("Text1"));
     Image1 = control<ImageControl>(QStringLiteral("Image1"));
 }
