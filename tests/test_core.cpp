@@ -50,16 +50,6 @@ private slots:
         QCOMPARE(renderText(QStringView(longer).first(text.size())), rendered);
     }
 
-    void longTextIsCutAtTheLimit()
-    {
-        const QString atLimit = QString(kMaxRenderedChars - 1, u'A') + u'B';
-        QVERIFY(renderText(atLimit).endsWith(u"A B "));
-        const QString beyond = renderText(QString(kMaxRenderedChars, u'A') + u'B');
-        QCOMPARE(beyond.size(), 1 + 2 * kMaxRenderedChars);
-        QVERIFY(!beyond.contains(u'B'));
-        QCOMPARE(renderText(QString(kMaxRenderedChars + 9, QChar(6))).size(), 1 + 4 * kMaxRenderedChars);
-    }
-
     // --- status decoding --------------------------------------------------------
     void decoding_data()
     {
@@ -71,25 +61,19 @@ private slots:
                 << QString::fromLatin1(query) << QString::fromLatin1(reply)
                 << (status ? QString::fromLatin1(status) : QString());
         };
-        // The first and last row of each table, and replies that match none.
-        row("CR0", "00\r", " Power ON");
-        row("CR0", "02\r", " NO Key input ");
+        // A row of each table (each table whole is the fuzz target's
+        // oracle), and replies that match none.
         row("CR0", "24\r", "Cooling down  PWR Management");
-        row("CR0", "81\r", " Cooling down & sutandby (All Lamp FAIL)");
         row("CR0", "99\r", nullptr);
         row("CR0", "0", nullptr);  // one character is no key yet
         row("CR0", "X00\r", nullptr);  // a stale character in front
         row("CR1", "12\r", " Computer 1");  // only the first character counts
         row("CR1", "4\r", " Input mode 4");
         row("CR1", "5\r", nullptr);
-        row("CR4", "11\r", " Normally");
         row("CR4", "00\r", " Top/Bottom , Left/Right reversal");
-        row("CRA", "00\r", " Video & Audio mute OFF");
         row("CRA", "FF\r", " Stand by");
         row("CRA", "ff\r", nullptr);
-        row("CR7", "00\r", " All OFF : 2 Lamp mode");
         row("CR7", "03\r", " No1,2 ON  : 2 Lamp mode");
-        row("CR7", "22\r", " No2 ON  : 1 Lamp mode(No2 USE)");
         row("CR7", "12\r", nullptr);
         row("CR3", "12345\r", " 1 2 3 4 5 CR  Hour Use");
         row("CR3", "", "  Hour Use");
@@ -103,6 +87,7 @@ private slots:
         row("CR0 ", "00\r", nullptr);
         row("C00", "00\r", nullptr);
         row("CR00", "00\r", nullptr);
+        row("CR pressure", "00\r", nullptr);
     }
     void decoding()
     {
@@ -114,16 +99,6 @@ private slots:
         if (result.status)
             QCOMPARE(*result.status, status);
         QVERIFY(!result.pressureValue);
-    }
-
-    void theQueryIsTheWholeFrame()
-    {
-        const QString rendered = renderText(QStringLiteral("00\r"));
-        QVERIFY(decodeStatus(rendered, u"@CR0\r", u"@").status);
-        for (const char16_t *frame : {u"CR0\r", u"#CR0\r"})
-            QVERIFY(!decodeStatus(rendered, frame, u"@").status);
-        for (const char16_t *frame : {u"CR0", u"CR0\n", u"CR0\r\n", u" CR0\r", u"", u"CR pressure\r"})
-            QVERIFY(!decodeStatus(rendered, frame, u"").status);
     }
 
     void pressure_data()

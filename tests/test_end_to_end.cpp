@@ -227,19 +227,6 @@ private slots:
                  qPrintable(frames.join(u' ')));
     }
 
-    void silentProjector()
-    {
-        Bench b;
-        QVERIFY2(b.start({"--no-reply"}), qPrintable(b.failure));
-        b.p->click("Command44");
-        QTRY_VERIFY_WITH_TIMEOUT(!b.shots.isEmpty() && b.shots.last().event == 'c', kWaitMs);
-        QCOMPARE(b.shots.size(), 2);  // a time-out and a clear, nothing received
-        QCOMPARE(b.shots[0].rxd, QStringLiteral(" X X X X"));
-        QCOMPARE(b.shots[0].txd, QStringLiteral(" C R 0 CR "));
-        QVERIFY(b.shots[0].status.isEmpty() && b.p->f().Label12->text().isEmpty());
-        QCOMPARE(tracedFrames(b.trace), QStringList{"CR0<CR>"});
-    }
-
     // The line goes while a button repeats: the projector's end hangs up,
     // or the device server stops. Then it comes back and COM1 is chosen.
     void lostLineThenChosenAgain_data() { powerCycleAndStatusReads_data(); }

@@ -11,21 +11,16 @@ class PtyPeer {
 public:
     PtyPeer();
     explicit PtyPeer(const QString &devicePath);
-    ~PtyPeer();
+    ~PtyPeer() { hangUp(); }
     PtyPeer(const PtyPeer &) = delete;
     PtyPeer &operator=(const PtyPeer &) = delete;
 
-    bool ok() const { return master_ >= 0; }
     QString path() const { return path_; }
-
     bool write(const QByteArray &bytes);
-    // Reads until `count` bytes arrived or `timeoutMs` passed; returns what came.
+    // What arrives until there are `count` bytes or `timeoutMs` has passed;
+    // the event loop runs meanwhile (the panel may live in this process).
     QByteArray readExactly(int count, int timeoutMs = 5000);
-    // Reads what arrives until `terminator` is seen or `timeoutMs` passed.
-    QByteArray readUntil(char terminator, int timeoutMs = 5000);
-    // Everything that arrives within `ms`.
-    QByteArray drain(int ms);
-    // The line speed the device end is set to, or -1.
+    // The line speed the device end is set to (9600 or 19200), or 0.
     int deviceBaud() const;
     // Closes this end: a pseudo-terminal's device end sees a hang-up.
     void hangUp();
