@@ -144,11 +144,9 @@ private slots:
         QTest::newRow("lower-case d, negative exponent") << "25d-2" << 0.25;
         QTest::newRow("tabs and line feeds") << "\t\n 4 2" << 42.0;
         QTest::newRow("blanks inside exponent") << "1 E + 2" << 100.0;
-        QTest::newRow("plus, no integer part") << "+.5" << 0.5;
         QTest::newRow("two signs") << "+-5" << 0.0;
         QTest::newRow("CR is not skipped") << "\r5" << 0.0;
         QTest::newRow("exponent sign alone") << "1E+" << 1.0;
-        QTest::newRow("long exponent") << "1E0000000000000000000000002" << 100.0;
         QTest::newRow("below double") << "0.0000001E-400" << 0.0;
         QTest::newRow("leading zeros do not count") << QString(400, u'0') + "1E300" << 1e300;
     }
