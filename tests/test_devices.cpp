@@ -36,11 +36,9 @@ private slots:
         QTest::addColumn<int>("port");
         QTest::addColumn<QStringList>("optionEnvRemembered");
         QTest::addColumn<QString>("expected");  // "@x": x in the stable-names folder; "@pty": the adapter
-        QTest::newRow("COM1 default") << 1 << QStringList{"", "", ""} << "/dev/ttyS0";
         QTest::newRow("remembered") << 2 << QStringList{"", "", "/dev/ttyUSB3"} << "/dev/ttyUSB3";
         QTest::newRow("environment first") << 1 << QStringList{"", "/dev/ttyUSB1", "/dev/ttyUSB3"} << "/dev/ttyUSB1";
         QTest::newRow("option first") << 1 << QStringList{"/dev/ttyACM0", "/dev/ttyUSB1", "/dev/ttyUSB3"} << "/dev/ttyACM0";
-        QTest::newRow("device server") << 1 << QStringList{"", "", "tcp://192.0.2.7:4001"} << "tcp://192.0.2.7:4001";
         QTest::newRow("remembered adapter") << 1 << QStringList{"", "", "@pty"} << "@pty";
         QTest::newRow("stable name gone") << 1 << QStringList{"", "", "@usb-Gone"} << "@usb-Gone";
         QTest::newRow("stable option") << 2 << QStringList{"@usb-Adapter", "", "/dev/ttyUSB3"} << "@pty";
@@ -113,7 +111,6 @@ private slots:
     {
         QTest::addColumn<QString>("answer");
         QTest::newRow("other device, remembered") << "open";
-        QTest::newRow("retry once plugged in") << "retry";
         QTest::newRow("quit") << "quit";
     }
     void startUpChooser()
@@ -131,8 +128,6 @@ private slots:
             if (answer == "open") {
                 chooser->findChild<QLineEdit *>("otherDevice")->setText(adapter.path());
                 chooser->findChild<QCheckBox *>("remember")->setChecked(true);
-            } else if (answer == "retry") {
-                QVERIFY(QFile::link(adapter.path(), missing));
             }
             chooser->findChild<QPushButton *>(failures.size() > 1 ? "quit" : answer)->click();
         });
