@@ -31,15 +31,21 @@ sim=$!
 for _ in $(seq 50); do grep -q '^QM25_COM1=' "$work/sim.out" && break; sleep 0.1; done
 export "$(grep -m1 '^QM25_COM1=' "$work/sim.out")"
 
+# The first window whose title matches, waited for (bounded).
+find_window() {
+  local found=""
+  for _ in $(seq 50); do
+    found="$(xdotool search --name "$1" 2>/dev/null | head -n1 || true)"
+    [ -n "$found" ] && break
+    sleep 0.1
+  done
+  [ -n "$found" ] || { echo "screenshot: the $2 did not appear" >&2; exit 1; }
+  echo "$found"
+}
+
 QT_SCALE_FACTOR="$scale" "$build/qm25-control" &
 panel=$!
-win=""
-for _ in $(seq 50); do
-  win="$(xdotool search --name 'RUNO   QM25' 2>/dev/null | head -n1 || true)"
-  [ -n "$win" ] && break
-  sleep 0.1
-done
-[ -n "$win" ] || { echo "screenshot: the window did not appear" >&2; exit 1; }
+win="$(find_window 'RUNO   QM25' window)"
 sleep 0.5
 suffix=""
 [ "$scale" = 1 ] || suffix="-x$scale"
@@ -65,13 +71,7 @@ printf '[devices]\nCOM1=/dev/serial/by-id/usb-FTDI_FT232R_USB_UART_A50285BI-if00
   >"$work/config/qm25-control/qm25-control.conf"
 XDG_CONFIG_HOME="$work/config" QM25_COM1= QT_SCALE_FACTOR="$scale" "$build/qm25-control" &
 panel=$!
-chooser=""
-for _ in $(seq 50); do
-  chooser="$(xdotool search --name 'device for COM1' 2>/dev/null | head -n1 || true)"
-  [ -n "$chooser" ] && break
-  sleep 0.1
-done
-[ -n "$chooser" ] || { echo "screenshot: the device chooser did not appear" >&2; exit 1; }
+chooser="$(find_window 'device for COM1' 'device chooser')"
 sleep 0.5
 import -window "$chooser" "$root/docs/device-chooser$suffix.png"
 echo "screenshot: docs/window-start$suffix.png docs/window-full$suffix.png docs/device-chooser$suffix.png"
