@@ -71,9 +71,6 @@ public:
     void choosePort(int port);
     void chooseSpeed(const QString &setting);
     void hidePortPanel();
-    // Marks an option as selected from the program; its handler runs when it
-    // was not selected before, as it would on a click.
-    void selectOption(QRadioButton *option);
 
     // --- the devices behind the ports -----------------------------------------
     // Asks for the device behind a port (the right-click on COM1 or COM2) and

@@ -24,21 +24,6 @@ void Form1::hidePortPanel()
     Timer3->setEnabled(false);
 }
 
-void Form1::selectOption(QRadioButton *option)
-{
-    if (option->isChecked())
-        return;
-    option->setChecked(true);
-    if (option == Option1)
-        choosePort(1);
-    else if (option == Option2)
-        choosePort(2);
-    else if (option == Option9)
-        chooseSpeed(QStringLiteral("19200,N,8,1"));
-    else if (option == Option10)
-        chooseSpeed(QStringLiteral("9600,N,8,1"));
-}
-
 void Form1::choosePort(int port)
 {
     // The port is closed before its number changes. It is then opened on the
