@@ -38,7 +38,6 @@ private slots:
         QTest::newRow("CR LF") << "OK\r\n" << " O K CR LF ";
         QTest::newRow("edges of the shown range") << QStringLiteral("\x1f z{|}~\x7f") << " ?   z ? ? ? ? ? ";
         QTest::newRow("NUL and beyond 8 bits") << QStringLiteral("%1A\u0141\uffff").arg(QChar(0)) << " ? A ? ? ";
-        QTest::newRow("mixed") << "a\x06" "b\x14" "c\x01" << " a ACK b &c ? ";
     }
     void rendering()
     {

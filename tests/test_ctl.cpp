@@ -138,7 +138,6 @@ private slots:
                                o["decoded"].toString(), o["outcome"].toString()};
         };
         QCOMPARE(shape(all[0]), (QStringList{"CR0\r", "80\r", " 8 0 CR ", " Stand by", "ok"}));
-        QCOMPARE(shape(all[5]), (QStringList{"C00\r", "\x06\r", " ACK CR ", " Power ON", "ok"}));
         QCOMPARE(shape(all[6]), (QStringList{"C99\r", "ERR\r", " E R R CR ", "", "not-accepted"}));
         QCOMPARE(objects(ctl({"--json", "power"}, "/nonexistent/qm25").out).value(0)["outcome"], "port-error");
     }

@@ -36,6 +36,7 @@ private slots:
         QTest::addColumn<int>("port");
         QTest::addColumn<QStringList>("optionEnvRemembered");
         QTest::addColumn<QString>("expected");  // "@x": x in the stable-names folder; "@pty": the adapter
+        QTest::newRow("COM1 default") << 1 << QStringList{"", "", ""} << "/dev/ttyS0";
         QTest::newRow("remembered") << 2 << QStringList{"", "", "/dev/ttyUSB3"} << "/dev/ttyUSB3";
         QTest::newRow("environment first") << 1 << QStringList{"", "/dev/ttyUSB1", "/dev/ttyUSB3"} << "/dev/ttyUSB1";
         QTest::newRow("option first") << 1 << QStringList{"/dev/ttyACM0", "/dev/ttyUSB1", "/dev/ttyUSB3"} << "/dev/ttyACM0";

@@ -177,13 +177,12 @@ private slots:
         // exchange: the cooling outlasts two of them.
         QFETCH(bool, viaSer2net);
         Bench b;
-        QVERIFY2(b.start({"--warmup-ms", "2000", "--cooldown-ms", "6000", "--lamp-hours", "123"}, {}, viaSer2net),
+        QVERIFY2(b.start({"--warmup-ms", "2000", "--cooldown-ms", "6000"}, {}, viaSer2net),
                  qPrintable(b.failure));
         Shot s = b.ask("Command44");
         QCOMPARE(s.txd, QStringLiteral(" C R 0 CR "));
         QCOMPARE(s.rxd, QStringLiteral(" 8 0 CR "));
         QCOMPARE(s.status, QStringLiteral(" Stand by"));
-        QCOMPARE(b.ask("Command46").status, QStringLiteral(" 0 0 1 2 3 CR  Hour Use"));
 
         QCOMPARE(b.ask("Command17").rxd, QStringLiteral(" ACK CR "));  // ON
         QCOMPARE(b.powerUntil(" Power ON"), (QStringList{" Count down", " Power ON"}));
@@ -196,7 +195,6 @@ private slots:
         QCOMPARE(b.type(QStringLiteral("CR PRESSURE")).status, QStringLiteral("1013 hPa"));
         QCOMPARE(b.ask("Command18").rxd, QStringLiteral(" ACK CR "));  // OFF
         QCOMPARE(b.powerUntil(" Stand by"), (QStringList{" Cooling down", " Stand by"}));
-        QVERIFY(b.p->warnings.isEmpty());
     }
 
     void heldVolumeRepeatsUntilRelease_data() { powerCycleAndStatusReads_data(); }
