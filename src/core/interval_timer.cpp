@@ -10,10 +10,8 @@
 
 namespace qm25 {
 
-IntervalTimer::IntervalTimer(const QString &name, int interval, QObject *parent)
-    : QObject(parent), interval_(interval)
+IntervalTimer::IntervalTimer(int interval, QObject *parent) : QObject(parent), interval_(interval)
 {
-    setObjectName(name);
     timer_.setTimerType(Qt::PreciseTimer);
     timer_.setInterval(interval);
     connect(&timer_, &QTimer::timeout, this, &IntervalTimer::tick);

@@ -1,7 +1,6 @@
 #pragma once
 #include <QObject>
 #include <QSocketNotifier>
-#include <QString>
 #include <QTimer>
 
 namespace qm25 {
@@ -21,7 +20,7 @@ namespace qm25 {
 class IntervalTimer : public QObject {
     Q_OBJECT
 public:
-    IntervalTimer(const QString &name, int interval, QObject *parent);
+    IntervalTimer(int interval, QObject *parent);
     ~IntervalTimer() override;
     int interval() const { return interval_; }
     void setInterval(int ms);

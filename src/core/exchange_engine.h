@@ -4,50 +4,51 @@
 #include <QPointer>
 #include <QString>
 
-#include "core/command_table.h"
+#include "core/catalogue.h"
 #include "core/interval_timer.h"
 #include "core/line.h"
 
 namespace qm25 {
 
-// What the exchange holds between events.
+// How the cursor pad times its repeats, as the last command that set it left it.
+enum class CursorSpeed {
+    AsSet,  // the times and period in force, whatever they are
+    Menu,   // after A-IMAGE or MENU ON
+    Fast,   // after a D.Zoom release
+};
+
+// What the engine holds between events.
 struct ExchangeState {
-    quint8 KeyRepeatNo = 0;   // repeat code of the button held; 0: none
-    quint8 ReplyWait = 0;     // 1 while a reply to the last frame sent is awaited
-    quint8 CursorMode = 0;    // repeat timing of the cursor pad: 0, 1 (menu) or 3 (after D.Zoom)
-    QString SendText;         // the last frame handed out for sending
-    QString RecvText;         // receive buffer: every character since it was last emptied
-    qint16 PressureValue = 0; // scratch value of the pressure decoding
-    QString CmdText;          // the text the command line last sent
-    QString CmdPrefix;        // put in front of every command code; empty
+    const CommandRow *held = nullptr;   // the button held down; nullptr: none
+    bool ReplyWait = false;             // a reply to the last frame sent is awaited
+    CursorSpeed CursorMode = CursorSpeed::AsSet;
+    QString SendText;                   // the last frame handed out for sending
+    QString RecvText;                   // receive buffer: every character since it was last emptied
+    QString CmdText;                    // the text the command line last sent
 };
 
 // The three display lines.
 enum class DisplayLine { Txd, Rxd, Status };
 
-// One exchange after another with the projector: sends each command frame
-// at once, shows it rendered on the TXD line, collects the reply into the
-// receive buffer and shows it on the RXD line, decodes status replies onto
-// the STATUS line, times a missing reply out as " X X X X" and clears the
-// lines again; repeats the command of a held button. It reaches the
-// projector through a Line and runs its own timers, all on the thread it
-// lives on.
-class Exchange : public QObject {
+// The panel's exchanges with the projector, one after another: sends each
+// command frame at once, shows it rendered on the TXD line, collects the
+// reply into the receive buffer and shows it on the RXD line, decodes status
+// replies onto the STATUS line, times a missing reply out as " X X X X" and
+// clears the lines again; repeats the command of a held button. It reaches
+// the projector through a Line and runs its own timers, all on the thread it
+// lives on. Nothing is queued: a command goes out the moment it is given.
+class ExchangeEngine : public QObject {
     Q_OBJECT
 public:
-    // Longest receive buffer kept; characters beyond it are dropped until the
-    // reply time-out or a release empties the buffer.
-    static constexpr qsizetype kRecvTextCap = 32767;
-
-    explicit Exchange(QObject *parent = nullptr);
+    explicit ExchangeEngine(QObject *parent = nullptr);
 
     // The link used from now on (not owned); nullptr: none.
     void setLine(Line *line);
 
     // --- what the operator does --------------------------------------------
-    void sendClickCommand(const ClickCommand &row);
-    void pressRepeatButton(const RepeatCommand &row);
-    void releaseRepeatButton(const RepeatCommand &row);
+    void clickCommand(const CommandRow &row);
+    void pressHeldButton(const CommandRow &row);
+    void releaseHeldButton(const CommandRow &row);
     void sendTypedCommand(const QString &typed);
 
     // --- what the line and the timers do ------------------------------------
@@ -75,7 +76,8 @@ signals:
     void linkLost(const QString &why);
 
 private:
-    void sendCode(const char *code);
+    void setTimes(ExchangeTimes times);
+    void sendCode(const CommandRow &row);
     void sendFrame(const QString &frame);
     void showReply();
     void setText(DisplayLine line, const QString &text);

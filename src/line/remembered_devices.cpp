@@ -1,4 +1,4 @@
-#include "serial/remembered_devices.h"
+#include "line/remembered_devices.h"
 
 #include <QCoreApplication>
 #include <QDebug>
@@ -11,23 +11,10 @@
 #include <QStandardPaths>
 #include <algorithm>
 
-#include "serial/device_names.h"
+#include "line/port_devices.h"
 
 namespace qm25 {
 namespace {
-
-struct Remembered {
-    bool loaded = false;
-    bool nonsense = false;  // the file is there but holds no usable settings
-    QString path;           // a test's file, or empty for the user's
-    QHash<int, QString> devices;
-};
-
-Remembered &state()
-{
-    static Remembered r;
-    return r;
-}
 
 QString keyFor(int port) { return QStringLiteral("devices/COM%1").arg(port); }
 
@@ -64,67 +51,55 @@ QString readSettings(const QString &path, QHash<int, QString> *devices)
     return {};
 }
 
-void load()
+}  // namespace
+
+void RememberedDevices::load() const
 {
-    Remembered &r = state();
-    if (r.loaded)
+    if (loaded_)
         return;
-    r.loaded = true;
-    r.devices.clear();
-    const QString path = settingsFilePath();
-    const QString problem = readSettings(path, &r.devices);
-    r.nonsense = !problem.isEmpty();
-    if (r.nonsense) {
-        r.devices.clear();
+    loaded_ = true;
+    devices_.clear();
+    const QString problem = readSettings(path_, &devices_);
+    nonsense_ = !problem.isEmpty();
+    if (nonsense_) {
+        devices_.clear();
         qWarning().noquote() << QStringLiteral("%1: ignoring the settings in %2 (%3): no device is remembered")
-                                    .arg(QCoreApplication::applicationName(), path, problem);
+                                    .arg(QCoreApplication::applicationName(), path_, problem);
     }
 }
 
-}  // namespace
-
-QString settingsFilePath()
+QString RememberedDevices::defaultPath()
 {
-    if (!state().path.isEmpty())
-        return state().path;
     return QStandardPaths::writableLocation(QStandardPaths::GenericConfigLocation)
            + QStringLiteral("/qm25-control/qm25-control.conf");
 }
 
-void setSettingsFilePath(const QString &path)
-{
-    state().path = path;
-    state().loaded = false;
-}
-
-QString rememberedDevice(int port)
+QString RememberedDevices::device(int port) const
 {
     load();
-    return state().devices.value(port);
+    return devices_.value(port);
 }
 
-bool rememberDevice(int port, const QString &device, QString *error)
+bool RememberedDevices::remember(int port, const QString &device, QString *error)
 {
     load();
-    Remembered &r = state();
     const QString stable = stableDeviceName(device);
     const QString name = stable.isEmpty() ? device : stable;
-    const QString path = settingsFilePath();
     // Nonsense is not carried over into the new file.
-    if (r.nonsense && QFileInfo(path).isFile())
-        QFile::remove(path);
-    QDir().mkpath(QFileInfo(path).absolutePath());
+    if (nonsense_ && QFileInfo(path_).isFile())
+        QFile::remove(path_);
+    QDir().mkpath(QFileInfo(path_).absolutePath());
     {
-        QSettings settings(path, QSettings::IniFormat);
+        QSettings settings(path_, QSettings::IniFormat);
         settings.setValue(keyFor(port), name);
         settings.sync();
         if (settings.status() != QSettings::NoError) {
-            *error = QStringLiteral("Cannot remember %1 for COM%2: %3 cannot be written.").arg(name).arg(port).arg(path);
+            *error = QStringLiteral("Cannot remember %1 for COM%2: %3 cannot be written.").arg(name).arg(port).arg(path_);
             return false;
         }
     }
-    r.nonsense = false;
-    r.devices.insert(port, name);
+    nonsense_ = false;
+    devices_.insert(port, name);
     return true;
 }
 

@@ -1,4 +1,4 @@
-#include "serial/tcp_device.h"
+#include "line/tcp_device.h"
 
 #include <QHostAddress>
 #include <QRegularExpression>

@@ -1,20 +1,14 @@
-#include "serial/device_names.h"
+#include "line/port_devices.h"
 
 #include <QDir>
 #include <QFileInfo>
 #include <QHash>
 #include <QtGlobal>
 
-#include "serial/remembered_devices.h"
+#include "line/remembered_devices.h"
 
 namespace qm25 {
 namespace {
-
-QHash<int, QString> &runOptions()
-{
-    static QHash<int, QString> options;
-    return options;
-}
 
 QString &stableFolderOverride()
 {
@@ -33,25 +27,25 @@ QString defaultPortDevice(int port)
 #endif
 }
 
-void setPortDeviceOption(int port, const QString &device)
+void PortDevices::nameForRun(int port, const QString &device)
 {
     if (device.isEmpty())
-        runOptions().remove(port);
+        runNames_.remove(port);
     else
-        runOptions().insert(port, device);
+        runNames_.insert(port, device);
 }
 
-PortDevice portDevice(int port)
+PortDevice PortDevices::lookUp(int port) const
 {
     PortDevice d;
     const QByteArray fromEnvironment = qgetenv(QStringLiteral("QM25_COM%1").arg(port).toLatin1().constData());
-    if (const QString option = runOptions().value(port); !option.isEmpty()) {
+    if (const QString option = runNames_.value(port); !option.isEmpty()) {
         d.name = option;
         d.source = DeviceSource::RunOption;
     } else if (!fromEnvironment.isEmpty()) {
         d.name = QString::fromLocal8Bit(fromEnvironment);
         d.source = DeviceSource::Environment;
-    } else if (const QString remembered = rememberedDevice(port); !remembered.isEmpty()) {
+    } else if (const QString remembered = remembered_ ? remembered_->device(port) : QString(); !remembered.isEmpty()) {
         d.name = remembered;
         d.source = DeviceSource::Remembered;
     } else {
@@ -62,7 +56,7 @@ PortDevice portDevice(int port)
     return d;
 }
 
-QString portDeviceName(int port) { return portDevice(port).device; }
+QString PortDevices::label(int port) const { return QStringLiteral("COM%1 (%2)").arg(port).arg(deviceFor(port)); }
 
 QString sourceText(DeviceSource source, int port)
 {

@@ -1,4 +1,4 @@
-#include "serial/serial_devices.h"
+#include "line/serial_devices.h"
 
 #include <QCoreApplication>
 #include <QFile>
@@ -8,7 +8,7 @@
 #include <QStandardPaths>
 #include <QStringList>
 
-#include "serial/device_names.h"
+#include "line/port_devices.h"
 
 namespace qm25 {
 

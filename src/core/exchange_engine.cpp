@@ -1,75 +1,73 @@
-#include "core/exchange.h"
+#include "core/exchange_engine.h"
 
 #include <algorithm>
 
 #include "core/render.h"
-#include "core/status_decode.h"
+#include "core/status.h"
 
 namespace qm25 {
-namespace {
 
-const QString kNoReply = QStringLiteral(" X X X X");
-
-}  // namespace
-
-Exchange::Exchange(QObject *parent)
+ExchangeEngine::ExchangeEngine(QObject *parent)
     : QObject(parent),
-      repeatTimer_(new IntervalTimer(QStringLiteral("Timer1"), 200, this)),
-      replyTimer_(new IntervalTimer(QStringLiteral("Timer2"), 500, this)),
-      clearTimer_(new IntervalTimer(QStringLiteral("Timer4"), 1000, this))
+      repeatTimer_(new IntervalTimer(kRepeatPeriodAtStart, this)),
+      replyTimer_(new IntervalTimer(kTimesAtStart.replyTimeoutMs, this)),
+      clearTimer_(new IntervalTimer(kTimesAtStart.displayClearMs, this))
 {
-    connect(repeatTimer_, &IntervalTimer::tick, this, &Exchange::repeatTick);
-    connect(replyTimer_, &IntervalTimer::tick, this, &Exchange::replyTimeOut);
-    connect(clearTimer_, &IntervalTimer::tick, this, &Exchange::clearDisplay);
+    connect(repeatTimer_, &IntervalTimer::tick, this, &ExchangeEngine::repeatTick);
+    connect(replyTimer_, &IntervalTimer::tick, this, &ExchangeEngine::replyTimeOut);
+    connect(clearTimer_, &IntervalTimer::tick, this, &ExchangeEngine::clearDisplay);
 }
 
-void Exchange::setLine(Line *line)
+void ExchangeEngine::setLine(Line *line)
 {
     if (line_)
         disconnect(line_, nullptr, this, nullptr);
     line_ = line;
     if (!line)
         return;
-    connect(line, &Line::received, this, &Exchange::bytesArrived);
-    connect(line, &Line::lost, this, &Exchange::lineLost);
+    connect(line, &Line::received, this, &ExchangeEngine::bytesArrived);
+    connect(line, &Line::lost, this, &ExchangeEngine::lineLost);
 }
 
 // --- sending ------------------------------------------------------------------
 
-void Exchange::sendClickCommand(const ClickCommand &row)
+void ExchangeEngine::setTimes(ExchangeTimes times)
 {
-    // The intervals are set before the send, so this very command's reply
+    replyTimer_->setInterval(times.replyTimeoutMs);
+    clearTimer_->setInterval(times.displayClearMs);
+}
+
+void ExchangeEngine::clickCommand(const CommandRow &row)
+{
+    // The times are set before the send, so this very command's reply
     // time-out and display clear run with them.
-    if (row.shape == SendShape::SetReplyWait) {
-        replyTimer_->setInterval(row.replyTimeout);
-        clearTimer_->setInterval(row.displayClear);
-    }
-    sendCode(row.code);
-    if (row.shape == SendShape::MenuSpeed) {
-        repeatTimer_->setInterval(200);
-        state_.CursorMode = 1;
+    if (row.setsTimes)
+        setTimes(row.times);
+    sendCode(row);
+    if (row.cursor == CursorEffect::MenuSpeed) {
+        repeatTimer_->setInterval(kMenuRepeatPeriodMs);
+        state_.CursorMode = CursorSpeed::Menu;
     }
 }
 
-void Exchange::sendTypedCommand(const QString &typed)
+void ExchangeEngine::sendTypedCommand(const QString &typed)
 {
-    replyTimer_->setInterval(2000);
-    clearTimer_->setInterval(2500);
+    setTimes(kCommandLineTimes);
     state_.CmdText = typed;  // as typed: no trimming, no change of case
-    state_.SendText = state_.CmdPrefix + state_.CmdText + QLatin1Char('\r');
+    state_.SendText = state_.CmdText + QLatin1Char(kCr);
     sendFrame(state_.SendText);
 }
 
-void Exchange::sendCode(const char *code)
+void ExchangeEngine::sendCode(const CommandRow &row)
 {
-    state_.SendText = state_.CmdPrefix + QLatin1String(code) + QLatin1Char('\r');
+    state_.SendText = QString::fromLatin1(row.frame());
     sendFrame(state_.SendText);
 }
 
 // The frame goes out first, then the TXD line shows it and the reply
 // time-out and display clear start. A frame that could not go out still
 // shows and still times out; the STATUS line says why it did not go out.
-void Exchange::sendFrame(const QString &frame)
+void ExchangeEngine::sendFrame(const QString &frame)
 {
     QString why = QStringLiteral("no line");
     // One byte per character; a character above 255 goes out as "?".
@@ -77,90 +75,82 @@ void Exchange::sendFrame(const QString &frame)
         setText(DisplayLine::Status, QStringLiteral(" Not sent: %1").arg(why));
     setText(DisplayLine::Txd, renderText(frame));
     replyTimer_->setEnabled(true);
-    state_.ReplyWait = 1;
+    state_.ReplyWait = true;
     clearTimer_->setEnabled(true);
 }
 
 // --- held buttons ---------------------------------------------------------------
 
-void Exchange::pressRepeatButton(const RepeatCommand &row)
+void ExchangeEngine::pressHeldButton(const CommandRow &row)
 {
-    if (row.cursor) {
-        // The cursor pad takes its timing from the last mode set; its repeat
+    if (row.repeat == Repeat::Cursor) {
+        // The cursor pad takes its times from the speed last set; its repeat
         // period is whatever the repeat timer holds.
-        if (state_.CursorMode == 1) {
-            replyTimer_->setInterval(150);
-            clearTimer_->setInterval(190);
-        } else if (state_.CursorMode == 3) {
-            replyTimer_->setInterval(5);
-            clearTimer_->setInterval(5);
-        }
-        state_.KeyRepeatNo = quint8(row.repeatCode);
-        sendCode(row.code);
+        if (state_.CursorMode == CursorSpeed::Menu)
+            setTimes(kMenuCursorTimes);
+        else if (state_.CursorMode == CursorSpeed::Fast)
+            setTimes(kFastCursorTimes);
+        state_.held = &row;
+        sendCode(row);
         repeatTimer_->setEnabled(true);
         return;
     }
-    state_.KeyRepeatNo = quint8(row.repeatCode);
-    sendCode(row.code);
-    repeatTimer_->setInterval(row.repeatPeriod);
-    replyTimer_->setInterval(row.replyTimeout);
-    clearTimer_->setInterval(row.displayClear);
+    state_.held = &row;
+    sendCode(row);
+    repeatTimer_->setInterval(row.held.repeatPeriodMs);
+    setTimes(row.held.times);
     repeatTimer_->setEnabled(true);
 }
 
-void Exchange::repeatTick()
+void ExchangeEngine::repeatTick()
 {
-    if (state_.KeyRepeatNo == 0)
-        return;
-    const RepeatCommand *row = repeatCommandByCode(state_.KeyRepeatNo);
-    if (!row)
+    if (!state_.held)
         return;
     // The repeat timer keeps running on its own; it is not restarted here,
     // which would add this handler's own latency to every period. (A link
     // lost during the send has stopped it and let go of the button.)
-    sendCode(row->code);
+    sendCode(*state_.held);
 }
 
-void Exchange::releaseRepeatButton(const RepeatCommand &row)
+void ExchangeEngine::releaseHeldButton(const CommandRow &row)
 {
-    state_.KeyRepeatNo = 0;
+    state_.held = nullptr;
     repeatTimer_->setEnabled(false);
     replyTimer_->setEnabled(false);  // no " X X X X" for the last repeat
     clearTimer_->setEnabled(true);
     setText(DisplayLine::Txd, QString());
     setText(DisplayLine::Rxd, QString());
-    replyTimer_->setInterval(500);
-    clearTimer_->setInterval(1000);
+    setTimes(kTimesAtStart);
     state_.RecvText = QString();
-    if (row.digitalZoom) {
-        // After D.Zoom the cursor pad repeats fast.
-        repeatTimer_->setInterval(5);
-        state_.CursorMode = 3;
+    if (row.cursor == CursorEffect::FastAfterRelease) {
+        repeatTimer_->setInterval(kFastRepeatPeriodMs);
+        state_.CursorMode = CursorSpeed::Fast;
     }
 }
 
 // --- receiving ---------------------------------------------------------------------
 
-void Exchange::bytesArrived(const QByteArray &bytes)
+void ExchangeEngine::bytesArrived(const QByteArray &bytes)
 {
     // The buffer keeps its start, which is what the display and the status
     // decoding read; a device that streams with nothing sent cannot grow it
     // beyond the cap. Each byte is the character of the same code.
-    const qsizetype room = kRecvTextCap - state_.RecvText.size();
+    const qsizetype room = kReplyCap - state_.RecvText.size();
     if (room > 0)
         state_.RecvText.append(QString::fromLatin1(bytes.constData(), std::min(room, bytes.size())));
-    state_.ReplyWait = 0;
+    state_.ReplyWait = false;
     showReply();
 }
 
-void Exchange::showReply()
+void ExchangeEngine::showReply()
 {
-    setText(DisplayLine::Rxd, renderReply(state_.RecvText));
-    const StatusDecode decoded = decodeStatus(text(DisplayLine::Rxd), state_.SendText, state_.CmdPrefix);
-    if (decoded.pressureValue)
-        state_.PressureValue = *decoded.pressureValue;
-    if (decoded.status)
-        setText(DisplayLine::Status, *decoded.status);
+    const QString &rendered = renderReply(state_.RecvText);
+    setText(DisplayLine::Rxd, rendered);
+    // Every reply is read as an answer to the last frame sent, when that is
+    // the frame of a status read.
+    if (const CommandRow *read = statusReadOfFrame(state_.SendText))
+        if (const auto line = statusLine(read->reading, state_.RecvText, rendered))
+            setText(DisplayLine::Status, *line);
 }
 
 // Between two emptyings the receive buffer only grows at its end, and the
@@ -168,7 +158,7 @@ void Exchange::showReply()
 // of the characters after it, so only the characters that came since the
 // last reception need rendering. A text that does not continue the last one
 // is rendered afresh.
-const QString &Exchange::renderReply(QStringView text)
+const QString &ExchangeEngine::renderReply(QStringView text)
 {
     const QStringView shown = text.left(kMaxRenderedChars);
     if (shownRendered_.isEmpty() || !shown.startsWith(shownSource_)) {
@@ -182,16 +172,16 @@ const QString &Exchange::renderReply(QStringView text)
     return shownRendered_;
 }
 
-void Exchange::replyTimeOut()
+void ExchangeEngine::replyTimeOut()
 {
-    if (state_.ReplyWait == 1)
-        setText(DisplayLine::Rxd, kNoReply);
+    if (state_.ReplyWait)
+        setText(DisplayLine::Rxd, kNoReplyText);
     replyTimer_->setEnabled(false);
     state_.RecvText = QString();
-    state_.ReplyWait = 0;
+    state_.ReplyWait = false;
 }
 
-void Exchange::clearDisplay()
+void ExchangeEngine::clearDisplay()
 {
     setText(DisplayLine::Txd, QString());
     setText(DisplayLine::Rxd, QString());
@@ -201,29 +191,29 @@ void Exchange::clearDisplay()
 
 // --- the link ----------------------------------------------------------------------
 
-void Exchange::lineLost(const QString &why)
+void ExchangeEngine::lineLost(const QString &why)
 {
     // Nothing can go out any more: a held button stops repeating now, before
     // another tick could try to send.
     repeatTimer_->setEnabled(false);
-    state_.KeyRepeatNo = 0;
+    state_.held = nullptr;
     emit linkLost(why);
 }
 
-void Exchange::showNote(const QString &text)
+void ExchangeEngine::showNote(const QString &text)
 {
     setText(DisplayLine::Status, text);
     clearTimer_->setEnabled(true);
 }
 
-void Exchange::stop()
+void ExchangeEngine::stop()
 {
     for (IntervalTimer *t : {repeatTimer_, replyTimer_, clearTimer_})
         t->setEnabled(false);
     setLine(nullptr);
 }
 
-void Exchange::setText(DisplayLine line, const QString &text)
+void ExchangeEngine::setText(DisplayLine line, const QString &text)
 {
     QString &shown = lines_[int(line)];
     if (shown == text)
