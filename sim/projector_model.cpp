@@ -8,7 +8,7 @@ namespace qm25::sim {
 // ---------------------------------------------------------------------------
 // Frame assembler
 
-FrameAssembler::FrameAssembler(qsizetype limit) : m_limit(std::max<qsizetype>(limit, 1)) {}
+FrameAssembler::FrameAssembler(qsizetype limit) : limit_(std::max<qsizetype>(limit, 1)) {}
 
 FrameAssembler::Output FrameAssembler::feed(QByteArrayView bytes)
 {
@@ -17,21 +17,21 @@ FrameAssembler::Output FrameAssembler::feed(QByteArrayView bytes)
         if (byte == kLf)
             continue;
         if (byte == kCr) {
-            if (m_skipping)
-                m_skipping = false;  // the overlong line ends here; its CR goes with it
+            if (skipping_)
+                skipping_ = false;  // the overlong line ends here; its CR goes with it
             else
-                out.frames.append(std::exchange(m_buffer, {}));
+                out.frames.append(std::exchange(buffer_, {}));
             continue;
         }
-        if (m_skipping) {
+        if (skipping_) {
             ++out.discarded;
             continue;
         }
-        m_buffer.append(byte);
-        if (m_buffer.size() > m_limit) {
-            out.discarded += m_buffer.size();
-            m_buffer.clear();
-            m_skipping = true;
+        buffer_.append(byte);
+        if (buffer_.size() > limit_) {
+            out.discarded += buffer_.size();
+            buffer_.clear();
+            skipping_ = true;
         }
     }
     return out;
@@ -48,18 +48,17 @@ constexpr double kDegreesPerSecond = 1.0;  // how fast every sensor follows its 
 
 Reply ack(QString note)
 {
-    const char bytes[] = {kAck, kCr};
-    return {Reply::Kind::Ack, QByteArray(bytes, sizeof bytes), std::move(note)};
+    return {Reply::Kind::Ack, QByteArray(kAckReply.data(), qsizetype(kAckReply.size())), std::move(note)};
 }
 
 Reply refusal(QString note)
 {
-    return {Reply::Kind::Refused, QByteArray(kRefusedReply, sizeof kRefusedReply), std::move(note)};
+    return {Reply::Kind::Refused, QByteArray(kNakReply.data(), qsizetype(kNakReply.size())), std::move(note)};
 }
 
 Reply unknown()
 {
-    return {Reply::Kind::Unknown, QByteArray(kUnknownReply), QStringLiteral("unknown code")};
+    return {Reply::Kind::Unknown, QByteArray(kErrReply.data(), qsizetype(kErrReply.size())), QStringLiteral("unknown code")};
 }
 
 int hexDigit(char c)
@@ -108,42 +107,42 @@ const char *powerName(Power power)
 }
 
 ProjectorModel::ProjectorModel(ModelConfig config, qint64 nowMs)
-    : m_config(config), m_lastMs(nowMs)
+    : config_(config), lastMs_(nowMs)
 {
-    m_config.countDownMs = std::max<qint64>(m_config.countDownMs, 0);
-    m_config.coolingMs = std::max<qint64>(m_config.coolingMs, 0);
-    m_config.lampHourMs = std::max<qint64>(m_config.lampHourMs, 1);
-    m_config.lampHours = std::clamp(m_config.lampHours, 0, kMaxLampHours);
-    m_config.pressureCount = std::clamp(m_config.pressureCount, 0, 1023);
-    m_state.input = std::clamp(m_config.input, 1, 4);
+    config_.countDownMs = std::max<qint64>(config_.countDownMs, 0);
+    config_.coolingMs = std::max<qint64>(config_.coolingMs, 0);
+    config_.lampHourMs = std::max<qint64>(config_.lampHourMs, 1);
+    config_.lampHours = std::clamp(config_.lampHours, 0, kMaxLampHours);
+    config_.pressureCount = std::clamp(config_.pressureCount, 0, 1023);
+    state_.input = std::clamp(config_.input, 1, 4);
 }
 
 QByteArray ProjectorModel::identification() { return QByteArrayLiteral("QM25 SIM 1.40"); }
 
 int ProjectorModel::lampHours() const
 {
-    const qint64 hours = m_config.lampHours + m_state.litMs / m_config.lampHourMs;
+    const qint64 hours = config_.lampHours + state_.litMs / config_.lampHourMs;
     return static_cast<int>(std::min<qint64>(hours, kMaxLampHours));
 }
 
 bool ProjectorModel::lampLit() const
 {
-    return m_state.power == Power::CountDown || m_state.power == Power::On;
+    return state_.power == Power::CountDown || state_.power == Power::On;
 }
 
 std::array<double, 3> ProjectorModel::targetTemperatures() const
 {
     if (!lampLit())
         return {kAmbient, kAmbient, kAmbient};
-    const bool max = m_state.fan == FanSpeed::Max;
-    const double lamp = m_config.overheat ? 95.0 : (max ? 58.0 : 65.0);
+    const bool max = state_.fan == FanSpeed::Max;
+    const double lamp = config_.overheat ? 95.0 : (max ? 58.0 : 65.0);
     return {lamp, max ? 38.0 : 42.0, max ? 26.0 : 27.0};
 }
 
 std::optional<qint64> ProjectorModel::nextTransitionMs() const
 {
-    if (m_state.power == Power::CountDown || m_state.power == Power::Cooling)
-        return m_powerDueMs;
+    if (state_.power == Power::CountDown || state_.power == Power::Cooling)
+        return powerDueMs_;
     return std::nullopt;
 }
 
@@ -153,55 +152,55 @@ void ProjectorModel::runSegment(qint64 fromMs, qint64 toMs)
     if (span <= 0)
         return;
     if (lampLit())
-        m_state.litMs += span;
+        state_.litMs += span;
     const auto target = targetTemperatures();
     const double change = kDegreesPerSecond * static_cast<double>(span) / 1000.0;
     for (std::size_t i = 0; i < target.size(); ++i)
-        m_state.temperature[i] = approach(m_state.temperature[i], target[i], change);
+        state_.temperature[i] = approach(state_.temperature[i], target[i], change);
     // Temperatures move monotonically within a segment, so the end shows any crossing.
-    if (lampLit() && m_state.temperature[0] > kWarningLimit)
-        m_state.temperatureWarning = true;
+    if (lampLit() && state_.temperature[0] > kWarningLimit)
+        state_.temperatureWarning = true;
 }
 
 void ProjectorModel::setPower(Power power)
 {
-    m_state.power = power;
+    state_.power = power;
     if (power == Power::CountDown)
-        m_powerDueMs = m_lastMs + m_config.countDownMs;
+        powerDueMs_ = lastMs_ + config_.countDownMs;
     else if (power == Power::Cooling)
-        m_powerDueMs = m_lastMs + m_config.coolingMs;
+        powerDueMs_ = lastMs_ + config_.coolingMs;
     if (power != Power::On) {
         // The picture is gone: what only lives on screen goes with it.
-        m_state.freeze = false;
-        m_state.menu = Menu::Closed;
-        m_state.menuRow = 0;
+        state_.freeze = false;
+        state_.menu = Menu::Closed;
+        state_.menuRow = 0;
     }
 }
 
 QStringList ProjectorModel::advance(qint64 nowMs)
 {
     QStringList notes;
-    nowMs = std::max(nowMs, m_lastMs);
+    nowMs = std::max(nowMs, lastMs_);
     for (;;) {
         const auto due = nextTransitionMs();
         if (!due || *due > nowMs) {
-            runSegment(m_lastMs, nowMs);
-            m_lastMs = nowMs;
+            runSegment(lastMs_, nowMs);
+            lastMs_ = nowMs;
             return notes;
         }
-        runSegment(m_lastMs, *due);
-        m_lastMs = *due;
-        if (m_state.power == Power::CountDown)
-            setPower(m_config.lampFails ? Power::Fail : Power::On);
+        runSegment(lastMs_, *due);
+        lastMs_ = *due;
+        if (state_.power == Power::CountDown)
+            setPower(config_.lampFails ? Power::Fail : Power::On);
         else
             setPower(Power::Standby);
-        notes << QStringLiteral("power %1").arg(QLatin1String(powerName(m_state.power)));
+        notes << QStringLiteral("power %1").arg(QLatin1String(powerName(state_.power)));
     }
 }
 
 void ProjectorModel::powerOn()
 {
-    m_state.temperatureWarning = false;
+    state_.temperatureWarning = false;
     setPower(Power::CountDown);
 }
 
@@ -209,10 +208,10 @@ void ProjectorModel::powerOff() { setPower(Power::Cooling); }
 
 std::optional<Reply> ProjectorModel::refuseUnlessOn(const char *what) const
 {
-    if (m_state.power == Power::On)
+    if (state_.power == Power::On)
         return std::nullopt;
     return refusal(QStringLiteral("refused (%1): %2")
-                       .arg(QLatin1String(powerName(m_state.power)), QLatin1String(what)));
+                       .arg(QLatin1String(powerName(state_.power)), QLatin1String(what)));
 }
 
 Reply ProjectorModel::handle(QByteArrayView frame, qint64 nowMs)
@@ -238,7 +237,7 @@ Reply ProjectorModel::handle(QByteArrayView frame, qint64 nowMs)
 
 Reply ProjectorModel::action(int code)
 {
-    State &s = m_state;
+    State &s = state_;
     switch (code) {
     case 0x00:  // power on
         if (s.power == Power::Standby) {
@@ -387,7 +386,7 @@ Reply ProjectorModel::action(int code)
 
 Reply ProjectorModel::functionSetting(QByteArrayView frame)
 {
-    State &s = m_state;
+    State &s = state_;
     if (frame == "CF FANSPEED MAX" || frame == "CF FANSPEED NOR") {
         s.fan = frame.endsWith("MAX") ? FanSpeed::Max : FanSpeed::Normal;
         return ack(QStringLiteral("fan speed %1").arg(s.fan == FanSpeed::Max ? "max" : "normal"));
@@ -425,7 +424,7 @@ Reply ProjectorModel::functionSetting(QByteArrayView frame)
 
 std::optional<QByteArray> ProjectorModel::statusRead(QByteArrayView frame) const
 {
-    const State &s = m_state;
+    const State &s = state_;
     if (frame == "CR0") {
         const bool warn = s.temperatureWarning;
         switch (s.power) {
@@ -441,7 +440,7 @@ std::optional<QByteArray> ProjectorModel::statusRead(QByteArrayView frame) const
     if (frame == "CR3")
         return QByteArray::number(lampHours()).rightJustified(5, '0');
     if (frame == "CR4") {
-        switch (m_config.orientation) {
+        switch (config_.orientation) {
         case Orientation::Normal: return QByteArray("11");
         case Orientation::TopBottom: return QByteArray("10");
         case Orientation::LeftRight: return QByteArray("01");
@@ -457,7 +456,7 @@ std::optional<QByteArray> ProjectorModel::statusRead(QByteArrayView frame) const
     }
     if (frame == "CR7") {
         const bool lit = lampLit();
-        switch (m_config.lampMode) {
+        switch (config_.lampMode) {
         case LampMode::Dual: return QByteArray(lit ? "03" : "00");
         case LampMode::SingleNo1: return QByteArray(lit ? "11" : "10");
         case LampMode::SingleNo2: return QByteArray(lit ? "22" : "20");
@@ -468,12 +467,12 @@ std::optional<QByteArray> ProjectorModel::statusRead(QByteArrayView frame) const
     if (frame == "CRA") {
         if (s.power != Power::On)
             return QByteArray("FF");
-        if (!(m_config.signalInputs & (1u << (s.input - 1))))
+        if (!(config_.signalInputs & (1u << (s.input - 1))))
             return QByteArray("80");
         return QByteArray("0") + char('0' + (s.noShow ? 1 : 0) + (s.soundMute ? 2 : 0));
     }
     if (frame == "CR PRESSURE")
-        return QByteArray::number(m_config.pressureCount).rightJustified(4, '0');
+        return QByteArray::number(config_.pressureCount).rightJustified(4, '0');
     return std::nullopt;
 }
 

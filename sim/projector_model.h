@@ -10,17 +10,9 @@
 #include <array>
 #include <optional>
 
+#include "core/protocol.h"
+
 namespace qm25::sim {
-
-inline constexpr char kAck = 0x06;
-inline constexpr char kNak = 0x15;
-inline constexpr char kCr = 0x0D;
-inline constexpr char kLf = 0x0A;
-
-// Reply to a command that the projector knows but refuses in its present state.
-inline constexpr char kRefusedReply[] = {kNak, kCr};
-// Reply to a frame that is no command of the projector.
-inline constexpr char kUnknownReply[] = "ERR\r";
 
 // Cuts the incoming byte stream into frames. A frame is the text up to a CR,
 // the CR removed; LF bytes are dropped wherever they stand, so CR LF from a
@@ -39,12 +31,12 @@ public:
     explicit FrameAssembler(qsizetype limit = kDefaultLimit);
 
     Output feed(QByteArrayView bytes);
-    qsizetype pending() const { return m_buffer.size(); }
+    qsizetype pending() const { return buffer_.size(); }
 
 private:
-    QByteArray m_buffer;
-    qsizetype m_limit;
-    bool m_skipping = false;  // inside an overlong line, waiting for its CR
+    QByteArray buffer_;
+    qsizetype limit_;
+    bool skipping_ = false;  // inside an overlong line, waiting for its CR
 };
 
 enum class Power { Standby, CountDown, On, Cooling, Fail };
@@ -124,8 +116,8 @@ public:
     // When the next power change falls due by itself, if one is pending.
     std::optional<qint64> nextTransitionMs() const;
 
-    const State &state() const { return m_state; }
-    const ModelConfig &config() const { return m_config; }
+    const State &state() const { return state_; }
+    const ModelConfig &config() const { return config_; }
     int lampHours() const;
 
     static QByteArray identification();  // reply text of CR9, without CR
@@ -142,10 +134,10 @@ private:
     bool lampLit() const;
     std::array<double, 3> targetTemperatures() const;
 
-    ModelConfig m_config;
-    State m_state;
-    qint64 m_lastMs;
-    qint64 m_powerDueMs = 0;  // end of count-down or cooling
+    ModelConfig config_;
+    State state_;
+    qint64 lastMs_;
+    qint64 powerDueMs_ = 0;  // end of count-down or cooling
 };
 
 const char *powerName(Power power);

@@ -70,63 +70,63 @@ QString spellOut(QByteArrayView bytes)
 }
 
 SimServer::SimServer(ServerOptions options, QObject *parent)
-    : QObject(parent), m_options(std::move(options)), m_model(m_options.model, 0)
+    : QObject(parent), options_(std::move(options)), model_(options_.model, 0)
 {
-    m_clock.start();
-    m_sendTimer.setSingleShot(true);
-    m_sendTimer.setTimerType(Qt::PreciseTimer);
-    connect(&m_sendTimer, &QTimer::timeout, this, &SimServer::sendDue);
-    m_powerTimer.setSingleShot(true);
-    m_powerTimer.setTimerType(Qt::PreciseTimer);
-    connect(&m_powerTimer, &QTimer::timeout, this, &SimServer::onPowerTimer);
+    clock_.start();
+    sendTimer_.setSingleShot(true);
+    sendTimer_.setTimerType(Qt::PreciseTimer);
+    connect(&sendTimer_, &QTimer::timeout, this, &SimServer::sendDue);
+    powerTimer_.setSingleShot(true);
+    powerTimer_.setTimerType(Qt::PreciseTimer);
+    connect(&powerTimer_, &QTimer::timeout, this, &SimServer::onPowerTimer);
 }
 
 SimServer::~SimServer()
 {
     closeLine();
     removeLink();
-    delete m_listenNotifier;
-    if (m_listenFd >= 0)
-        ::close(m_listenFd);
+    delete listenNotifier_;
+    if (listenFd_ >= 0)
+        ::close(listenFd_);
 }
 
 bool SimServer::start(QString *error)
 {
-    if (!m_options.traceFile.isEmpty()) {
-        m_traceFile.setFileName(m_options.traceFile);
-        if (!m_traceFile.open(QIODevice::WriteOnly | QIODevice::Truncate | QIODevice::Text)) {
+    if (!options_.traceFile.isEmpty()) {
+        traceFile_.setFileName(options_.traceFile);
+        if (!traceFile_.open(QIODevice::WriteOnly | QIODevice::Truncate | QIODevice::Text)) {
             *error = QStringLiteral("cannot write the trace file %1: %2")
-                         .arg(m_options.traceFile, m_traceFile.errorString());
+                         .arg(options_.traceFile, traceFile_.errorString());
             return false;
         }
     }
-    const bool opened = m_options.tcpPort >= 0        ? listenTcp(error)
-                        : m_options.device.isEmpty() ? openPseudoTerminal(error)
+    const bool opened = options_.tcpPort >= 0        ? listenTcp(error)
+                        : options_.device.isEmpty() ? openPseudoTerminal(error)
                                                      : openDevice(error);
     if (!opened)
         return false;
-    if (!m_options.link.isEmpty() && !makeLink(error)) {
+    if (!options_.link.isEmpty() && !makeLink(error)) {
         closeLine();
         return false;
     }
 
-    const quint32 seed = m_options.seed ? *m_options.seed : QRandomGenerator::global()->generate();
-    m_random.seed(seed);
+    const quint32 seed = options_.seed ? *options_.seed : QRandomGenerator::global()->generate();
+    random_.seed(seed);
 
-    if (m_fd >= 0)
+    if (fd_ >= 0)
         watchLine();
-    const QString speed = m_listenFd >= 0 ? QString() : QStringLiteral(" at %1 baud").arg(m_options.baud);
-    trace(QStringLiteral("serving on %1%2, seed %3").arg(m_linePath, speed).arg(seed));
+    const QString speed = listenFd_ >= 0 ? QString() : QStringLiteral(" at %1 baud").arg(options_.baud);
+    trace(QStringLiteral("serving on %1%2, seed %3").arg(linePath_, speed).arg(seed));
     return true;
 }
 
 void SimServer::watchLine()
 {
-    m_readNotifier = new QSocketNotifier(m_fd, QSocketNotifier::Read, this);
-    connect(m_readNotifier, &QSocketNotifier::activated, this, &SimServer::onReadable);
-    m_writeNotifier = new QSocketNotifier(m_fd, QSocketNotifier::Write, this);
-    m_writeNotifier->setEnabled(false);
-    connect(m_writeNotifier, &QSocketNotifier::activated, this, &SimServer::onWritable);
+    readNotifier_ = new QSocketNotifier(fd_, QSocketNotifier::Read, this);
+    connect(readNotifier_, &QSocketNotifier::activated, this, &SimServer::onReadable);
+    writeNotifier_ = new QSocketNotifier(fd_, QSocketNotifier::Write, this);
+    writeNotifier_->setEnabled(false);
+    connect(writeNotifier_, &QSocketNotifier::activated, this, &SimServer::onWritable);
 }
 
 bool SimServer::openPseudoTerminal(QString *error)
@@ -147,7 +147,7 @@ bool SimServer::openPseudoTerminal(QString *error)
     // closes and reopens its side: the master then neither reports hang-ups
     // nor becomes readable for nothing.
     const int slave = ::open(name, O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
-    if (slave < 0 || !setRawLine(slave, m_options.baud)) {
+    if (slave < 0 || !setRawLine(slave, options_.baud)) {
         *error = systemError(QStringLiteral("cannot open %1").arg(QString::fromLocal8Bit(name)));
         if (slave >= 0)
             ::close(slave);
@@ -155,28 +155,28 @@ bool SimServer::openPseudoTerminal(QString *error)
         return false;
     }
     ::fcntl(master, F_SETFL, ::fcntl(master, F_GETFL) | O_NONBLOCK);
-    m_fd = master;
-    m_heldSlave = slave;
-    m_linePath = QString::fromLocal8Bit(name);
+    fd_ = master;
+    heldSlave_ = slave;
+    linePath_ = QString::fromLocal8Bit(name);
     return true;
 }
 
 bool SimServer::openDevice(QString *error)
 {
-    const QByteArray path = QFile::encodeName(m_options.device);
+    const QByteArray path = QFile::encodeName(options_.device);
     const int fd = ::open(path.constData(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
     if (fd < 0) {
-        *error = systemError(QStringLiteral("cannot open %1").arg(m_options.device));
+        *error = systemError(QStringLiteral("cannot open %1").arg(options_.device));
         return false;
     }
-    if (!setRawLine(fd, m_options.baud)) {
-        *error = systemError(QStringLiteral("%1 is no usable serial device").arg(m_options.device));
+    if (!setRawLine(fd, options_.baud)) {
+        *error = systemError(QStringLiteral("%1 is no usable serial device").arg(options_.device));
         ::close(fd);
         return false;
     }
     ::tcflush(fd, TCIOFLUSH);
-    m_fd = fd;
-    m_linePath = m_options.device;
+    fd_ = fd;
+    linePath_ = options_.device;
     return true;
 }
 
@@ -203,9 +203,9 @@ bool SimServer::listenTcp(QString *error)
     hints.ai_socktype = SOCK_STREAM;
     hints.ai_flags = AI_PASSIVE | AI_NUMERICSERV;
     addrinfo *found = nullptr;
-    const QByteArray host = m_options.tcpHost.toUtf8(), port = QByteArray::number(m_options.tcpPort);
+    const QByteArray host = options_.tcpHost.toUtf8(), port = QByteArray::number(options_.tcpPort);
     if (const int rc = ::getaddrinfo(host.constData(), port.constData(), &hints, &found); rc != 0) {
-        *error = QStringLiteral("cannot serve on %1: %2").arg(m_options.tcpHost, QString::fromLocal8Bit(::gai_strerror(rc)));
+        *error = QStringLiteral("cannot serve on %1: %2").arg(options_.tcpHost, QString::fromLocal8Bit(::gai_strerror(rc)));
         return false;
     }
     int fd = -1;
@@ -223,16 +223,16 @@ bool SimServer::listenTcp(QString *error)
     }
     ::freeaddrinfo(found);
     if (fd < 0) {
-        *error = systemError(QStringLiteral("cannot serve on %1 port %2").arg(m_options.tcpHost).arg(m_options.tcpPort));
+        *error = systemError(QStringLiteral("cannot serve on %1 port %2").arg(options_.tcpHost).arg(options_.tcpPort));
         return false;
     }
     sockaddr_storage bound{};
     socklen_t size = sizeof bound;
     ::getsockname(fd, reinterpret_cast<sockaddr *>(&bound), &size);
-    m_linePath = QStringLiteral("tcp://") + addressText(reinterpret_cast<sockaddr *>(&bound), size);
-    m_listenFd = fd;
-    m_listenNotifier = new QSocketNotifier(fd, QSocketNotifier::Read, this);
-    connect(m_listenNotifier, &QSocketNotifier::activated, this, &SimServer::onClient);
+    linePath_ = QStringLiteral("tcp://") + addressText(reinterpret_cast<sockaddr *>(&bound), size);
+    listenFd_ = fd;
+    listenNotifier_ = new QSocketNotifier(fd, QSocketNotifier::Read, this);
+    connect(listenNotifier_, &QSocketNotifier::activated, this, &SimServer::onClient);
     return true;
 }
 
@@ -240,33 +240,33 @@ void SimServer::onClient()
 {
     sockaddr_storage peer{};
     socklen_t size = sizeof peer;
-    const int fd = ::accept4(m_listenFd, reinterpret_cast<sockaddr *>(&peer), &size, SOCK_NONBLOCK | SOCK_CLOEXEC);
+    const int fd = ::accept4(listenFd_, reinterpret_cast<sockaddr *>(&peer), &size, SOCK_NONBLOCK | SOCK_CLOEXEC);
     if (fd < 0)
         return;
     const QString who = addressText(reinterpret_cast<sockaddr *>(&peer), size);
-    if (m_fd >= 0 || m_hangupPending) {
+    if (fd_ >= 0 || hangupPending_) {
         // One client at a time: the one that has the line keeps it, and a
         // second is closed at once, so it sees its link lost.
-        trace(QStringLiteral("client %1 turned away: %2 has the line").arg(who, m_client));
+        trace(QStringLiteral("client %1 turned away: %2 has the line").arg(who, client_));
         ::close(fd);
         return;
     }
     const int on = 1;
     ::setsockopt(fd, IPPROTO_TCP, TCP_NODELAY, &on, sizeof on);
-    m_fd = fd;
-    m_client = who;
-    m_assembler = FrameAssembler();
+    fd_ = fd;
+    client_ = who;
+    assembler_ = FrameAssembler();
     watchLine();
     trace(QStringLiteral("client %1 connected").arg(who));
 }
 
 bool SimServer::makeLink(QString *error)
 {
-    const QByteArray link = QFile::encodeName(m_options.link);
-    const QByteArray target = QFile::encodeName(m_linePath);
+    const QByteArray link = QFile::encodeName(options_.link);
+    const QByteArray target = QFile::encodeName(linePath_);
     struct stat st {};
     if (::lstat(link.constData(), &st) == 0 && !S_ISLNK(st.st_mode)) {
-        *error = QStringLiteral("%1 exists and is no symbolic link; not replacing it").arg(m_options.link);
+        *error = QStringLiteral("%1 exists and is no symbolic link; not replacing it").arg(options_.link);
         return false;
     }
     // Made under a temporary name and renamed, so the link is never missing.
@@ -274,54 +274,54 @@ bool SimServer::makeLink(QString *error)
     ::unlink(temporary.constData());
     if (::symlink(target.constData(), temporary.constData()) != 0
         || ::rename(temporary.constData(), link.constData()) != 0) {
-        *error = systemError(QStringLiteral("cannot make the link %1").arg(m_options.link));
+        *error = systemError(QStringLiteral("cannot make the link %1").arg(options_.link));
         ::unlink(temporary.constData());
         return false;
     }
-    m_linkMade = true;
+    linkMade_ = true;
     return true;
 }
 
 void SimServer::removeLink()
 {
-    if (!m_linkMade)
+    if (!linkMade_)
         return;
-    m_linkMade = false;
+    linkMade_ = false;
     // Only our own link goes; a newer simulator may have taken the name over.
-    const QByteArray link = QFile::encodeName(m_options.link);
+    const QByteArray link = QFile::encodeName(options_.link);
     char target[512] = {};
     const ssize_t n = ::readlink(link.constData(), target, sizeof target - 1);
-    if (n > 0 && QFile::decodeName(QByteArray(target, n)) == m_linePath)
+    if (n > 0 && QFile::decodeName(QByteArray(target, n)) == linePath_)
         ::unlink(link.constData());
 }
 
 void SimServer::closeLine()
 {
     // Gone later: the line may close from within a notifier's own signal.
-    for (QSocketNotifier *n : {m_readNotifier, m_writeNotifier}) {
+    for (QSocketNotifier *n : {readNotifier_, writeNotifier_}) {
         if (n) {
             n->setEnabled(false);
             n->deleteLater();
         }
     }
-    m_readNotifier = m_writeNotifier = nullptr;
-    if (m_fd >= 0)
-        ::close(m_fd);
-    if (m_heldSlave >= 0)
-        ::close(m_heldSlave);
-    m_fd = m_heldSlave = -1;
-    m_sendTimer.stop();
-    m_queue.clear();
-    m_outBuffer.clear();
+    readNotifier_ = writeNotifier_ = nullptr;
+    if (fd_ >= 0)
+        ::close(fd_);
+    if (heldSlave_ >= 0)
+        ::close(heldSlave_);
+    fd_ = heldSlave_ = -1;
+    sendTimer_.stop();
+    queue_.clear();
+    outBuffer_.clear();
 }
 
 void SimServer::onReadable()
 {
     char buffer[512];
-    while (m_fd >= 0) {
-        const ssize_t n = ::read(m_fd, buffer, sizeof buffer);
+    while (fd_ >= 0) {
+        const ssize_t n = ::read(fd_, buffer, sizeof buffer);
         if (n > 0) {
-            const auto out = m_assembler.feed(QByteArrayView(buffer, n));
+            const auto out = assembler_.feed(QByteArrayView(buffer, n));
             if (out.discarded > 0)
                 trace(QStringLiteral("discarded %1 bytes of a line without CR").arg(out.discarded));
             for (const QByteArray &frame : out.frames)
@@ -333,14 +333,14 @@ void SimServer::onReadable()
         if (n < 0 && (errno == EAGAIN || errno == EWOULDBLOCK))
             return;
         const QString why = n == 0 ? QStringLiteral("end of input") : systemError(QStringLiteral("read"));
-        if (m_listenFd >= 0) {  // the client has gone; the next one may come
-            trace(QStringLiteral("client %1 left: %2").arg(m_client, why));
+        if (listenFd_ >= 0) {  // the client has gone; the next one may come
+            trace(QStringLiteral("client %1 left: %2").arg(client_, why));
             closeLine();
             return;
         }
         trace(QStringLiteral("line lost: %1").arg(why));
         closeLine();
-        emit failed(QStringLiteral("line %1 lost: %2").arg(m_linePath, why));
+        emit failed(QStringLiteral("line %1 lost: %2").arg(linePath_, why));
         return;
     }
 }
@@ -348,38 +348,38 @@ void SimServer::onReadable()
 void SimServer::onFrame(const QByteArray &frame)
 {
     const QString shown = QLatin1Char('"') + spellOut(frame + kCr) + QLatin1Char('"');
-    if (m_hangupPending) {
+    if (hangupPending_) {
         trace(QStringLiteral("in  %1  ignored: hanging up").arg(shown));
         return;
     }
-    ++m_frames;
-    const Reply reply = m_model.handle(frame, now());
+    ++frames_;
+    const Reply reply = model_.handle(frame, now());
     trace(QStringLiteral("in  %1  %2").arg(shown, reply.note));
-    if (m_options.noReply)
+    if (options_.noReply)
         trace(QStringLiteral("    no reply sent"));
     else
         queueReply(reply.bytes);
     armPowerTimer();
-    if (m_options.hangupAfter > 0 && m_frames >= m_options.hangupAfter) {
-        m_hangupPending = true;
+    if (options_.hangupAfter > 0 && frames_ >= options_.hangupAfter) {
+        hangupPending_ = true;
         checkHangup();
     }
 }
 
 void SimServer::queueReply(QByteArray bytes)
 {
-    if (m_options.garbagePercent > 0
-        && m_random.bounded(100) < m_options.garbagePercent) {
-        const auto at = static_cast<qsizetype>(m_random.bounded(static_cast<quint32>(bytes.size() + 1)));
-        bytes.insert(at, static_cast<char>(m_random.bounded(256u)));
+    if (options_.garbagePercent > 0
+        && random_.bounded(100) < options_.garbagePercent) {
+        const auto at = static_cast<qsizetype>(random_.bounded(static_cast<quint32>(bytes.size() + 1)));
+        bytes.insert(at, static_cast<char>(random_.bounded(256u)));
     }
-    const qsizetype pieces = std::clamp<qsizetype>(m_options.splitPieces, 1, bytes.size());
-    const qint64 start = std::max(now() + m_options.delayMs, m_lastDueMs);
+    const qsizetype pieces = std::clamp<qsizetype>(options_.splitPieces, 1, bytes.size());
+    const qint64 start = std::max(now() + options_.delayMs, lastDueMs_);
     qsizetype from = 0;
     for (qsizetype i = 0; i < pieces; ++i) {
         const qsizetype to = bytes.size() * (i + 1) / pieces;
-        m_lastDueMs = start + i * m_options.splitGapMs;
-        m_queue.push_back({m_lastDueMs, bytes.mid(from, to - from)});
+        lastDueMs_ = start + i * options_.splitGapMs;
+        queue_.push_back({lastDueMs_, bytes.mid(from, to - from)});
         from = to;
     }
     sendDue();
@@ -388,35 +388,35 @@ void SimServer::queueReply(QByteArray bytes)
 void SimServer::sendDue()
 {
     const qint64 t = now();
-    while (!m_queue.empty() && m_queue.front().dueMs <= t) {
-        trace(QStringLiteral("out \"%1\"").arg(spellOut(m_queue.front().bytes)));
-        m_outBuffer += m_queue.front().bytes;
-        m_queue.pop_front();
+    while (!queue_.empty() && queue_.front().dueMs <= t) {
+        trace(QStringLiteral("out \"%1\"").arg(spellOut(queue_.front().bytes)));
+        outBuffer_ += queue_.front().bytes;
+        queue_.pop_front();
     }
     writeOut();
-    if (!m_queue.empty())
-        m_sendTimer.start(static_cast<int>(std::max<qint64>(m_queue.front().dueMs - t, 0)));
+    if (!queue_.empty())
+        sendTimer_.start(static_cast<int>(std::max<qint64>(queue_.front().dueMs - t, 0)));
     checkHangup();
 }
 
 void SimServer::writeOut()
 {
-    while (!m_outBuffer.isEmpty() && m_fd >= 0) {
-        const ssize_t n = ::write(m_fd, m_outBuffer.constData(), static_cast<size_t>(m_outBuffer.size()));
+    while (!outBuffer_.isEmpty() && fd_ >= 0) {
+        const ssize_t n = ::write(fd_, outBuffer_.constData(), static_cast<size_t>(outBuffer_.size()));
         if (n > 0) {
-            m_outBuffer.remove(0, n);
+            outBuffer_.remove(0, n);
         } else if (n < 0 && errno == EINTR) {
             continue;
         } else if (n < 0 && (errno == EAGAIN || errno == EWOULDBLOCK)) {
-            m_writeNotifier->setEnabled(true);  // the other side is not reading; wait
+            writeNotifier_->setEnabled(true);  // the other side is not reading; wait
             return;
         } else {
-            trace(systemError(QStringLiteral("write failed, %1 bytes dropped").arg(m_outBuffer.size())));
-            m_outBuffer.clear();
+            trace(systemError(QStringLiteral("write failed, %1 bytes dropped").arg(outBuffer_.size())));
+            outBuffer_.clear();
         }
     }
-    if (m_writeNotifier)
-        m_writeNotifier->setEnabled(false);
+    if (writeNotifier_)
+        writeNotifier_->setEnabled(false);
 }
 
 void SimServer::onWritable()
@@ -427,16 +427,16 @@ void SimServer::onWritable()
 
 void SimServer::checkHangup()
 {
-    if (!m_hangupPending || m_hangupScheduled || m_fd < 0 || !m_queue.empty()
-        || !m_outBuffer.isEmpty())
+    if (!hangupPending_ || hangupScheduled_ || fd_ < 0 || !queue_.empty()
+        || !outBuffer_.isEmpty())
         return;
-    m_hangupScheduled = true;
-    if (m_readNotifier)
-        m_readNotifier->setEnabled(false);  // whatever still comes is not read any more
+    hangupScheduled_ = true;
+    if (readNotifier_)
+        readNotifier_->setEnabled(false);  // whatever still comes is not read any more
     QTimer::singleShot(kHangupGraceMs, this, [this] {
-        if (m_fd < 0)
+        if (fd_ < 0)
             return;
-        trace(QStringLiteral("hang-up after %1 frames").arg(m_frames));
+        trace(QStringLiteral("hang-up after %1 frames").arg(frames_));
         closeLine();
         emit hungUp();
     });
@@ -444,32 +444,32 @@ void SimServer::checkHangup()
 
 void SimServer::armPowerTimer()
 {
-    if (const auto due = m_model.nextTransitionMs())
-        m_powerTimer.start(static_cast<int>(std::max<qint64>(*due - now(), 0)));
+    if (const auto due = model_.nextTransitionMs())
+        powerTimer_.start(static_cast<int>(std::max<qint64>(*due - now(), 0)));
     else
-        m_powerTimer.stop();
+        powerTimer_.stop();
 }
 
 void SimServer::onPowerTimer()
 {
-    for (const QString &note : m_model.advance(now()))
+    for (const QString &note : model_.advance(now()))
         trace(note);
     armPowerTimer();
 }
 
 void SimServer::trace(const QString &text)
 {
-    if (!m_options.traceToStderr && !m_traceFile.isOpen())
+    if (!options_.traceToStderr && !traceFile_.isOpen())
         return;
     const QByteArray line =
         QStringLiteral("%1  %2\n").arg(static_cast<double>(now()) / 1000.0, 10, 'f', 3).arg(text).toUtf8();
-    if (m_options.traceToStderr) {
+    if (options_.traceToStderr) {
         std::fwrite(line.constData(), 1, static_cast<size_t>(line.size()), stderr);
         std::fflush(stderr);
     }
-    if (m_traceFile.isOpen()) {
-        m_traceFile.write(line);
-        m_traceFile.flush();
+    if (traceFile_.isOpen()) {
+        traceFile_.write(line);
+        traceFile_.flush();
     }
 }
 

@@ -47,7 +47,7 @@ public:
     bool start(QString *error);
     // The path of the line served: the pty slave or the device; serving TCP,
     // tcp://HOST:PORT as a panel names it.
-    QString linePath() const { return m_linePath; }
+    QString linePath() const { return linePath_; }
 
 signals:
     void hungUp();                      // the line was dropped as asked (--hangup-after)
@@ -73,40 +73,40 @@ private:
     void onPowerTimer();
     void armPowerTimer();
 
-    qint64 now() const { return m_clock.elapsed(); }
+    qint64 now() const { return clock_.elapsed(); }
     void trace(const QString &text);
 
-    ServerOptions m_options;
-    ProjectorModel m_model;
-    FrameAssembler m_assembler;
-    QElapsedTimer m_clock;
-    QRandomGenerator m_random;
+    ServerOptions options_;
+    ProjectorModel model_;
+    FrameAssembler assembler_;
+    QElapsedTimer clock_;
+    QRandomGenerator random_;
 
-    int m_fd = -1;             // the line: pty master or device
-    int m_heldSlave = -1;      // our own pty slave handle, so closing the panel's side is no hang-up
-    int m_listenFd = -1;       // serving TCP: the listening socket; m_fd is the client's connection
-    QString m_client;          // the client's address and port
-    QSocketNotifier *m_listenNotifier = nullptr;
-    QString m_linePath;
-    bool m_linkMade = false;
-    QSocketNotifier *m_readNotifier = nullptr;
-    QSocketNotifier *m_writeNotifier = nullptr;
+    int fd_ = -1;             // the line: pty master or device
+    int heldSlave_ = -1;      // our own pty slave handle, so closing the panel's side is no hang-up
+    int listenFd_ = -1;       // serving TCP: the listening socket; fd_ is the client's connection
+    QString client_;          // the client's address and port
+    QSocketNotifier *listenNotifier_ = nullptr;
+    QString linePath_;
+    bool linkMade_ = false;
+    QSocketNotifier *readNotifier_ = nullptr;
+    QSocketNotifier *writeNotifier_ = nullptr;
 
     struct Piece {
         qint64 dueMs;
         QByteArray bytes;
     };
-    std::deque<Piece> m_queue;  // pieces not yet due, in order of their due time
-    qint64 m_lastDueMs = 0;
-    QByteArray m_outBuffer;     // due bytes the line has not taken yet
-    QTimer m_sendTimer;
-    QTimer m_powerTimer;
+    std::deque<Piece> queue_;  // pieces not yet due, in order of their due time
+    qint64 lastDueMs_ = 0;
+    QByteArray outBuffer_;     // due bytes the line has not taken yet
+    QTimer sendTimer_;
+    QTimer powerTimer_;
 
-    int m_frames = 0;
-    bool m_hangupPending = false;    // the last frame before the hang-up has come
-    bool m_hangupScheduled = false;
+    int frames_ = 0;
+    bool hangupPending_ = false;    // the last frame before the hang-up has come
+    bool hangupScheduled_ = false;
 
-    QFile m_traceFile;
+    QFile traceFile_;
 };
 
 // Control characters spelled out in angle brackets, e.g. "CR0<CR>", "<ACK><CR>".

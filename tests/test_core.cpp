@@ -1,5 +1,6 @@
-// The core on its own: rendering, status decoding, line settings and the
-// interval timer.
+// The core on its own: the catalogue, rendering, status values and the
+// STATUS line, line settings and the interval timer.
+#include <QJsonDocument>
 #include <QSignalSpy>
 #include <QtTest>
 #include <cmath>
@@ -7,17 +8,24 @@
 #include "core/interval_timer.h"
 #include "core/line_settings.h"
 #include "core/render.h"
-#include "core/status_decode.h"
+#include "core/status.h"
 
 using namespace qm25;
 
 namespace {
 
-// Decodes a raw reply the way the exchange does: rendered first, with the
-// query sent as a frame without prefix.
-StatusDecode decodeReply(const QString &query, const QString &reply)
+// The STATUS line for a raw reply to the status read with this code, as the
+// engine makes it: nothing where the line keeps its text.
+std::optional<QString> lineFor(const QString &code, const QString &reply)
 {
-    return decodeStatus(renderText(reply), query + u'\r', QString());
+    const CommandRow *read = statusReadOfFrame(code + u'\r');
+    return read ? statusLine(read->reading, reply, renderText(reply)) : std::nullopt;
+}
+
+QJsonObject valueFor(const QString &code, const QString &reply)
+{
+    const auto value = readStatus(statusReadOfFrame(code + u'\r')->reading, reply);
+    return value ? toJson(*value) : QJsonObject();
 }
 
 }  // namespace
@@ -49,22 +57,44 @@ private slots:
         QCOMPARE(renderText(QStringView(longer).first(text.size())), rendered);
     }
 
-    // --- status decoding --------------------------------------------------------
-    void decoding_data()
+    // --- the catalogue -----------------------------------------------------------
+    void catalogueRowsAreWholeAndUnique()
     {
-        QTest::addColumn<QString>("query");
+        QSet<QString> names, codes;
+        for (const CommandRow &row : commands()) {
+            const QString name = QString::fromLatin1(row.name.data(), qsizetype(row.name.size()));
+            const QString code = QString::fromLatin1(row.code.data(), qsizetype(row.code.size()));
+            QVERIFY2(!names.contains(name) && !codes.contains(code), qPrintable(name));
+            names.insert(name);
+            codes.insert(code);
+            QCOMPARE(commandNamed(name), &row);
+            // A status read is read as one; the rest are acknowledged.
+            QCOMPARE(row.reading == Reading::Acknowledgement, !row.isStatusRead());
+            QCOMPARE(statusReadOfFrame(code + u'\r'), row.isStatusRead() ? &row : nullptr);
+        }
+        QVERIFY(!commandNamed(u"power of") && !statusReadOfFrame(u"CR0") && !statusReadOfFrame(u"cr0\r"));
+        QCOMPARE(command("power on").leadsTo, PowerPhase::On);
+        QCOMPARE(command("power off").leadsTo, PowerPhase::Standby);
+    }
+
+    // --- status: the STATUS line and the typed values -------------------------------
+    void statusLine_data()
+    {
+        QTest::addColumn<QString>("code");
         QTest::addColumn<QString>("reply");
-        QTest::addColumn<QString>("status");  // null: nothing decoded
-        const auto row = [](const char *query, const char *reply, const char *status) {
-            QTest::addRow("%s %s", query, QByteArray(reply).replace('\r', "").constData())
-                << QString::fromLatin1(query) << QString::fromLatin1(reply)
+        QTest::addColumn<QString>("status");  // null: the line keeps its text
+        const auto row = [](const char *code, const char *reply, const char *status) {
+            QTest::addRow("%s %s", code, QByteArray(reply).replace('\r', "").constData())
+                << QString::fromLatin1(code) << QString::fromLatin1(reply)
                 << (status ? QString::fromLatin1(status) : QString());
         };
         // A row of each table (each table whole is the fuzz target's
         // oracle), and replies that match none.
         row("CR0", "24\r", "Cooling down  PWR Management");
+        row("CR0", "81\r", " Cooling down & sutandby (All Lamp FAIL)");
         row("CR0", "99\r", nullptr);
-        row("CR0", "0", nullptr);  // one character is no key yet
+        row("CR0", "09\r", nullptr);  // a power state, but no row of the table
+        row("CR0", "0", nullptr);      // one character is no key yet
         row("CR0", "X00\r", nullptr);  // a stale character in front
         row("CR1", "12\r", " Computer 1");  // only the first character counts
         row("CR1", "5\r", nullptr);
@@ -78,25 +108,62 @@ private slots:
         row("CR3", "0123456789012345678901\r", " 0 1 2 3 4 5 6 7 8 9 0 1 2 3 4 5 6 7 8 Hour Use");
         row("CR6", "0123456789ABCDEFGH\r", "  S1= 0 1 2 3 4 C  ,   S2=  7 8 9 A C , S3= C D E F G C");
         row("CR6", "123\r", "  S1= 1 2 3 CR  C  ,   S2=  C , S3= C");
-        row("CR6", "0123456789\r", "  S1= 0 1 2 3 4 C  ,   S2=  7 8 9 C C , S3= C");
         row("CR9", "0123\r", " 0 1 2 3 CR ");
         row("CR9", "\x06", " ACK ");
-        row("cr0", "00\r", nullptr);
-        row("CR0 ", "00\r", nullptr);
-        row("C00", "00\r", nullptr);
-        row("CR00", "00\r", nullptr);
-        row("CR pressure", "00\r", nullptr);
     }
-    void decoding()
+    void statusLine()
     {
-        QFETCH(QString, query);
+        QFETCH(QString, code);
         QFETCH(QString, reply);
         QFETCH(QString, status);
-        const StatusDecode result = decodeReply(query, reply);
-        QCOMPARE(result.status.has_value(), !status.isNull());
-        if (result.status)
-            QCOMPARE(*result.status, status);
-        QVERIFY(!result.pressureValue);
+        const auto line = lineFor(code, reply);
+        QCOMPARE(line.has_value(), !status.isNull());
+        if (line)
+            QCOMPARE(*line, status);
+    }
+
+    void statusValues_data()
+    {
+        QTest::addColumn<QString>("code");
+        QTest::addColumn<QString>("reply");
+        QTest::addColumn<QString>("json");  // empty: no value
+        QTest::addColumn<QString>("plain");
+        const auto row = [](const char *code, const char *reply, const char *json, const char *plain) {
+            QTest::addRow("%s %s", code, QByteArray(reply).replace('\r', "").constData())
+                << QString::fromLatin1(code) << QString::fromLatin1(reply) << QString::fromLatin1(json)
+                << QString::fromUtf8(plain);
+        };
+        row("CR0", "80\r", R"({"state":"standby","code":"80","temperature_warning":false,"power_management":false,"no_key_input":false,"all_lamps_failed":false})", "Stand by");
+        row("CR0", "28\r", R"({"state":"cooling","code":"28","temperature_warning":true,"power_management":false,"no_key_input":false,"all_lamps_failed":false})", "Temperature Warning & cooling down");
+        row("CR0", "09\r", R"({"state":"on","code":"09","temperature_warning":true,"power_management":false,"no_key_input":false,"all_lamps_failed":true})", "on");
+        row("CR0", "x0\r", "", "");
+        row("CR1", "3\r", R"({"input":3,"name":"Video"})", "Video");
+        row("CR3", "00042\r", R"({"hours":42})", "42 h");
+        row("CR3", "4 2\r", "", "");
+        row("CR4", "10\r", R"({"orientation":"top-bottom-reversed"})", "Top/Bottom reversal");
+        row("CR6", "065.0  42.5 027.0\r", R"({"celsius":[65,42.5,27]})", "65.0 / 42.5 / 27.0 °C");
+        row("CR6", "065.0  4x.5 027.0\r", "", "");
+        row("CR6", "065.0\r", "", "");
+        row("CRA", "02\r", R"({"state":"audio-mute","video_mute":false,"audio_mute":true,"signal":true})", "Audio mute ON");
+        row("CRA", "80\r", R"({"state":"no-signal","video_mute":null,"audio_mute":null,"signal":false})", "No signal");
+        row("CR7", "22\r", R"({"mode":"lamp-2","lit":[false,true]})", "No2 ON  : 1 Lamp mode(No2 USE)");
+        row("CR9", "QM25 1.40\r", R"({"text":"QM25 1.40"})", "QM25 1.40");
+        row("CR9", "\r", "", "");
+        row("CR PRESSURE", "0853\r", R"({"hpa":1013})", "1013 hPa");
+        row("CR PRESSURE", "6554\r", "", "");
+    }
+    void statusValues()
+    {
+        QFETCH(QString, code);
+        QFETCH(QString, reply);
+        QFETCH(QString, json);
+        QFETCH(QString, plain);
+        const auto value = readStatus(statusReadOfFrame(code + u'\r')->reading, reply);
+        QCOMPARE(value.has_value(), !json.isEmpty());
+        if (!value)
+            return;
+        QCOMPARE(toJson(*value), QJsonDocument::fromJson(json.toUtf8()).object());
+        QCOMPARE(plainText(*value), plain);
     }
 
     void pressure_data()
@@ -121,15 +188,9 @@ private slots:
     {
         QFETCH(QString, reply);
         QFETCH(int, hPa);
-        const StatusDecode result = decodeReply(QStringLiteral("CR PRESSURE"), reply);
-        QVERIFY(result.status);
-        if (hPa == INT_MIN) {
-            QCOMPARE(*result.status, kPressureOutOfRange);
-            QVERIFY(!result.pressureValue);
-            return;
-        }
-        QCOMPARE(*result.status, QString::number(hPa) + QStringLiteral(" hPa"));
-        QCOMPARE(int(result.pressureValue.value_or(-1)), hPa);
+        const auto line = lineFor(QStringLiteral("CR PRESSURE"), reply);
+        QCOMPARE(line.value_or(QString()), hPa == INT_MIN ? kPressureOutOfRange : QString::number(hPa) + QStringLiteral(" hPa"));
+        QCOMPARE(valueFor(QStringLiteral("CR PRESSURE"), reply), (hPa == INT_MIN ? QJsonObject() : QJsonObject{{"hpa", hPa}}));
     }
 
     void readLeadingNumber_data()
@@ -186,7 +247,7 @@ private slots:
     // --- the interval timer ------------------------------------------------------------
     void timerTicksUntilDisabledAndMakesNoLateTicksUp()
     {
-        IntervalTimer t(QStringLiteral("Timer1"), 20, nullptr);
+        IntervalTimer t(20, nullptr);
         QSignalSpy ticks(&t, &IntervalTimer::tick);
         QTest::qWait(30);
         QCOMPARE(ticks.count(), 0);  // stopped until enabled
@@ -205,7 +266,7 @@ private slots:
 
     void enablingOrANewIntervalRestartsTheCount()
     {
-        IntervalTimer t(QStringLiteral("Timer2"), 10000, nullptr);
+        IntervalTimer t(10000, nullptr);
         QSignalSpy ticks(&t, &IntervalTimer::tick);
         t.setInterval(5);
         t.setEnabled(true);

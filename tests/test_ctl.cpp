@@ -1,12 +1,19 @@
-// qm25ctl as scripts run it, against the projector simulator: a name for
-// every table row, each outcome and its exit status, the JSON it prints,
-// and a port held by the panel.
+// qm25ctl: its command line read as a function; as scripts run it, against
+// the projector simulator: each outcome and its exit status, the JSON it
+// prints; a stale reply on a real line; a port held by the panel, named by
+// its stable name.
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QProcess>
 #include <QtTest>
 
-#include "core/command_table.h"
+#include "core/catalogue.h"
+#include "ctl/arguments.h"
+#include "ctl/program.h"
+#include "ctl/runner.h"
+#include "line/port_devices.h"
+#include "line/port_line.h"
+#include "support/pty.h"
 #include "support/sim_process.h"
 
 using namespace qm25;
@@ -20,7 +27,7 @@ struct Run {
 };
 
 // qm25ctl with COM1 on `com1`.
-Run ctl(const QStringList &args, const QString &com1)
+Run runCtl(const QStringList &args, const QString &com1)
 {
     QProcess p;
     QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
@@ -50,28 +57,57 @@ QList<QJsonObject> objects(const QByteArray &out)
 class CtlTest : public QObject {
     Q_OBJECT
 private slots:
-    void listNamesEveryTableRowOnce()
+    void argumentsAreRead_data()
     {
-        const Run r = ctl({"list", "--json"}, "/nonexistent/qm25");
+        QTest::addColumn<QStringList>("args");
+        QTest::addColumn<QString>("read");  // the requests' frames and the options, or the error
+        QTest::newRow("names in words or whole") << QStringList{"power", "on", "lamp time", "--json"} << "C00 CR3 json";
+        QTest::newRow("longest name first") << QStringList{"power on power"} << "C00 CR0";
+        QTest::newRow("status") << QStringList{"status"} << "CR0 CR1 CR3 CR4 CR6";
+        QTest::newRow("send takes the next word whole") << QStringList{"send", "CR PRESSURE", "--com=2", "--wait", "0.5"}
+                                                        << "CR PRESSURE com2 wait500";
+        QTest::newRow("send with a CR") << QStringList{"send", "C00\rC01"} << "error: character 4 of the code is a control character (code 13)";
+        QTest::newRow("send with a line feed") << QStringList{"send C00\n"} << "error: character 4 of the code is a control character (code 10)";
+        QTest::newRow("send beyond a byte") << QStringList{"send", "C\u65e5"} << "error: holds a character that is no single byte";
+        QTest::newRow("send alone") << QStringList{"send"} << "error: send needs a code";
+        QTest::newRow("unknown name") << QStringList{"power", "onn"} << "error: unknown command \"onn\"";
+        QTest::newRow("unknown option") << QStringList{"--colour", "power"} << "error: unknown option";
+        QTest::newRow("bad speed") << QStringList{"--baud", "1200", "power"} << "error: --baud wants 19200 or 9600";
+        QTest::newRow("wait out of range") << QStringList{"--wait", "-1", "power"} << "error: --wait wants a number from 0 to 3600";
+        QTest::newRow("list alone") << QStringList{"list", "power"} << "error: list goes alone";
+        QTest::newRow("nothing") << QStringList{"--json"} << "error: no command given";
+    }
+    void argumentsAreRead()
+    {
+        QFETCH(QStringList, args);
+        QFETCH(QString, read);
+        QString error;
+        const auto inv = ctl::parseArguments(args, &error);
+        if (!inv) {
+            QVERIFY2(read.startsWith("error: ") && error.contains(read.mid(7)), qPrintable(error));
+            return;
+        }
+        QStringList got;
+        for (const ctl::Request &r : inv->requests)
+            got << QString::fromLatin1(r.frame().chopped(1));
+        if (inv->json)
+            got << "json";
+        if (inv->com != 1)
+            got << QString("com%1").arg(inv->com);
+        if (inv->waitMs != 120000)
+            got << QString("wait%1").arg(inv->waitMs);
+        QCOMPARE(got.join(' '), read);
+    }
+
+    void listShowsTheCatalogue()
+    {
+        const Run r = runCtl({"list", "--json"}, "/nonexistent/qm25");
         QCOMPARE(r.status, 0);
-        QMap<QString, QJsonObject> listed;  // a name given twice would show once
-        for (const QJsonObject &o : objects(r.out))
-            listed.insert(o["name"].toString(), o);
-        QStringList rows;
-        for (const ClickCommand &row : clickCommands())
-            rows << QString("%1=%2").arg(row.name, row.code);
-        for (const RepeatCommand &row : repeatCommands())
-            rows << QString("%1=%2").arg(row.name, row.code);
-        for (const TypedQuery &row : typedQueries())
-            rows << QString("%1=%2").arg(row.name, row.code);
-        for (const QString &row : rows)
-            QVERIFY2(listed.value(row.section('=', 0, 0))["code"].toString() == row.section('=', 1), qPrintable(row));
-        QCOMPARE(listed.size(), rows.size());
-        // The reply time-out of each kind of command is the panel's.
-        const QList<std::pair<QString, int>> timeouts{
-            {"power on", 500}, {"image cinema", 2000}, {"signal video auto", 5000}, {"volume up", 500}, {"mute", 2000}};
-        for (const auto &[name, ms] : timeouts)
-            QCOMPARE(listed[name]["timeout_ms"].toInt(), ms);
+        const QList<QJsonObject> listed = objects(r.out);
+        QCOMPARE(listed.size(), qsizetype(commands().size()));
+        QCOMPARE(listed[0], (QJsonObject{{"name", "power on"}, {"code", "C00"}, {"kind", "action"},
+                                         {"description", "Power on"}, {"timeout_ms", 500}}));
+        QCOMPARE(listed.last()["kind"], "read");
     }
 
     void outcomesAndExitStatus_data()
@@ -89,7 +125,7 @@ private slots:
         QTest::newRow("no such port") << "" << "--port /nonexistent/qm25 power" << 4
                                       << "power: Cannot open /nonexistent/qm25: No such file" << 1;
         QTest::newRow("line lost") << "--hangup-after 1" << "power power" << 4 << " was lost: " << 2;
-        QTest::newRow("unknown name") << "" << "power onn" << 2 << "unknown command \"onn\"" << 2;
+        QTest::newRow("usage error") << "" << "power onn" << 2 << "unknown command \"onn\"" << 2;
         QTest::newRow("power on waits for the count-down") << "--warmup-ms 600" << "power on input pc2 input" << 0
             << "power on: accepted; Power ON\ninput pc2: accepted\ninput: Computer 2\n" << 3;
         QTest::newRow("power off waits for stand-by") << "--warmup-ms 0 --cooldown-ms 600" << "power on power off power"
@@ -101,8 +137,8 @@ private slots:
         QTest::newRow("first failure stops the rest") << "--warmup-ms 30000" << "--wait 0 power on input pc2 power" << 1
                                                       << "power on: accepted\n" << 2;
         // Waiting out the time-out would take 120 s and fail the run.
-        QTest::newRow("reply complete at its CR") << "--split 3 --split-gap 50" << "--timeout 60000 power lamp time" << 0
-                                                  << "power: Stand by\nlamp time: 0 0 0 0 0 CR  Hour Use\n" << 2;
+        QTest::newRow("reply complete at its CR") << "--split 3 --split-gap 50 --lamp-hours 12345" << "--timeout 60000 power lamp time"
+                                                  << 0 << "power: Stand by\nlamp time: 12345 h\n" << 2;
     }
     void outcomesAndExitStatus()
     {
@@ -113,7 +149,7 @@ private slots:
         QFETCH(int, lines);
         SimProcess sim(simArgs.split(' ', Qt::SkipEmptyParts));
         QVERIFY2(sim.ok(), qPrintable(sim.failure()));
-        const Run r = ctl(args.split(' '), sim.devicePath());
+        const Run r = runCtl(args.split(' '), sim.devicePath());
         const QByteArray said = r.out + r.err;
         QVERIFY2(said.contains(says.toUtf8()), said.constData());
         QCOMPARE(said.count('\n'), lines);
@@ -124,13 +160,13 @@ private slots:
     {
         SimProcess sim({"--warmup-ms", "0"});
         QVERIFY2(sim.ok(), qPrintable(sim.failure()));
-        Run r = ctl({"status", "power on", "send", "C99", "--json"}, sim.devicePath());
+        Run r = runCtl({"status", "power on", "send", "C99", "--json"}, sim.devicePath());
         QCOMPARE(r.status, 1);
         const QList<QJsonObject> all = objects(r.out);
         QStringList names;
         for (const QJsonObject &o : all) {
             names << o["name"].toString();
-            QCOMPARE(o.keys(), (QStringList{"decoded", "frame", "ms", "name", "outcome", "rendered", "reply"}));
+            QCOMPARE(o.keys(), (QStringList{"decoded", "frame", "ms", "name", "outcome", "rendered", "reply", "value"}));
         }
         QCOMPARE(names, (QStringList{"power", "input", "lamp time", "settings", "temperatures", "power on", "send"}));
         const auto shape = [](const QJsonObject &o) {
@@ -138,8 +174,32 @@ private slots:
                                o["decoded"].toString(), o["outcome"].toString()};
         };
         QCOMPARE(shape(all[0]), (QStringList{"CR0\r", "80\r", " 8 0 CR ", " Stand by", "ok"}));
+        QCOMPARE(all[0]["value"]["state"], "standby");
+        QCOMPARE(all[2]["value"]["hours"], 0);  // numbers as numbers
+        QCOMPARE(all[4]["value"]["celsius"][2], 25.0);
+        QCOMPARE(all[5]["value"]["state"], "on");  // the power read that ended the wait
         QCOMPARE(shape(all[6]), (QStringList{"C99\r", "ERR\r", " E R R CR ", "", "not-accepted"}));
-        QCOMPARE(objects(ctl({"--json", "power"}, "/nonexistent/qm25").out).value(0)["outcome"], "port-error");
+        QVERIFY(all[6]["value"].isNull());
+        QCOMPARE(objects(runCtl({"--json", "power"}, "/nonexistent/qm25").out).value(0)["outcome"], "port-error");
+    }
+
+    // A reply that came too late for the exchange before, still waiting in
+    // the line, is not taken as the answer to the next frame.
+    void aStaleReplyOnTheLineIsNotTheAnswer()
+    {
+        PtyPeer projector;
+        PortLine line;
+        line.setDevice(projector.path());
+        QVERIFY2(line.open(), qPrintable(line.errorText()));
+        ctl::Runner runner(&line, 2000, 0);
+        QVERIFY(projector.write("99\r"));  // late, and not yet read by anyone
+        QTimer::singleShot(100, &line, [&] {
+            if (projector.readExactly(4, 1000) == "CR0\r")
+                projector.write("80\r");
+        });
+        const ctl::Result r = runner.run({&command("power"), false, {}});
+        QCOMPARE(r.reply, QByteArray("80\r"));
+        QCOMPARE(ctl::explain(r), QStringLiteral("Stand by"));
     }
 
     void portHeldByThePanelSaysSo()
@@ -161,13 +221,21 @@ private slots:
                     return true;
             return false;
         }, 20000));
-        const Run r = ctl({"--port", sim.devicePath(), "power"}, {});
-        QCOMPARE(r.status, 4);
+        // Named by a stable name, as an adapter is.
+        QTemporaryDir byId;
+        const QString stable = byId.filePath("usb-FTDI_FT232R-if00-port0");
+        QVERIFY(QFile::link(sim.devicePath(), stable));
+        setStableNamesFolder(byId.path());
+        QString said;
+        QTextStream out(&said), err(&said);
+        QCOMPARE(ctl::runProgram({"--port", stable, "power"}, out, err), 4);
         const QString held = QString("The control panel is using this port (qm25-control, process %1)").arg(panel.processId());
-        QVERIFY2(r.err.contains(held.toUtf8()), r.err.constData());
+        QVERIFY2(said.contains("Cannot open " + stable) && said.contains(held), qPrintable(said));
         panel.terminate();
         QVERIFY(panel.waitForFinished());
-        QCOMPARE(ctl({"--port", sim.devicePath(), "power"}, {}).status, 0);
+        said.clear();
+        QCOMPARE(ctl::runProgram({"--port", stable, "power"}, out, err), 0);
+        setStableNamesFolder({});
     }
 };
 

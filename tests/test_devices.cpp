@@ -5,8 +5,8 @@
 #include <QtWidgets>
 
 #include "app/start_up.h"
-#include "serial/device_names.h"
-#include "serial/remembered_devices.h"
+#include "line/port_devices.h"
+#include "line/remembered_devices.h"
 #include "support/panel.h"
 #include "support/pty.h"
 
@@ -22,13 +22,11 @@ private slots:
     void init()
     {
         tmp = std::make_unique<QTemporaryDir>();
-        setSettingsFilePath(settings = tmp->filePath("qm25-control.conf"));
+        settings = tmp->filePath("qm25-control.conf");
         setStableNamesFolder(byId = tmp->filePath("by-id"));
         QVERIFY(QDir().mkpath(byId));
-        for (int port : {1, 2}) {
-            setPortDeviceOption(port, {});
-            qunsetenv(port == 1 ? "QM25_COM1" : "QM25_COM2");
-        }
+        for (const char *variable : {"QM25_COM1", "QM25_COM2"})
+            qunsetenv(variable);
     }
 
     void sourcesInOrder_data()
@@ -53,16 +51,18 @@ private slots:
         const QString link = byId + "/usb-Adapter";
         QVERIFY(QFile::link(socket1.path(), link) && QFile::link("/nonexistent", byId + "/usb-Gone"));
         const auto named = [&](QString s) { return s == "@pty" ? socket1.path() : s.replace("@", byId + "/"); };
-        setPortDeviceOption(port, named(optionEnvRemembered[0]));
         qputenv(port == 1 ? "QM25_COM1" : "QM25_COM2", named(optionEnvRemembered[1]).toLocal8Bit());
         QString why;
-        QVERIFY(optionEnvRemembered[2].isEmpty() || rememberDevice(port, named(optionEnvRemembered[2]), &why));
-        setSettingsFilePath(settings);  // read back from the file
-        QCOMPARE(portDeviceName(port), named(expected));
-        QCOMPARE(portDeviceName(3 - port), defaultPortDevice(3 - port));
+        QVERIFY(optionEnvRemembered[2].isEmpty()
+                || RememberedDevices(settings).remember(port, named(optionEnvRemembered[2]), &why));
+        RememberedDevices remembered(settings);  // read back from the file
+        PortDevices devices(&remembered);
+        devices.nameForRun(port, named(optionEnvRemembered[0]));
+        QCOMPARE(devices.deviceFor(port), named(expected));
+        QCOMPARE(devices.deviceFor(3 - port), defaultPortDevice(3 - port));
         // The adapter plugged into another socket is found by its stable name.
         QVERIFY(QFile::remove(link) && QFile::link(socket2.path(), link));
-        QCOMPARE(portDeviceName(port), expected == "@pty" ? socket2.path() : named(expected));
+        QCOMPARE(devices.deviceFor(port), expected == "@pty" ? socket2.path() : named(expected));
     }
 
     void aBadSettingsFileGivesTheDefaults_data()
@@ -79,24 +79,24 @@ private slots:
         QFile file(settings);
         QVERIFY(content.isEmpty() ? QDir().mkdir(settings) : file.open(QIODevice::WriteOnly) && file.write(content) > 0);
         file.close();
-        setSettingsFilePath(settings);
+        RememberedDevices remembered(settings);
+        const PortDevices devices(&remembered);
         const QRegularExpression warning("ignoring the settings in .*qm25-control.conf \\(.+\\)");
         QTest::ignoreMessage(QtWarningMsg, warning);
         QTest::failOnWarning(QRegularExpression("."));
         for (int port : {1, 2, 1})
-            QCOMPARE(portDeviceName(port), defaultPortDevice(port));
+            QCOMPARE(devices.deviceFor(port), defaultPortDevice(port));
         // Remembering replaces the nonsense; a folder stays in the way.
         QString why;
-        QCOMPARE(rememberDevice(1, "/dev/ttyUSB5", &why), !content.isEmpty());
+        QCOMPARE(remembered.remember(1, "/dev/ttyUSB5", &why), !content.isEmpty());
         if (content.isEmpty())
             return;
-        setSettingsFilePath(settings);
-        QCOMPARE(portDeviceName(1), "/dev/ttyUSB5");
+        QCOMPARE(RememberedDevices(settings).device(1), "/dev/ttyUSB5");
     }
 
     void theChooserFollowsWhatIsPluggedIn()
     {
-        DeviceChooser chooser(2);
+        DeviceChooser chooser(2, PortDevices().lookUp(2));
         QList<SerialDevice> plugged;
         chooser.setPortSource([&] { return plugged; });
         auto *list = chooser.findChild<QTreeWidget *>("devices");
@@ -133,7 +133,7 @@ private slots:
             chooser->findChild<QPushButton *>(failures.size() > 1 ? "quit" : answer)->click();
         });
         operatorAnswers.start(10);
-        auto p = makePanel(missing, false);
+        auto p = makePanel(missing, false, {}, settings);
         const bool opens = answer != "quit";
         QCOMPARE(startPanel(p->f(), true), opens);
         QCOMPARE(failures.size(), 1);
@@ -144,19 +144,17 @@ private slots:
         if (answer != "open")
             return;
         p.reset();
-        setPortDeviceOption(1, {});
-        setSettingsFilePath(settings);
-        auto next = makePanel(QString(), false);  // the next start opens on it straight away
+        auto next = makePanel(QString(), false, {}, settings);  // the next start opens on it straight away
         QVERIFY(startPanel(next->f(), true));
         QCOMPARE(failures.size(), 1);
-        QCOMPARE(next->f().MSComm1->deviceName(), adapter.path());
+        QCOMPARE(next->f().line().device(), adapter.path());
     }
 
     void devicesChosenFromThePortPanel()
     {
         PtyPeer lost, replacement, other;
-        auto p = makePanel(lost.path());
-        Form1 &f = p->f();
+        auto p = makePanel(lost.path(), true, {}, settings);
+        PanelWindow &f = p->f();
         lost.hangUp();
         QTRY_COMPARE(p->warnings.size(), 1);  // the line was lost; the port is closed
         // A right-click on COM1 asks for its device; the port in use opens on it.
@@ -171,19 +169,19 @@ private slots:
             QVERIFY(menu && menu->actions().size() == 1 && menu->actions()[0]->text() == "Device for COM1…");
             QTest::mouseClick(menu, Qt::LeftButton, {}, menu->actionGeometry(menu->actions()[0]).center());
         });
-        QContextMenuEvent rightClick(QContextMenuEvent::Mouse, QPoint(4, 4), f.Option1->mapToGlobal(QPoint(4, 4)));
-        QApplication::sendEvent(f.Option1, &rightClick);
+        QContextMenuEvent rightClick(QContextMenuEvent::Mouse, QPoint(4, 4), f.portOption(1)->mapToGlobal(QPoint(4, 4)));
+        QApplication::sendEvent(f.portOption(1), &rightClick);
         QCOMPARE(asked, 1);
-        QVERIFY(f.MSComm1->isOpen() && f.Frame8->isHidden());
-        QCOMPARE(f.MSComm1->deviceName(), replacement.path());
+        QVERIFY(f.line().isOpen() && f.portPanel()->isHidden());
+        QCOMPARE(f.line().device(), replacement.path());
         // One that fails is said and not remembered; the other port's device
         // is remembered and its port left alone.
         f.useDevice(1, {"/nonexistent/qm25", true});
         QCOMPARE(p->warnings.size(), 2);
         QVERIFY2(p->warnings[1].startsWith("Cannot open COM1 (/nonexistent/qm25)"), qPrintable(p->warnings[1]));
         f.useDevice(2, {other.path(), true});
-        QVERIFY(f.Option1->isChecked() && !f.MSComm1->isOpen() && other.deviceBaud() != 19200);
-        QVERIFY(f.Option2->toolTip().startsWith("COM2: " + other.path()));
+        QVERIFY(f.portOption(1)->isChecked() && !f.line().isOpen() && other.deviceBaud() != 19200);
+        QVERIFY(f.portOption(2)->toolTip().startsWith("COM2: " + other.path()));
         QCOMPARE(QSettings(settings, QSettings::IniFormat).allKeys(), QStringList{"devices/COM2"});
     }
 

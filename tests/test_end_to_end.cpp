@@ -59,14 +59,14 @@ struct Bench {
         if (p)
             return true;
         p = makePanel(server ? server->url() : com1.isEmpty() ? sim->devicePath() : com1);
-        Form1 &f = p->f();
+        PanelWindow &f = p->f();
         if (!p->warnings.isEmpty())
             return fail(p->warnings.join(u'\n'));
-        Exchange &e = p->ex();
+        ExchangeEngine &e = p->ex();
         const auto take = [this, &e](char event) {
             shots.append({event, e.text(DisplayLine::Txd), e.text(DisplayLine::Rxd), e.text(DisplayLine::Status)});
         };
-        QObject::connect(f.MSComm1, &Line::received, &f, [take] { take('r'); });
+        QObject::connect(&f.line(), &Line::received, &f, [take] { take('r'); });
         QObject::connect(e.replyTimer(), &IntervalTimer::tick, &f, [take] { take('t'); });
         QObject::connect(e.clearTimer(), &IntervalTimer::tick, &f, [take] { take('c'); });
         f.show();
@@ -74,7 +74,7 @@ struct Bench {
         if (!QTest::qWaitForWindowActive(&f, kWaitMs))
             return fail(QStringLiteral("the window did not become active"));
         QTest::keyClick(QApplication::focusWidget(), Qt::Key_H, Qt::ControlModifier);
-        QTest::mouseDClick(f.Image1, Qt::LeftButton);
+        QTest::mouseDClick(f.picture(), Qt::LeftButton);
         return f.heightTwips() == 9100 || fail(QStringLiteral("not at full height"));
     }
     bool fail(const QString &why)
@@ -104,7 +104,7 @@ struct Bench {
     Shot ask(const char *button) { return exchange([&] { p->click(button); }); }
     Shot type(const QString &text)  // on the command line, then SEND
     {
-        return exchange([&] { p->f().Text1->setText(text), p->click("Command95"); });
+        return exchange([&] { p->f().commandBox()->setText(text), p->click("Command95"); });
     }
     // Asks STATUS until it shows `until`; every text seen, once in a row.
     QStringList powerUntil(const QString &until)
@@ -205,10 +205,10 @@ private slots:
         QVERIFY2(b.start({}, {}, viaSer2net), qPrintable(b.failure));
         QWidget *plus = b.p->w("Command1");
         QTest::mousePress(plus, Qt::LeftButton);
-        QCOMPARE(b.p->f().Label11->text(), QStringLiteral(" C 0 9 CR "));
+        QCOMPARE(b.p->f().txdLine()->text(), QStringLiteral(" C 0 9 CR "));
         QTest::qWait(1000);
         QTest::mouseRelease(plus, Qt::LeftButton);
-        QVERIFY(b.p->f().Label11->text().isEmpty() && b.p->f().Label12->text().isEmpty());
+        QVERIFY(b.p->f().txdLine()->text().isEmpty() && b.p->f().rxdLine()->text().isEmpty());
         // STATUS marks the release on the line: a repeat that outlived the
         // release would come after it.
         b.p->click("Command44");
@@ -230,27 +230,27 @@ private slots:
         const QString link = b.dir.filePath("com1");
         QVERIFY2(b.start(viaSer2net ? QStringList{} : QStringList{"--link", link, "--hangup-after", "3"}, link, viaSer2net),
                  qPrintable(b.failure));
-        Form1 &f = b.p->f();
+        PanelWindow &f = b.p->f();
         QTest::mousePress(b.p->w("Command15"), Qt::LeftButton);  // Brightness "+", every 50 ms
         if (viaSer2net)
             b.server->stop();
         QTRY_COMPARE_WITH_TIMEOUT(b.p->warnings.size(), 1, kWaitMs);
         const QString device = viaSer2net ? b.server->url() : link;
         QVERIFY2(b.p->warnings[0].startsWith("COM1 (" + device + ") was lost: "), qPrintable(b.p->warnings[0]));
-        QVERIFY(!f.MSComm1->isOpen() && !b.p->ex().repeatTimer()->isEnabled());
+        QVERIFY(!f.line().isOpen() && !b.p->ex().repeatTimer()->isEnabled());
         const double cpu = processCpuMs();
         QTest::qWait(500);
         QVERIFY2(processCpuMs() - cpu < 150, "busy after the loss");
-        QVERIFY(!f.Label22->text().contains(u"Not sent"));  // no tick tried the closed port
+        QVERIFY(!f.statusLine()->text().contains(u"Not sent"));  // no tick tried the closed port
         QTest::mouseRelease(b.p->w("Command15"), Qt::LeftButton);
         b.p->click("Command44");  // the window still answers, and says why nothing went out
-        QCOMPARE(f.Label22->text(), QStringLiteral(" Not sent: port closed"));
+        QCOMPARE(f.statusLine()->text(), QStringLiteral(" Not sent: port closed"));
 
         const bool back = viaSer2net ? b.server->start() : b.start({"--link", link});
         QVERIFY2(back, qPrintable(viaSer2net ? b.server->failure() : b.failure));
         b.p->click("Command33");
-        QTest::mouseClick(f.Option1, Qt::LeftButton);  // the port already marked
-        QTRY_VERIFY_WITH_TIMEOUT(f.MSComm1->isOpen() && f.Frame8->isHidden() && f.Option1->isChecked(), kWaitMs);
+        QTest::mouseClick(f.portOption(1), Qt::LeftButton);  // the port already marked
+        QTRY_VERIFY_WITH_TIMEOUT(f.line().isOpen() && f.portPanel()->isHidden() && f.portOption(1)->isChecked(), kWaitMs);
         // Replies to the repeats before the loss may still wait at the server
         // and come first: the second exchange is a clean one.
         b.ask("Command44");
@@ -260,9 +260,9 @@ private slots:
             return;
         // The server sets the speed: a choice is kept for a serial port, and said.
         b.p->click("Command33");
-        QTest::mouseClick(f.Option10, Qt::LeftButton);
-        QCOMPARE(f.Label22->text(), QStringLiteral(" Speed: set by the device server"));
-        QVERIFY(f.MSComm1->isOpen() && f.MSComm1->settings() == "9600,N,8,1");
+        QTest::mouseClick(f.option9600(), Qt::LeftButton);
+        QCOMPARE(f.statusLine()->text(), QStringLiteral(" Speed: set by the device server"));
+        QVERIFY(f.line().isOpen() && f.line().settings() == "9600,N,8,1");
     }
 
     void programEndsWhenCom1CannotBeOpened_data()

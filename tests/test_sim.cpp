@@ -6,7 +6,7 @@
 #include <QTemporaryDir>
 #include <QtTest>
 
-#include "core/command_table.h"
+#include "core/catalogue.h"
 #include "projector_model.h"
 #include "sim_options.h"
 #include "support/pty.h"
@@ -91,22 +91,17 @@ private slots:
         QCOMPARE(m.handle("CR4", 0).bytes, QByteArray("01\r"));
     }
 
-    // Every code the panel sends is known; replies are ACK, NAK or data.
-    void everyPanelCodeIsKnownAndOthersAreNot()
+    // Every command of the catalogue is known, and answered as its kind is:
+    // a status read with data, the rest with ACK or NAK.
+    void everyCatalogueCodeIsKnownAndOthersAreNot()
     {
-        QByteArrayList codes;
-        for (const auto &row : qm25::clickCommands())
-            codes << row.code;
-        for (const auto &row : qm25::repeatCommands())
-            codes << row.code;
-        for (const char *query : qm25::statusQueries())
-            codes << query;
-        for (const QByteArray &code : codes) {
+        for (const qm25::CommandRow &row : qm25::commands()) {
+            const QByteArrayView code(row.code.data(), qsizetype(row.code.size()));
             ProjectorModel off({}, 0);
             On on;
             for (const Reply &r : {off.handle(code, 0), on.m.handle(code, kCountDown)}) {
-                QVERIFY2(r.kind != Reply::Kind::Unknown, code.constData());
-                QVERIFY(r.kind == Reply::Kind::Status ? code.startsWith("CR") : (r.bytes == ack || r.bytes == nak));
+                QVERIFY2(r.kind != Reply::Kind::Unknown, row.code.data());
+                QVERIFY(r.kind == Reply::Kind::Status ? row.isStatusRead() : (r.bytes == ack || r.bytes == nak));
             }
         }
         for (const char *frame : {"", "C02", "C0b", "c00", "C000", "CR2", "cr0", "CR0 ", "CF LOGO", "CF FANSPEED MIN"}) {

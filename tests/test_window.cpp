@@ -15,6 +15,7 @@
 
 #include "app/layout_table.h"
 #include "core/render.h"
+#include "line/serial_port_line.h"
 #include "support/panel.h"
 #include "support/pty.h"
 #include "support/sim_process.h"
@@ -27,20 +28,21 @@ namespace {
 std::unique_ptr<Panel> activePanel(const PtyPeer &com1)
 {
     auto p = makePanel(com1.path());
-    p->form->show();
-    QApplication::setActiveWindow(p->form.get());
-    if (!QTest::qWaitForWindowActive(p->form.get()))
+    p->window->show();
+    QApplication::setActiveWindow(p->window.get());
+    if (!QTest::qWaitForWindowActive(p->window.get()))
         qWarning("window not active");
     return p;
 }
 
-// A serial line whose port refuses 9600 baud once open.
-class No9600Line : public SerialLine {
-protected:
+// A serial port that refuses 9600 baud once open.
+class No9600Line : public SerialPortLine {
+public:
+    using SerialPortLine::SerialPortLine;
     bool applySettings(const LineSettings &s, QString *error) override
     {
         if (s.baud != 9600)
-            return SerialLine::applySettings(s, error);
+            return SerialPortLine::applySettings(s, error);
         *error = QStringLiteral("Unsupported baud rate");
         return false;
     }
@@ -71,7 +73,7 @@ private slots:
     void controlsAsDesigned()
     {
         auto p = makePanel(QString(), false);
-        Form1 &f = p->f();
+        PanelWindow &f = p->f();
         QMap<QString, int> kinds;
         QSet<QString> names;
         for (QObject *o : f.allControls()) {
@@ -82,7 +84,7 @@ private slots:
         const QMap<QString, int> expected{{"qm25::CommandButton", 67}, {"QLabel", 23},     {"QFrame", 14},
                                           {"QRadioButton", 4},         {"QLineEdit", 1},   {"qm25::ImageControl", 1},
                                           {"qm25::LineControl", 12},  {"qm25::IntervalTimer", 4},
-                                          {"qm25::SerialLine", 1}};
+                                          {"qm25::PortLine", 1}};
         QCOMPARE(kinds, expected);
         QCOMPARE(f.windowTitle(), QStringLiteral("RUNO   QM25   CONTROL   Ver.1.40"));
         QCOMPARE(f.size(), QSize(633, 582));  // 9495 x 8730 twips
@@ -96,7 +98,7 @@ private slots:
         }
         QCOMPARE(f.control("Command17")->geometry(), QRect(8, 40, 41, 20));
         QCOMPARE(f.control("Frame9")->geometry(), QRect(3, 328, 421, 86));
-        QCOMPARE(f.Image1->geometry(), QRect(544, 8, 80, 26));  // the picture, unscaled
+        QCOMPARE(f.picture()->geometry(), QRect(544, 8, 80, 26));  // the picture, unscaled
         for (const LineSpec &l : lineSpecs()) {
             auto *line = f.control<LineControl>(QString::fromLatin1(l.name));
             QCOMPARE(line->from(), QPoint(l.x1 / 15, l.y1 / 15));
@@ -104,24 +106,28 @@ private slots:
         }
 
         // At creation: the speed 19200 chosen, no port, nothing shown, nothing running.
-        QVERIFY(f.Option9->isChecked() && !f.Option10->isChecked() && !f.Option1->isChecked() && !f.Option2->isChecked());
-        QVERIFY(f.Label11->text().isEmpty() && f.Label12->text().isEmpty() && f.Label22->text().isEmpty());
-        const QList<std::pair<IntervalTimer *, int>> timers{{f.exchange().repeatTimer(), 200}, {f.exchange().replyTimer(), 500},
-                                                          {f.Timer3, 5000}, {f.exchange().clearTimer(), 1000}};
-        for (auto [t, interval] : timers)
-            QVERIFY(!t->isEnabled() && t->interval() == interval);
-        QVERIFY(!f.MSComm1->isOpen());
-        QCOMPARE(f.MSComm1->settings(), QStringLiteral("9600,N,8,1"));
+        QVERIFY(f.option19200()->isChecked() && !f.option9600()->isChecked() && !f.portOption(1)->isChecked()
+                && !f.portOption(2)->isChecked());
+        QVERIFY(f.txdLine()->text().isEmpty() && f.rxdLine()->text().isEmpty() && f.statusLine()->text().isEmpty());
+        const QList<std::pair<const char *, int>> timers{{"Timer1", 200}, {"Timer2", 500}, {"Timer3", 5000}, {"Timer4", 1000}};
+        for (auto [name, interval] : timers) {
+            const auto all = f.allControls();
+            const auto t = std::find_if(all.begin(), all.end(), [&](QObject *o) { return o->objectName() == name; });
+            QVERIFY(t != all.end() && !static_cast<IntervalTimer *>(*t)->isEnabled()
+                    && static_cast<IntervalTimer *>(*t)->interval() == interval);
+        }
+        QVERIFY(!f.line().isOpen());
+        QCOMPARE(f.line().settings(), QStringLiteral("9600,N,8,1"));
         // The two option groups are apart.
-        f.Option10->setChecked(true);
-        f.Option2->setChecked(true);
-        QVERIFY(f.Option10->isChecked() && f.Option2->isChecked());
+        f.option9600()->setChecked(true);
+        f.portOption(2)->setChecked(true);
+        QVERIFY(f.option9600()->isChecked() && f.portOption(2)->isChecked());
     }
 
     void everyControlSaysWhatItDoesAndItsCaptionFits()
     {
         auto p = makePanel(QString(), false);
-        p->f().Command34->setText(QStringLiteral("データを表示しない"));  // the longest it takes
+        p->f().dataButton()->setText(QStringLiteral("データを表示しない"));  // the longest it takes
         QSet<QString> spoken;
         int wrapped = 0;
         for (QObject *o : p->f().allControls()) {
@@ -145,7 +151,7 @@ private slots:
         }
         QCOMPARE(spoken.size(), 67 + 4 + 1);
         QCOMPARE(wrapped, 2);  // DISPLAY CLEAR and the show/hide button
-        QCOMPARE(QAccessible::queryAccessibleInterface(p->f().Label22)->text(QAccessible::Name),
+        QCOMPARE(QAccessible::queryAccessibleInterface(p->f().statusLine())->text(QAccessible::Name),
                  QStringLiteral("Decoded status"));
         // A caption is wrapped afresh when its width changes.
         auto *b = p->f().control<CommandButton>("Command3");
@@ -157,28 +163,28 @@ private slots:
     {
         PtyPeer com1;
         auto p = activePanel(com1);
-        Form1 &f = p->f();
+        PanelWindow &f = p->f();
         QCOMPARE(QApplication::focusWidget(), f.control("Command17"));
         QTest::keyClick(QApplication::focusWidget(), Qt::Key_Tab);
         QCOMPARE(QApplication::focusWidget(), f.control("Command1"));
         QCOMPARE(f.heightTwips(), 5350);
         // Only Ctrl+H, from any control; the key goes on to the control.
-        f.Text1->setFocus();
+        f.commandBox()->setFocus();
         for (Qt::KeyboardModifiers m : {Qt::KeyboardModifiers(), Qt::KeyboardModifiers(Qt::ShiftModifier),
                                         Qt::ControlModifier | Qt::ShiftModifier, Qt::ControlModifier | Qt::AltModifier})
-            QTest::keyClick(f.Text1, Qt::Key_H, m);
-        QTest::keyClick(f.Text1, Qt::Key_G, Qt::ControlModifier);
-        QVERIFY(f.Text1->text().startsWith(u"hh"));  // the keys went on to the box
-        QTest::mouseDClick(f.Image1, Qt::LeftButton);  // not yet
+            QTest::keyClick(f.commandBox(), Qt::Key_H, m);
+        QTest::keyClick(f.commandBox(), Qt::Key_G, Qt::ControlModifier);
+        QVERIFY(f.commandBox()->text().startsWith(u"hh"));  // the keys went on to the box
+        QTest::mouseDClick(f.picture(), Qt::LeftButton);  // not yet
         QCOMPARE(f.heightTwips(), 5350);
-        QVERIFY(f.Command34->isHidden());
-        QTest::keyClick(f.Text1, Qt::Key_H, Qt::ControlModifier);
+        QVERIFY(f.dataButton()->isHidden());
+        QTest::keyClick(f.commandBox(), Qt::Key_H, Qt::ControlModifier);
         QCOMPARE(f.heightTwips(), 7200);
         QCOMPARE(f.frameGeometry().height(), 480);
-        QCOMPARE(f.PanelFlag, qint16(1));
-        QCOMPARE(f.Command34->text(), QStringLiteral("CLOSE"));
-        QVERIFY(f.Command34->isVisible());
-        QTest::mouseDClick(f.Image1, Qt::LeftButton);
+        QCOMPARE(f.doubleClickOpensFullHeight(), true);
+        QCOMPARE(f.dataButton()->text(), QStringLiteral("CLOSE"));
+        QVERIFY(f.dataButton()->isVisible());
+        QTest::mouseDClick(f.picture(), Qt::LeftButton);
         QCOMPARE(f.frameGeometry().height(), 607);
         QCOMPARE(f.heightTwips(), 9100);
         f.control("Command17")->setFocus();
@@ -188,13 +194,13 @@ private slots:
         // The show/hide button: tall windows (6000 and up) shrink, short ones grow.
         p->click("Command34");
         QCOMPARE(f.heightTwips(), 5350);
-        QCOMPARE(f.Command34->text(), QStringLiteral("データを表示する"));
-        QCOMPARE(f.PanelFlag, qint16(0));
-        QTest::mouseDClick(f.Image1, Qt::LeftButton);  // off again
+        QCOMPARE(f.dataButton()->text(), QStringLiteral("データを表示する"));
+        QCOMPARE(f.doubleClickOpensFullHeight(), false);
+        QTest::mouseDClick(f.picture(), Qt::LeftButton);  // off again
         QCOMPARE(f.heightTwips(), 5350);
         f.toggleDataDisplay();
         QCOMPARE(f.heightTwips(), 6645);
-        QCOMPARE(f.Command34->text(), QStringLiteral("データを表示しない"));
+        QCOMPARE(f.dataButton()->text(), QStringLiteral("データを表示しない"));
         for (auto [from, to] : {std::pair{6000, 5350}, {5985, 6645}}) {
             f.setHeightTwips(from);
             f.toggleDataDisplay();
@@ -204,9 +210,9 @@ private slots:
         // ... and it restarts the port panel's count-down.
         f.showPortPanel();
         QTest::qSleep(60);
-        QVERIFY(f.Timer3->remainingTime() <= 4950);
+        QVERIFY(f.portPanelTimer()->remainingTime() <= 4950);
         f.toggleDataDisplay();
-        QVERIFY(f.Timer3->remainingTime() > 4950);
+        QVERIFY(f.portPanelTimer()->remainingTime() > 4950);
     }
 
     void portPanelOnRealPorts()
@@ -214,43 +220,43 @@ private slots:
         PtyPeer com1, com2;
         qputenv("QM25_COM2", com2.path().toLocal8Bit());
         auto p = makePanel(com1.path());
-        Form1 &f = p->f();
-        QVERIFY2(f.MSComm1->isOpen() && p->warnings.isEmpty(), qPrintable(p->warnings.join(u'\n')));
+        PanelWindow &f = p->f();
+        QVERIFY2(f.line().isOpen() && p->warnings.isEmpty(), qPrintable(p->warnings.join(u'\n')));
         QCOMPARE(com1.deviceBaud(), 19200);
-        QVERIFY(f.Option1->isChecked() && f.Frame8->isHidden());
-        QCOMPARE(f.CommSetting, QStringLiteral("19200,N,8,1"));
-        QVERIFY(!f.Timer3->isEnabled());
+        QVERIFY(f.portOption(1)->isChecked() && f.portPanel()->isHidden());
+        QCOMPARE(f.line().settings(), QStringLiteral("19200,N,8,1"));
+        QVERIFY(!f.portPanelTimer()->isEnabled());
 
         f.showPortPanel();
-        QVERIFY(!f.Frame8->isHidden() && f.Timer3->isEnabled());
-        f.Option10->click();  // the open port changes speed without closing
-        QVERIFY(f.MSComm1->isOpen() && f.Frame8->isHidden());
+        QVERIFY(!f.portPanel()->isHidden() && f.portPanelTimer()->isEnabled());
+        f.option9600()->click();  // the open port changes speed without closing
+        QVERIFY(f.line().isOpen() && f.portPanel()->isHidden());
         QCOMPARE(com1.deviceBaud(), 9600);
-        QCOMPARE(f.CommSetting, QStringLiteral("9600,N,8,1"));
-        f.Option2->click();
-        QCOMPARE(f.MSComm1->portNumber(), 2);
+        QCOMPARE(f.line().settings(), QStringLiteral("9600,N,8,1"));
+        f.portOption(2)->click();
+        QCOMPARE(f.portNumber(), 2);
         QCOMPARE(com2.deviceBaud(), 9600);
 
         // A port that is not there: one warning, the port closed and numbered
         // with the other one, the panel and the choice left as they are.
         qputenv("QM25_COM1", "/nonexistent/qm25-com1");
         f.showPortPanel();
-        f.Option1->click();
+        f.portOption(1)->click();
         QCOMPARE(p->warnings.size(), 1);
         QVERIFY2(p->warnings[0].startsWith("Cannot open COM1 (/nonexistent/qm25-com1): No such file or directory"),
                  qPrintable(p->warnings[0]));
-        QVERIFY(!f.MSComm1->isOpen() && f.Option1->isChecked() && !f.Frame8->isHidden());
-        QCOMPARE(f.MSComm1->portNumber(), 2);
+        QVERIFY(!f.line().isOpen() && f.portOption(1)->isChecked() && !f.portPanel()->isHidden());
+        QCOMPARE(f.portNumber(), 2);
         f.hidePortPanel();  // the count-down's tick
-        QVERIFY(f.Frame8->isHidden() && !f.Timer3->isEnabled());
-        f.Option2->click();  // a port that is there opens again
-        f.Option2->click();  // and the port already marked reopens, still marked
-        QVERIFY(f.MSComm1->isOpen() && f.Option2->isChecked() && f.Option10->isChecked());
+        QVERIFY(f.portPanel()->isHidden() && !f.portPanelTimer()->isEnabled());
+        f.portOption(2)->click();  // a port that is there opens again
+        f.portOption(2)->click();  // and the port already marked reopens, still marked
+        QVERIFY(f.line().isOpen() && f.portOption(2)->isChecked() && f.option9600()->isChecked());
         QCOMPARE(p->warnings.size(), 1);
 
         // END closes the port and ends.
         p->click("Command16");
-        QVERIFY(!f.MSComm1->isOpen());
+        QVERIFY(!f.line().isOpen());
         QCOMPARE(p->ends, 1);
         QCOMPARE(p->warnings.size(), 1);
     }
@@ -286,20 +292,20 @@ private slots:
         says.replace("CLOSED", closed).replace("FULL", busy);
         PtyPeer com1;
         auto p = makePanel(com1.path());
-        Form1 &f = p->f();
+        PanelWindow &f = p->f();
         qputenv("QM25_COM1", device.toLocal8Bit());
         f.showPortPanel();
-        f.Option1->click();
+        f.portOption(1)->click();
         // While a connection is tried the window goes on working: a send is
         // refused, with the reason.
-        QCOMPARE(f.MSComm1->isConnecting(), tried);
+        QCOMPARE(f.line().isConnecting(), tried);
         QCOMPARE(p->warnings.size(), tried ? 0 : 1);
         f.control<QPushButton>("Command44")->click();
-        QCOMPARE(f.Label22->text(), " Not sent: " + (tried ? "still connecting to " + device.mid(6).replace(':', " port ")
+        QCOMPARE(f.statusLine()->text(), " Not sent: " + (tried ? "still connecting to " + device.mid(6).replace(':', " port ")
                                                            : QStringLiteral("port closed")));
         QTRY_COMPARE_WITH_TIMEOUT(p->warnings.size(), 1, 10000);
         QVERIFY2(p->warnings[0].startsWith("Cannot open COM1 (" + device + "): " + says), qPrintable(p->warnings[0]));
-        QVERIFY(!f.MSComm1->isOpen() && !f.MSComm1->isConnecting() && !f.Frame8->isHidden());
+        QVERIFY(!f.line().isOpen() && !f.line().isConnecting() && !f.portPanel()->isHidden());
         ::close(full);
         ::close(queued);
     }
@@ -307,35 +313,36 @@ private slots:
     void aRefusedSpeedLeavesTheSpeedInForce()
     {
         PtyPeer com1;
-        auto p = makePanel(com1.path(), true, std::make_unique<No9600Line>());
-        Form1 &f = p->f();
+        auto p = makePanel(com1.path(), true, [](const QString &device) { return std::make_unique<No9600Line>(device); });
+        PanelWindow &f = p->f();
         f.showPortPanel();
-        f.Option10->click();
+        f.option9600()->click();
         QCOMPARE(p->warnings.size(), 1);
         QVERIFY2(p->warnings[0].contains("Unsupported baud rate"), qPrintable(p->warnings[0]));
-        QCOMPARE(f.CommSetting, QStringLiteral("19200,N,8,1"));
-        QCOMPARE(f.MSComm1->settings(), QStringLiteral("19200,N,8,1"));
-        QVERIFY(f.Option9->isChecked() && !f.Option10->isChecked());
+        QCOMPARE(f.line().settings(), QStringLiteral("19200,N,8,1"));
+        QCOMPARE(f.line().settings(), QStringLiteral("19200,N,8,1"));
+        QVERIFY(f.option19200()->isChecked() && !f.option9600()->isChecked());
         QCOMPARE(com1.deviceBaud(), 19200);
-        QVERIFY(f.MSComm1->isOpen());
+        QVERIFY(f.line().isOpen());
     }
 
-    void buttonsDriveTheExchange()
+    void buttonsDriveTheEngine()
     {
         PtyPeer com1;
         auto p = activePanel(com1);
-        Form1 &f = p->f();
-        for (const ClickCommand &row : clickCommands()) {
-            f.control<QPushButton>(QLatin1String(row.control))->click();
-            QCOMPARE(p->ex().state().SendText, QLatin1String(row.code) + u'\r');
-        }
-        QVERIFY(com1.readExactly(8).startsWith("C00\rC01\r"));
-        for (const RepeatCommand &row : repeatCommands()) {
-            QTest::mousePress(f.control(QLatin1String(row.control)), Qt::RightButton);  // any mouse button
-            QCOMPARE(int(p->ex().state().KeyRepeatNo), row.repeatCode);
-            QTest::mouseRelease(f.control(QLatin1String(row.control)), Qt::RightButton);
-            QCOMPARE(p->ex().state().KeyRepeatNo, quint8(0));
-        }
+        PanelWindow &f = p->f();
+        // Every command button has its row, and the design's buttons all one.
+        int bound = 0;
+        for (const ControlSpec &c : controlSpecs())
+            bound += c.command ? 1 : 0;
+        QCOMPARE(bound, 62);
+        p->click("Command17");  // ON under POWER
+        QCOMPARE(com1.readExactly(4), QByteArray("C00\r"));
+        QTest::mousePress(f.control("Command1"), Qt::RightButton);  // VOL "+", with any mouse button
+        QCOMPARE(p->ex().state().held, &command("volume up"));
+        QTest::mouseRelease(f.control("Command1"), Qt::RightButton);
+        QVERIFY(!p->ex().state().held);
+        QCOMPARE(com1.readExactly(4), QByteArray("C09\r"));
         const QString before = p->ex().state().SendText;
         f.control("Command1")->setFocus();
         QTest::keyClick(f.control("Command1"), Qt::Key_Space);  // held buttons have no keyboard action
@@ -343,26 +350,26 @@ private slots:
         QVERIFY(!p->ex().repeatTimer()->isEnabled());
 
         // The command line: SEND takes the text and keeps it; CLS empties the box only.
-        f.Text1->setFocus();
-        QTest::keyClicks(f.Text1, QStringLiteral("CR1"));
+        f.commandBox()->setFocus();
+        QTest::keyClicks(f.commandBox(), QStringLiteral("CR1"));
         p->click("Command95");
         QCOMPARE(p->ex().state().SendText, QStringLiteral("CR1\r"));
         p->ex().bytesArrived("3\r");
-        QCOMPARE(f.Label11->text(), QStringLiteral(" C R 1 CR "));
-        QCOMPARE(f.Label12->text(), QStringLiteral(" 3 CR "));
-        QCOMPARE(f.Label22->text(), QStringLiteral(" Video"));
+        QCOMPARE(f.txdLine()->text(), QStringLiteral(" C R 1 CR "));
+        QCOMPARE(f.rxdLine()->text(), QStringLiteral(" 3 CR "));
+        QCOMPARE(f.statusLine()->text(), QStringLiteral(" Video"));
         p->click("Command96");
-        QVERIFY(f.Text1->text().isEmpty());
-        QCOMPARE(f.Label22->text(), QStringLiteral(" Video"));
+        QVERIFY(f.commandBox()->text().isEmpty());
+        QCOMPARE(f.statusLine()->text(), QStringLiteral(" Video"));
         QCOMPARE(p->ex().state().SendText, QStringLiteral("CR1\r"));
-        QVERIFY(f.Text1->maxLength() > 100000);  // nothing typed is cut
+        QVERIFY(f.commandBox()->maxLength() > 100000);  // nothing typed is cut
     }
 
     void longDisplayLinesDrawAsAPlainLabelWould()
     {
         PtyPeer com1;
         auto p = activePanel(com1);
-        Form1 &f = p->f();
+        PanelWindow &f = p->f();
         QByteArray stream;
         while (stream.size() < 3000)
             stream += "00\r80\r\x06\r1234 ABC xyz\r\n";
@@ -370,14 +377,14 @@ private slots:
         for (const int upTo : {40, 700, 701, 3000}) {  // a buffer that grows, as from a streaming device
             p->ex().bytesArrived(stream.mid(from, upTo - from));
             from = upTo;
-            QCOMPARE(f.Label12->text(), renderText(QString::fromLatin1(stream.left(upTo))));
-            QCOMPARE(picture(f.Label12), asPlainLabel(f.Label12));
+            QCOMPARE(f.rxdLine()->text(), renderText(QString::fromLatin1(stream.left(upTo))));
+            QCOMPARE(picture(f.rxdLine()), asPlainLabel(f.rxdLine()));
         }
         p->ex().replyTimeOut();  // a new buffer that starts otherwise
         p->ex().bytesArrived(QByteArray(900, 'W'));
-        QCOMPARE(picture(f.Label12), asPlainLabel(f.Label12));
+        QCOMPARE(picture(f.rxdLine()), asPlainLabel(f.rxdLine()));
         p->ex().sendTypedCommand(QString(2000, u'A'));
-        QCOMPARE(picture(f.Label11), asPlainLabel(f.Label11));
+        QCOMPARE(picture(f.txdLine()), asPlainLabel(f.txdLine()));
     }
 };
 

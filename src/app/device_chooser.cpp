@@ -10,11 +10,10 @@
 #include <QTreeWidget>
 #include <QVBoxLayout>
 
-#include "serial/device_names.h"
 
 namespace qm25 {
 
-DeviceChooser::DeviceChooser(int port, const QString &startUpFailure, QWidget *parent)
+DeviceChooser::DeviceChooser(int port, const PortDevice &now, const QString &startUpFailure, QWidget *parent)
     : QDialog(parent), port_(port)
 {
     setObjectName(QStringLiteral("DeviceChooser"));
@@ -28,7 +27,6 @@ DeviceChooser::DeviceChooser(int port, const QString &startUpFailure, QWidget *p
         failure->setTextInteractionFlags(Qt::TextSelectableByMouse);
         layout->addWidget(failure);
     }
-    const PortDevice now = portDevice(port);
     QString current = QStringLiteral("COM%1 is now %2").arg(port).arg(now.name);
     if (now.device != now.name)
         current += QStringLiteral(" (%1)").arg(now.device);
@@ -138,9 +136,10 @@ DeviceChoice DeviceChooser::choice() const
     return c;
 }
 
-std::optional<DeviceChoice> askForDevice(int port, const QString &startUpFailure, QWidget *parent)
+std::optional<DeviceChoice> askForDevice(int port, const PortDevice &now, const QString &startUpFailure,
+                                         QWidget *parent)
 {
-    DeviceChooser chooser(port, startUpFailure, parent);
+    DeviceChooser chooser(port, now, startUpFailure, parent);
     if (chooser.exec() == QDialog::Rejected)
         return std::nullopt;
     return chooser.choice();

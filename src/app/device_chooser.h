@@ -6,7 +6,8 @@
 #include <functional>
 #include <optional>
 
-#include "serial/serial_devices.h"
+#include "line/port_devices.h"
+#include "line/serial_devices.h"
 
 class QCheckBox;
 class QLabel;
@@ -32,7 +33,8 @@ class DeviceChooser : public QDialog {
 public:
     enum { Retry = 2 };  // the result of Retry, beside Accepted and Rejected
 
-    DeviceChooser(int port, const QString &startUpFailure = {}, QWidget *parent = nullptr);
+    // `now`: the device the port means now.
+    DeviceChooser(int port, const PortDevice &now, const QString &startUpFailure = {}, QWidget *parent = nullptr);
 
     // What Open or Retry chose.
     DeviceChoice choice() const;
@@ -57,6 +59,7 @@ private:
 
 // Shows the chooser and waits for the operator; nothing when cancelled or
 // quit.
-std::optional<DeviceChoice> askForDevice(int port, const QString &startUpFailure, QWidget *parent);
+std::optional<DeviceChoice> askForDevice(int port, const PortDevice &now, const QString &startUpFailure,
+                                         QWidget *parent);
 
 }  // namespace qm25

@@ -4,6 +4,8 @@
 
 namespace qm25 {
 
+struct CommandRow;
+
 // The window as designed: every visible control with its place, look and
 // state at creation. Positions and sizes are in twips, relative to the
 // container (the window's client area, or the frame's outer corner).
@@ -31,6 +33,8 @@ struct ControlSpec {
     bool border;           // single border
     bool hiddenAtCreation;
     bool selectedAtCreation;
+    const CommandRow *command;  // the button's command in the catalogue; nullptr: none
+    const char *spoken;         // what a screen reader says where no command says it; nullptr: the caption
 };
 
 struct LineSpec {

@@ -4,21 +4,20 @@
 #include <QCoreApplication>
 #include <cstdio>
 
-#include "app/form1.h"
-#include "serial/device_names.h"
-#include "serial/remembered_devices.h"
+#include "app/panel_window.h"
+#include "line/port_devices.h"
 
 namespace qm25 {
 namespace {
 
-void describe(QCommandLineParser &parser)
+void describe(QCommandLineParser &parser, const QString &settingsFile)
 {
     parser.setApplicationDescription(
         QStringLiteral("Control panel for the RUNO QM25 projector over its RS-232C line.\n\n"
                        "The device behind COM1 (COM2): --com1 (--com2), else QM25_COM1 (QM25_COM2) in the\n"
                        "environment, else the device remembered in the device chooser (right-click COM1\n"
                        "or COM2 under COM), else %1 (%2).\nRemembered devices are kept in %3.")
-            .arg(defaultPortDevice(1), defaultPortDevice(2), settingsFilePath()));
+            .arg(defaultPortDevice(1), defaultPortDevice(2), settingsFile));
     // Single-dash words are Qt's own options (-platform, -style), not
     // bundles of letters.
     parser.setSingleDashWordOptionMode(QCommandLineParser::ParseAsLongOptions);
@@ -33,13 +32,13 @@ void describe(QCommandLineParser &parser)
 
 }  // namespace
 
-std::optional<int> answerInfoOptions(int argc, char **argv)
+std::optional<int> answerInfoOptions(int argc, char **argv, const QString &settingsFile)
 {
     QStringList arguments;
     for (int i = 0; i < argc; ++i)
         arguments.append(QString::fromLocal8Bit(argv[i]));
     QCommandLineParser parser;
-    describe(parser);
+    describe(parser, settingsFile);
     // Options this parser does not know may be Qt's own: they are judged
     // once the application has taken those out.
     (void)parser.parse(arguments);
@@ -55,10 +54,10 @@ std::optional<int> answerInfoOptions(int argc, char **argv)
     return 0;
 }
 
-bool applyPortOptions(const QStringList &arguments, QString *error)
+bool applyPortOptions(const QStringList &arguments, PortDevices &devices, QString *error)
 {
     QCommandLineParser parser;
-    describe(parser);
+    describe(parser, {});
     if (!parser.parse(arguments)) {
         *error = parser.errorText() + QStringLiteral(" (see --help)");
         return false;
@@ -69,27 +68,27 @@ bool applyPortOptions(const QStringList &arguments, QString *error)
     }
     for (int port : {1, 2})
         if (const QString name = QStringLiteral("com%1").arg(port); parser.isSet(name))
-            setPortDeviceOption(port, parser.value(name));
+            devices.nameForRun(port, parser.value(name));
     return true;
 }
 
-bool startPanel(Form1 &form, bool onScreen)
+bool startPanel(PanelWindow &window, bool onScreen)
 {
     std::optional<DeviceChoice> chosen;
-    while (!form.startUp()) {
+    while (!window.startUp()) {
         // Nobody could answer a dialog on a platform without a screen.
         if (!onScreen)
             return false;
-        chosen = form.askDevice(1, form.startupError());
+        chosen = window.askDevice(1, window.startupError());
         if (!chosen)
             return false;
         if (!chosen->device.isEmpty())
-            setPortDeviceOption(1, chosen->device);
+            window.devices().nameForRun(1, chosen->device);
     }
-    form.updatePortToolTips();
+    window.updatePortToolTips();
     // Remembered only once it opened.
     if (chosen && chosen->remember)
-        form.keepDevice(1, chosen->device);
+        window.keepDevice(1, chosen->device);
     return true;
 }
 

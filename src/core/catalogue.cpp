@@ -12,15 +12,20 @@ const CommandRow *commandNamed(QStringView name)
     return nullptr;
 }
 
+const CommandRow *commandWithCode(QStringView code)
+{
+    for (const CommandRow &row : kCatalogue)
+        if (QLatin1String(row.code.data(), qsizetype(row.code.size())) == code)
+            return &row;
+    return nullptr;
+}
+
 const CommandRow *statusReadOfFrame(QStringView frame)
 {
     if (frame.isEmpty() || frame.back() != QLatin1Char(kCr))
         return nullptr;
-    const QStringView code = frame.chopped(1);
-    for (const CommandRow &row : kCatalogue)
-        if (row.isStatusRead() && QLatin1String(row.code.data(), qsizetype(row.code.size())) == code)
-            return &row;
-    return nullptr;
+    const CommandRow *row = commandWithCode(frame.chopped(1));
+    return row && row->isStatusRead() ? row : nullptr;
 }
 
 }  // namespace qm25

@@ -275,6 +275,8 @@ consteval const CommandRow &command(std::string_view name)
 std::span<const CommandRow> commands();
 // The row of a name ("power on"), or nullptr.
 const CommandRow *commandNamed(QStringView name);
+// The row with this code (case included), or nullptr.
+const CommandRow *commandWithCode(QStringView code);
 // The status read whose frame `frame` is, exactly (code and CR, case
 // included), or nullptr.
 const CommandRow *statusReadOfFrame(QStringView frame);

@@ -3,43 +3,58 @@
 #include <QJsonDocument>
 #include <QJsonObject>
 
-#include "ctl/commands.h"
+#include "ctl/arguments.h"
 #include "ctl/runner.h"
-#include "serial/serial_line.h"
+#include "line/port_devices.h"
+#include "line/port_line.h"
+#include "line/remembered_devices.h"
 
 namespace qm25::ctl {
 namespace {
 
 constexpr int kUsageStatus = 2;
 
+QString kindName(CommandKind kind)
+{
+    switch (kind) {
+    case CommandKind::Action: return QStringLiteral("action");
+    case CommandKind::StatusRead: return QStringLiteral("read");
+    case CommandKind::Setting: return QStringLiteral("setting");
+    }
+    return {};
+}
+
+QString fromView(std::string_view text) { return QString::fromLatin1(text.data(), qsizetype(text.size())); }
+
 void printList(QTextStream &out, bool json)
 {
-    for (const Command &c : catalogue()) {
+    for (const CommandRow &row : commands()) {
         if (json) {
-            const QJsonObject o{{"name", c.name},
-                                {"code", c.code},
-                                {"kind", c.kind == Kind::Read ? "read" : "action"},
-                                {"timeout_ms", c.timeoutMs}};
+            const QJsonObject o{{"name", fromView(row.name)},
+                                {"code", fromView(row.code)},
+                                {"kind", kindName(row.kind)},
+                                {"description", fromView(row.description)},
+                                {"timeout_ms", row.times.replyTimeoutMs}};
             out << QJsonDocument(o).toJson(QJsonDocument::Compact) << Qt::endl;
             continue;
         }
-        out << QStringLiteral("%1 %2 %3 ms%4")
-                   .arg(c.name, -22)
-                   .arg(c.code, -21)
-                   .arg(c.timeoutMs, 5)
-                   .arg(c.kind == Kind::Read ? QStringLiteral("  status read") : QString())
+        out << QStringLiteral("%1 %2 %3 ms  %4")
+                   .arg(fromView(row.name), -22)
+                   .arg(fromView(row.code), -21)
+                   .arg(row.times.replyTimeoutMs, 5)
+                   .arg(fromView(row.description))
             << Qt::endl;
     }
     if (json)
         return;
     QStringList reads;
-    for (const Command &c : statusGroup())
-        reads.append(c.name);
+    for (const Request &r : statusGroup())
+        reads.append(r.name());
     out << QStringLiteral("%1 %2").arg(QStringLiteral("status"), -22).arg(reads.join(QLatin1String(", "))) << Qt::endl;
-    out << QStringLiteral("%1 %2 %3 ms")
+    out << QStringLiteral("%1 %2 %3 ms  Send a code as typed")
                .arg(QStringLiteral("send CODE"), -22)
-               .arg(QStringLiteral("CODE, as typed"), -21)
-               .arg(typedCommand({}).timeoutMs, 5)
+               .arg(QStringLiteral("CODE"), -21)
+               .arg(kCommandLineTimes.replyTimeoutMs, 5)
         << Qt::endl;
 }
 
@@ -75,17 +90,19 @@ int runProgram(const QStringList &args, QTextStream &out, QTextStream &err)
         return 0;
     }
 
-    SerialLine line;
+    PortLine line;
+    RememberedDevices remembered;
+    const PortDevices devices(&remembered);
     if (!inv->device.isEmpty())
-        line.setDevice(inv->device);
+        line.setDevice(resolveDeviceName(inv->device), inv->device);  // a stable name, as the panel takes it
     else
-        line.setPortNumber(inv->com);
+        line.setDevice(devices.deviceFor(inv->com), devices.label(inv->com));
     line.setSettings(QStringLiteral("%1,N,8,1").arg(inv->baud));
-    line.setLossAdvice(QStringLiteral("Check the cable and the adapter, then run the commands again."));
+    line.setLossAdvice(QStringLiteral("run the commands again."));
     if (!line.open() || !line.finishOpening()) {
         Result r;
-        r.name = inv->commands.first().name;
-        r.frame = inv->commands.first().code.toLatin1() + '\r';
+        r.name = inv->requests.first().name();
+        r.frame = inv->requests.first().frame();
         r.outcome = Outcome::PortError;
         r.error = line.errorText();
         report(r, inv->json, out, err);
@@ -93,8 +110,8 @@ int runProgram(const QStringList &args, QTextStream &out, QTextStream &err)
     }
 
     Runner runner(&line, inv->timeoutMs, inv->waitMs);
-    for (const Command &command : inv->commands) {
-        const Result r = runner.run(command);
+    for (const Request &request : inv->requests) {
+        const Result r = runner.run(request);
         report(r, inv->json, out, err);
         if (r.outcome != Outcome::Ok)
             return exitStatus(r.outcome);

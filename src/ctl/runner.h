@@ -1,13 +1,15 @@
 #pragma once
-// Runs qm25ctl's commands one after another on a line to the projector.
+// Runs qm25ctl's requests one after another on a line to the projector,
+// each a whole exchange, and says how each ended.
 #include <QByteArray>
 #include <QJsonObject>
 #include <QObject>
-#include <QPointer>
 #include <QString>
+#include <optional>
 
-#include "core/line.h"
-#include "ctl/commands.h"
+#include "core/exchange_client.h"
+#include "core/status.h"
+#include "ctl/arguments.h"
 
 namespace qm25::ctl {
 
@@ -30,19 +32,20 @@ struct Result {
     QString rendered;   // as the RXD line shows it; " X X X X" for no reply
     QString decoded;    // as the STATUS line shows it, for data replies; the
                         // last power read after a power on/off wait
+    std::optional<StatusValue> value;  // what a status read says; the last power read after a wait
     Outcome outcome = Outcome::PortError;
     double ms = 0;      // send to outcome, the wait included, to 0.1 ms
     int timeoutMs = 0;  // the reply time-out it had
-    QString error;      // why the port failed
+    QString error;      // why the port failed, or what the power wait met
 };
 
-// One line of text for a person: "power: Stand by", "input pc2: not
-// accepted ...". Successes belong on standard output, the rest on standard
-// error.
+// One line of text for a person: "power: Stand by", "lamp time: 12345 h",
+// "input pc2: not accepted ...". Successes belong on standard output, the
+// rest on standard error.
 QString describe(const Result &result);
 // The same without the command's name.
 QString explain(const Result &result);
-// name, frame, reply, rendered, decoded, outcome, ms; error when there is one.
+// name, frame, reply, rendered, decoded, value, outcome, ms; error when there is one.
 QJsonObject toJson(const Result &result);
 
 class Runner : public QObject {
@@ -51,26 +54,19 @@ public:
     // timeoutMs 0: each command's own; waitMs: bound of the power wait.
     Runner(Line *line, int timeoutMs, int waitMs, QObject *parent = nullptr);
 
-    // Sends the command and returns once its outcome is known: a reply is
-    // complete at its CR. Runs the event loop meanwhile.
-    Result run(const Command &command);
+    // Sends the request and returns once its outcome is known. Runs the
+    // event loop meanwhile.
+    Result run(const Request &request);
 
     // Pause between two power reads of a wait.
     static constexpr int kPollMs = 500;
 
 private:
-    struct Answer {
-        QByteArray bytes;
-        bool complete = false;  // ended with CR
-        QString lostWhy;        // the line failed
-    };
-    Answer ask(const QByteArray &frame, int timeoutMs);
-    void judge(const Command &command, const Answer &answer, Result &result) const;
-    void waitForPower(const Command &command, Result &result);
+    void exchange(const Request &request, Result &result);
+    void waitForPower(const Request &request, Result &result);
     void pause(int ms);
 
-    QPointer<Line> line_;
-    QString lostWhy_;  // why the line went, whenever that was
+    ExchangeClient client_;
     int timeoutMs_;
     int waitMs_;
 };

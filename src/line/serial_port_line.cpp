@@ -103,7 +103,8 @@ bool applyTo(QSerialPort *port, const LineSettings &s, QString *error)
 
 }  // namespace
 
-SerialPortLine::SerialPortLine(const QString &device, QObject *parent) : DeviceLine(parent), serial_(new QSerialPort(this))
+SerialPortLine::SerialPortLine(const QString &device, QObject *parent)
+    : DeviceLine(parent), device_(device), serial_(new QSerialPort(this))
 {
     serial_->setPortName(device);
     connect(serial_, &QSerialPort::readyRead, this, [this] {
@@ -127,7 +128,7 @@ bool SerialPortLine::open(const LineSettings &settings, QString *why)
 {
     if (open_)
         return true;
-    const QString device = serial_->portName();
+    const QString &device = device_;
     opening_ = true;
     QString error;
     bool ok = applyTo(serial_, settings, &error) && serial_->open(QIODevice::ReadWrite);

@@ -27,6 +27,7 @@ public:
 private:
     void onError(int code);
 
+    QString device_;
     QSerialPort *serial_;
     bool open_ = false;
     bool opening_ = false;

@@ -130,6 +130,8 @@ void TcpLine::onSocketError(int code)
 {
     const auto e = static_cast<QAbstractSocket::SocketError>(code);
     const QString system = socket_->errorString();
+    if (e == QAbstractSocket::SocketTimeoutError && open_)
+        return;  // a look for waiting input that found none
     if (connecting_) {
         const ConnectFailure failure = e == QAbstractSocket::ConnectionRefusedError ? ConnectFailure::Refused
                                        : e == QAbstractSocket::HostNotFoundError    ? ConnectFailure::NameNotFound

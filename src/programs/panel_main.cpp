@@ -4,12 +4,13 @@
 #include <QStyleFactory>
 #include <cstdio>
 
-#include "app/form1.h"
+#include "app/panel_window.h"
 #include "app/start_up.h"
+#include "line/remembered_devices.h"
 
 int main(int argc, char *argv[])
 {
-    if (const auto status = qm25::answerInfoOptions(argc, argv))
+    if (const auto status = qm25::answerInfoOptions(argc, argv, qm25::RememberedDevices::defaultPath()))
         return *status;
     QApplication app(argc, argv);
     QApplication::setStyle(QStyleFactory::create(QStringLiteral("Fusion")));
@@ -20,18 +21,20 @@ int main(int argc, char *argv[])
     icon.addFile(QStringLiteral(":/icons/qm25-control-256.png"));
     QApplication::setWindowIcon(icon);
 
+    qm25::RememberedDevices remembered;
+    qm25::PortDevices devices(&remembered);
     QString error;
-    if (!qm25::applyPortOptions(QApplication::arguments(), &error)) {
+    if (!qm25::applyPortOptions(QApplication::arguments(), devices, &error)) {
         std::fprintf(stderr, "qm25-control: %s\n", qPrintable(error));
         return 1;
     }
-    qm25::Form1 form;
+    qm25::PanelWindow window(devices);
     const QString platform = QGuiApplication::platformName();
     const bool onScreen = platform != QLatin1String("offscreen") && platform != QLatin1String("minimal");
-    if (!qm25::startPanel(form, onScreen)) {
-        std::fprintf(stderr, "qm25-control: %s\n", qPrintable(form.startupError()));
+    if (!qm25::startPanel(window, onScreen)) {
+        std::fprintf(stderr, "qm25-control: %s\n", qPrintable(window.startupError()));
         return 1;
     }
-    form.show();
+    window.show();
     return app.exec();
 }

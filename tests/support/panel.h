@@ -2,23 +2,29 @@
 #include <QStringList>
 #include <memory>
 
-#include "app/form1.h"
+#include "app/panel_window.h"
+#include "line/remembered_devices.h"
 
 namespace qm25::test {
 
-// The real window with COM1 on `com1` (through QM25_COM1), its warning box
-// and the end of the program recorded instead of shown.
+// The real window with COM1 on `com1` (through QM25_COM1), its devices
+// remembered in the settings file the test's configuration folder holds,
+// its warning box and the end of the program recorded instead of shown.
 struct Panel {
-    std::unique_ptr<Form1> form;
+    explicit Panel(const QString &settingsFile) : remembered(settingsFile) {}
+    RememberedDevices remembered;
+    PortDevices devices{&remembered};
+    std::unique_ptr<PanelWindow> window;
     QStringList warnings;
     int ends = 0;
-    Form1 &f() { return *form; }
-    Exchange &ex() { return form->exchange(); }
-    QWidget *w(const char *name) const { return form->control(QLatin1String(name)); }
+    PanelWindow &f() { return *window; }
+    ExchangeEngine &ex() { return window->engine(); }
+    QWidget *w(const char *name) const { return window->control(QLatin1String(name)); }
     void click(const char *name) const;  // a mouse click, as the operator gives it
 };
 
-std::unique_ptr<Panel> makePanel(const QString &com1, bool startUp = true,
-                                 std::unique_ptr<SerialLine> port = std::make_unique<SerialLine>());
+// `devices`: the device lines the port opens, when a test stands in for them.
+std::unique_ptr<Panel> makePanel(const QString &com1, bool startUp = true, PortLine::DeviceFactory devices = {},
+                                 const QString &settingsFile = RememberedDevices::defaultPath());
 
 }  // namespace qm25::test

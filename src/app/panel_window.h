@@ -8,8 +8,9 @@
 
 #include "app/controls.h"
 #include "app/device_chooser.h"
-#include "core/exchange.h"
-#include "serial/serial_line.h"
+#include "core/exchange_engine.h"
+#include "line/port_devices.h"
+#include "line/port_line.h"
 
 class QFrame;
 class QLineEdit;
@@ -17,44 +18,57 @@ class QRadioButton;
 
 namespace qm25 {
 
-// The panel's one window: the controls as designed, each button bound to
-// the exchange with the projector, the three display lines showing what the
-// exchange shows, and what is the window's own: the port panel, the heights
-// and the data panel, the keyboard, the warning boxes and END.
-class Form1 : public QWidget {
+// The window's outer heights, in twips (15 to a pixel at 96 dots an inch).
+inline constexpr int kStartHeightTwips = 5350;  // the main buttons only
+inline constexpr int kDataHeightTwips = 6645;   // with the data display and the status buttons
+inline constexpr int kPanelHeightTwips = 7200;  // Ctrl+H: the same with a little more room
+inline constexpr int kFullHeightTwips = 9100;   // the whole window
+// The show/hide button shortens a window at least this high, and opens a lower one.
+inline constexpr int kTallHeightTwips = 6000;
+
+// The panel's one window (object name "Form1"): the controls as designed,
+// each command button bound to the exchange engine, the three display lines
+// showing what the engine shows, and what is the window's own: the port
+// panel, the heights and the data panel, the keyboard, the warning boxes
+// and END.
+class PanelWindow : public QWidget {
     Q_OBJECT
 public:
-    explicit Form1(std::unique_ptr<SerialLine> port = std::make_unique<SerialLine>(), QWidget *parent = nullptr);
-    ~Form1() override;
+    explicit PanelWindow(PortDevices &devices, QWidget *parent = nullptr);
+    ~PanelWindow() override;
 
     static QString title();
 
-    // --- the window's own state ----------------------------------------------
-    qint16 PanelFlag = 0;  // 1 from Ctrl+H until the show/hide button: the double-click opens the window
-    QString CommSetting;   // line settings handed to the port
+    ExchangeEngine &engine() { return engine_; }
+    PortLine &line() { return *line_; }
+    PortDevices &devices() { return devices_; }
+    // The port in use (COM1, COM2): its number.
+    int portNumber() const { return portNumber_; }
 
-    Exchange &exchange() { return exchange_; }
-
-    // --- controls, found by their names ---------------------------------------
+    // --- controls, found by their object names --------------------------------
     QWidget *control(const QString &name) const { return controls_.value(name); }
     template <class T> T *control(const QString &name) const { return qobject_cast<T *>(control(name)); }
-    // Every control of the design, the timers and the serial port included.
+    // Every control of the design, the timers and the line included.
     QList<QObject *> allControls() const;
 
-    QLabel *Label11 = nullptr;  // TXD
-    QLabel *Label12 = nullptr;  // RXD
-    QLabel *Label22 = nullptr;  // STATUS
-    QFrame *Frame8 = nullptr;   // port panel
-    CommandButton *Command34 = nullptr;  // shows and hides the display
-    QRadioButton *Option1 = nullptr, *Option2 = nullptr, *Option9 = nullptr, *Option10 = nullptr;
-    QLineEdit *Text1 = nullptr;  // the command line
-    ImageControl *Image1 = nullptr;
-    IntervalTimer *Timer3 = nullptr;  // hides the port panel again
-    SerialLine *MSComm1 = nullptr;
+    QLabel *txdLine() const { return txd_; }
+    QLabel *rxdLine() const { return rxd_; }
+    QLabel *statusLine() const { return status_; }
+    QFrame *portPanel() const { return portPanel_; }
+    CommandButton *dataButton() const { return dataButton_; }  // shows and hides the data display
+    QRadioButton *portOption(int port) const { return port == 1 ? com1_ : com2_; }
+    QRadioButton *option19200() const { return speed19200_; }
+    QRadioButton *option9600() const { return speed9600_; }
+    QLineEdit *commandBox() const { return commandBox_; }
+    ImageControl *picture() const { return picture_; }
+    IntervalTimer *portPanelTimer() const { return portPanelTimer_; }
 
     // --- window height, outer, in twips ------------------------------------
     int heightTwips() const;
     void setHeightTwips(int twips);
+    // Ctrl+H was pressed and the show/hide button has not been clicked since:
+    // a double-click on the picture opens the whole window.
+    bool doubleClickOpensFullHeight() const { return fullHeightOffered_; }
 
     // --- start-up and end ----------------------------------------------------
     // Places the window, cuts it to its upper part and opens COM1; on a
@@ -87,8 +101,8 @@ public:
     void updatePortToolTips();
 
     // --- data panel and keyboard ---------------------------------------------
-    // A key pressed anywhere in the window; shift: 1 Shift, 2 Ctrl, 4 Alt.
-    void keyDown(int keyCode, int shift);
+    // A key pressed anywhere in the window, before the control with the focus.
+    void keyDown(int key, Qt::KeyboardModifiers modifiers);
     void openFullHeight();     // the double-click on the picture
     void toggleDataDisplay();  // the show/hide button
 
@@ -114,6 +128,8 @@ private:
     void bindControls();
     void showLine(DisplayLine line, const QString &text);
     void warnLinkLost(const QString &description);
+    // Puts the port's device on the line, named as messages name it.
+    bool setPort(int port);
     // The port finished connecting to its device server, or failed to.
     void portOpened();
     void portFailed(const QString &why);
@@ -122,9 +138,23 @@ private:
     void centre();
     void followFrame();
 
-    Exchange exchange_;
+    PortDevices &devices_;
+    ExchangeEngine engine_;
+    PortLine *line_;
+    int portNumber_ = 1;
     QHash<QString, QWidget *> controls_;
+    QLabel *txd_ = nullptr;
+    QLabel *rxd_ = nullptr;
+    QLabel *status_ = nullptr;
+    QFrame *portPanel_ = nullptr;
+    CommandButton *dataButton_ = nullptr;
+    QRadioButton *com1_ = nullptr, *com2_ = nullptr, *speed19200_ = nullptr, *speed9600_ = nullptr;
+    QLineEdit *commandBox_ = nullptr;
+    ImageControl *picture_ = nullptr;
+    IntervalTimer *portPanelTimer_ = nullptr;
+
     QString startupError_;
+    bool fullHeightOffered_ = false;
     int heightTwips_ = 0;     // last height set, in twips
     int heightPixels_ = -1;   // the client pixel height it was set as
     QSize frameSeen_;         // the frame's extent the window last followed

@@ -1,4 +1,4 @@
-#include "app/form1.h"
+#include "app/panel_window.h"
 
 #include <QApplication>
 #include <QButtonGroup>
@@ -14,7 +14,6 @@
 #include <limits>
 #include <utility>
 
-#include "app/accessible_names.h"
 #include "app/layout_table.h"
 
 namespace qm25 {
@@ -78,9 +77,10 @@ Qt::Alignment alignmentOf(Align a)
 
 }  // namespace
 
-QString Form1::title() { return QStringLiteral("RUNO   QM25   CONTROL   Ver.1.40"); }
+QString PanelWindow::title() { return QStringLiteral("RUNO   QM25   CONTROL   Ver.1.40"); }
 
-Form1::Form1(std::unique_ptr<SerialLine> port, QWidget *parent) : QWidget(parent)
+PanelWindow::PanelWindow(PortDevices &devices, QWidget *parent)
+    : QWidget(parent), devices_(devices), line_(new PortLine(this))
 {
     setObjectName(QStringLiteral("Form1"));
     setWindowTitle(title());
@@ -92,10 +92,13 @@ Form1::Form1(std::unique_ptr<SerialLine> port, QWidget *parent) : QWidget(parent
     setFont(makeFont(Face::Gothic, 900, true));
     setFixedSize(px(kDesignClientWidth), px(kDesignClientHeight));
 
-    MSComm1 = port.release();
-    MSComm1->setParent(this);
-    MSComm1->setObjectName(QStringLiteral("MSComm1"));
-    Timer3 = new IntervalTimer(QStringLiteral("Timer3"), 5000, this);
+    // The design's names for the line and the timers.
+    line_->setObjectName(QStringLiteral("MSComm1"));
+    portPanelTimer_ = new IntervalTimer(5000, this);
+    portPanelTimer_->setObjectName(QStringLiteral("Timer3"));
+    engine_.repeatTimer()->setObjectName(QStringLiteral("Timer1"));
+    engine_.replyTimer()->setObjectName(QStringLiteral("Timer2"));
+    engine_.clearTimer()->setObjectName(QStringLiteral("Timer4"));
 
     warningBox = [this](const QString &text) {
         QMessageBox box(QMessageBox::Warning, title(), text, QMessageBox::Ok, this);
@@ -103,7 +106,7 @@ Form1::Form1(std::unique_ptr<SerialLine> port, QWidget *parent) : QWidget(parent
     };
     endProgram = [] { QCoreApplication::exit(0); };
     askDevice = [this](int number, const QString &startUpFailure) {
-        return askForDevice(number, startUpFailure, isVisible() ? this : nullptr);
+        return askForDevice(number, devices_.lookUp(number), startUpFailure, isVisible() ? this : nullptr);
     };
 
     buildControls();
@@ -111,22 +114,22 @@ Form1::Form1(std::unique_ptr<SerialLine> port, QWidget *parent) : QWidget(parent
     qApp->installEventFilter(this);
 }
 
-Form1::~Form1()
+PanelWindow::~PanelWindow()
 {
     if (qApp)
         qApp->removeEventFilter(this);
 }
 
-QList<QObject *> Form1::allControls() const
+QList<QObject *> PanelWindow::allControls() const
 {
     QList<QObject *> all;
     for (auto *w : controls_)
         all.append(w);
-    all << exchange_.repeatTimer() << exchange_.replyTimer() << Timer3 << exchange_.clearTimer() << MSComm1;
+    all << engine_.repeatTimer() << engine_.replyTimer() << portPanelTimer_ << engine_.clearTimer() << line_;
     return all;
 }
 
-void Form1::buildControls()
+void PanelWindow::buildControls()
 {
     // The lines lie on the window's own surface, below every control.
     for (const LineSpec &l : lineSpecs()) {
@@ -201,9 +204,12 @@ void Form1::buildControls()
         }
         }
         w->setObjectName(QString::fromLatin1(c.name));
-        const QString spoken = accessibleNameFor(w->objectName());
-        if (!spoken.isEmpty())
-            w->setAccessibleName(spoken);
+        // What a screen reader says: the caption alone often says little
+        // ("+", "ON", an arrow) without the group title beside it.
+        if (c.command)
+            w->setAccessibleName(QString::fromLatin1(c.command->description.data(), qsizetype(c.command->description.size())));
+        else if (c.spoken)
+            w->setAccessibleName(QString::fromUtf8(c.spoken));
         if (c.face != Face::None)
             w->setFont(makeFont(c.face, c.pointSize100, c.bold));
         if (c.kind == Kind::Image)
@@ -226,52 +232,58 @@ void Form1::buildControls()
     if (!tabOrder.isEmpty())
         tabOrder.first().second->setFocus();
 
-    Label11 = control<QLabel>(QStringLiteral("Label11"));
-    Label12 = control<QLabel>(QStringLiteral("Label12"));
-    Label22 = control<QLabel>(QStringLiteral("Label22"));
-    Frame8 = control<QFrame>(QStringLiteral("Frame8"));
-    Command34 = control<CommandButton>(QStringLiteral("Command34"));
-    Option1 = control<QRadioButton>(QStringLiteral("Option1"));
-    Option2 = control<QRadioButton>(QStringLiteral("Option2"));
-    Option9 = control<QRadioButton>(QStringLiteral("Option9"));
-    Option10 = control<QRadioButton>(QStringLiteral("Option10"));
+    txd_ = control<QLabel>(QStringLiteral("Label11"));
+    rxd_ = control<QLabel>(QStringLiteral("Label12"));
+    status_ = control<QLabel>(QStringLiteral("Label22"));
+    portPanel_ = control<QFrame>(QStringLiteral("Frame8"));
+    dataButton_ = control<CommandButton>(QStringLiteral("Command34"));
+    com1_ = control<QRadioButton>(QStringLiteral("Option1"));
+    com2_ = control<QRadioButton>(QStringLiteral("Option2"));
+    speed19200_ = control<QRadioButton>(QStringLiteral("Option9"));
+    speed9600_ = control<QRadioButton>(QStringLiteral("Option10"));
     // Each pair is a group of its own. Left to the widgets, the speed options
     // (in a frame inside the port panel) would count as the ports'
     // neighbours too, and a click on the port already marked would unmark it.
-    for (auto [first, second] : {std::pair{Option1, Option2}, std::pair{Option9, Option10}}) {
+    for (auto [first, second] : {std::pair{com1_, com2_}, std::pair{speed19200_, speed9600_}}) {
         auto *group = new QButtonGroup(first->parentWidget());
         group->addButton(first);
         group->addButton(second);
     }
-    Text1 = control<QLineEdit>(QStringLiteral("Text1"));
-    Image1 = control<ImageControl>(QStringLiteral("Image1"));
+    commandBox_ = control<QLineEdit>(QStringLiteral("Text1"));
+    picture_ = control<ImageControl>(QStringLiteral("Image1"));
 }
 
-void Form1::bindControls()
+void PanelWindow::bindControls()
 {
     auto button = [this](const char *name) { return control<CommandButton>(QString::fromLatin1(name)); };
 
-    for (const ClickCommand &row : clickCommands())
-        connect(button(row.control), &QPushButton::clicked, this, [this, &row] { exchange_.sendClickCommand(row); });
-    for (const RepeatCommand &row : repeatCommands()) {
-        CommandButton *b = button(row.control);
-        connect(b, &CommandButton::mousePressed, this, [this, &row] { exchange_.pressRepeatButton(row); });
-        connect(b, &CommandButton::mouseReleased, this, [this, &row] { exchange_.releaseRepeatButton(row); });
+    for (const ControlSpec &c : controlSpecs()) {
+        if (!c.command)
+            continue;
+        const CommandRow &row = *c.command;
+        CommandButton *b = button(c.name);
+        if (row.repeat == Repeat::None) {
+            connect(b, &QPushButton::clicked, this, [this, &row] { engine_.clickCommand(row); });
+        } else {
+            connect(b, &CommandButton::mousePressed, this, [this, &row] { engine_.pressHeldButton(row); });
+            connect(b, &CommandButton::mouseReleased, this, [this, &row] { engine_.releaseHeldButton(row); });
+        }
     }
-    connect(button("Command16"), &QPushButton::clicked, this, &Form1::end);
-    connect(button("Command33"), &QPushButton::clicked, this, &Form1::showPortPanel);
-    connect(button("Command34"), &QPushButton::clicked, this, &Form1::toggleDataDisplay);
-    connect(button("Command95"), &QPushButton::clicked, this, &Form1::sendCommandLine);
-    connect(button("Command96"), &QPushButton::clicked, this, &Form1::clearCommandLine);
+    connect(button("Command16"), &QPushButton::clicked, this, &PanelWindow::end);
+    connect(button("Command33"), &QPushButton::clicked, this, &PanelWindow::showPortPanel);
+    connect(dataButton_, &QPushButton::clicked, this, &PanelWindow::toggleDataDisplay);
+    connect(button("Command95"), &QPushButton::clicked, this, &PanelWindow::sendCommandLine);
+    connect(button("Command96"), &QPushButton::clicked, this, &PanelWindow::clearCommandLine);
 
     // An option's handler runs on every click, also on the option already
     // selected: that is how a port is opened again after it was lost.
-    connect(Option1, &QRadioButton::clicked, this, [this] { choosePort(1); });
-    connect(Option2, &QRadioButton::clicked, this, [this] { choosePort(2); });
-    connect(Option9, &QRadioButton::clicked, this, [this] { chooseSpeed(QStringLiteral("19200,N,8,1")); });
-    connect(Option10, &QRadioButton::clicked, this, [this] { chooseSpeed(QStringLiteral("9600,N,8,1")); });
+    connect(com1_, &QRadioButton::clicked, this, [this] { choosePort(1); });
+    connect(com2_, &QRadioButton::clicked, this, [this] { choosePort(2); });
+    connect(speed19200_, &QRadioButton::clicked, this, [this] { chooseSpeed(QStringLiteral("19200,N,8,1")); });
+    connect(speed9600_, &QRadioButton::clicked, this, [this] { chooseSpeed(QStringLiteral("9600,N,8,1")); });
     // A right-click on a port offers another device for it.
-    for (auto [option, port] : {std::pair{Option1, 1}, std::pair{Option2, 2}}) {
+    for (int port : {1, 2}) {
+        QRadioButton *option = portOption(port);
         option->setContextMenuPolicy(Qt::CustomContextMenu);
         connect(option, &QWidget::customContextMenuRequested, this, [this, option, port](const QPoint &at) {
             QMenu menu(this);
@@ -282,28 +294,28 @@ void Form1::bindControls()
     }
     updatePortToolTips();
 
-    connect(Image1, &ImageControl::doubleClicked, this, &Form1::openFullHeight);
-    connect(Timer3, &IntervalTimer::tick, this, &Form1::hidePortPanel);
+    connect(picture_, &ImageControl::doubleClicked, this, &PanelWindow::openFullHeight);
+    connect(portPanelTimer_, &IntervalTimer::tick, this, &PanelWindow::hidePortPanel);
 
-    connect(MSComm1, &SerialLine::opened, this, &Form1::portOpened);
-    connect(MSComm1, &SerialLine::openFailed, this, &Form1::portFailed);
-    exchange_.setLine(MSComm1);
-    connect(&exchange_, &Exchange::displayChanged, this, &Form1::showLine);
-    connect(&exchange_, &Exchange::linkLost, this, &Form1::warnLinkLost);
+    connect(line_, &PortLine::opened, this, &PanelWindow::portOpened);
+    connect(line_, &PortLine::openFailed, this, &PanelWindow::portFailed);
+    engine_.setLine(line_);
+    connect(&engine_, &ExchangeEngine::displayChanged, this, &PanelWindow::showLine);
+    connect(&engine_, &ExchangeEngine::linkLost, this, &PanelWindow::warnLinkLost);
 }
 
-void Form1::showLine(DisplayLine line, const QString &text)
+void PanelWindow::showLine(DisplayLine line, const QString &text)
 {
     switch (line) {
-    case DisplayLine::Txd: setDisplayText(Label11, text); break;
-    case DisplayLine::Rxd: setDisplayText(Label12, text); break;
-    case DisplayLine::Status: Label22->setText(text); break;
+    case DisplayLine::Txd: setDisplayText(txd_, text); break;
+    case DisplayLine::Rxd: setDisplayText(rxd_, text); break;
+    case DisplayLine::Status: status_->setText(text); break;
     }
 }
 
 // --- window height -----------------------------------------------------------
 
-int Form1::heightTwips() const
+int PanelWindow::heightTwips() const
 {
     // The last height set reads back exactly while the window still has it;
     // a height changed some other way is read from the pixels.
@@ -312,7 +324,7 @@ int Form1::heightTwips() const
     return (height() + frameExtent().height()) * kTwipsPerPixel;
 }
 
-void Form1::setHeightTwips(int twips)
+void PanelWindow::setHeightTwips(int twips)
 {
     frameSeen_ = frameExtent();
     const int client = std::max(1, px(twips) - frameSeen_.height());
@@ -323,9 +335,9 @@ void Form1::setHeightTwips(int twips)
 
 // How much wider and taller the window is with its frame (title bar and
 // borders) than its client area; nothing until the frame is known.
-QSize Form1::frameExtent() const { return frameGeometry().size() - size(); }
+QSize PanelWindow::frameExtent() const { return frameGeometry().size() - size(); }
 
-bool Form1::event(QEvent *event)
+bool PanelWindow::event(QEvent *event)
 {
     const bool handled = QWidget::event(event);
     // Qt takes in the frame's margins with a move or a resize of the window.
@@ -340,7 +352,7 @@ bool Form1::event(QEvent *event)
 // set again as an outer height, and the first frame after start-up centres
 // the window again with its real outer size. Neither changes the frame, so
 // the moves and resizes they bring find nothing more to do.
-void Form1::followFrame()
+void PanelWindow::followFrame()
 {
     const QSize frame = frameExtent();
     if (frame == frameSeen_)
@@ -354,36 +366,42 @@ void Form1::followFrame()
 
 // --- start-up and end ------------------------------------------------------------
 
-bool Form1::startUp()
+bool PanelWindow::startUp()
 {
     startupError_.clear();
-    CommSetting = QStringLiteral("19200,N,8,1");
-
     centre();
     centreOnFrame_ = true;
-    setHeightTwips(5350);
+    setHeightTwips(kStartHeightTwips);
 
-    MSComm1->setPortNumber(1);
+    setPort(1);
     // Nothing of the window runs yet: the wait for a device server has only
     // the line's own events to handle.
     startingUp_ = true;
-    const bool ok = MSComm1->setSettings(CommSetting) && MSComm1->open() && MSComm1->finishOpening();
+    const bool ok = line_->setSettings(QStringLiteral("19200,N,8,1")) && line_->open() && line_->finishOpening();
     startingUp_ = false;
     if (!ok) {
-        startupError_ = MSComm1->errorText();
+        startupError_ = line_->errorText();
         return false;
     }
     // The port is open on COM1: its option is marked without its handler,
     // which would close the port and open it again (on a device server, a
     // second connection right after the first).
-    Option1->setChecked(true);
+    com1_->setChecked(true);
+    return true;
+}
+
+bool PanelWindow::setPort(int port)
+{
+    if (!line_->setDevice(devices_.deviceFor(port), devices_.label(port)))
+        return false;
+    portNumber_ = port;
     return true;
 }
 
 // Centres the window with the designed size and the frame as far as it is
 // known; the top edge stays where a window of the designed height would be
 // centred, and may be negative on a small screen.
-void Form1::centre()
+void PanelWindow::centre()
 {
     const QScreen *screen = QGuiApplication::primaryScreen();
     const QRect scr = screen ? screen->geometry() : QRect(0, 0, 800, 600);
@@ -395,19 +413,19 @@ void Form1::centre()
     move(scr.left() + left / kTwipsPerPixel, scr.top() + top / kTwipsPerPixel);
 }
 
-void Form1::end()
+void PanelWindow::end()
 {
-    MSComm1->close();
+    line_->close();
     ended_ = true;
-    exchange_.stop();
-    Timer3->setEnabled(false);
+    engine_.stop();
+    portPanelTimer_->setEnabled(false);
     close();
     endProgram();
 }
 
 // --- data panel and keyboard -----------------------------------------------------
 
-bool Form1::eventFilter(QObject *watched, QEvent *event)
+bool PanelWindow::eventFilter(QObject *watched, QEvent *event)
 {
     // Key preview: the window sees each key press before the control that
     // has the focus, and passes it on.
@@ -417,49 +435,48 @@ bool Form1::eventFilter(QObject *watched, QEvent *event)
             target = this;
         if (watched == target && target->window() == this) {
             const auto *key = static_cast<QKeyEvent *>(event);
-            const Qt::KeyboardModifiers m = key->modifiers();
-            const int shift = (m & Qt::ShiftModifier ? 1 : 0) | (m & Qt::ControlModifier ? 2 : 0)
-                              | (m & Qt::AltModifier ? 4 : 0);
-            keyDown(key->key(), shift);
+            keyDown(key->key(), key->modifiers());
         }
     }
     // A tool tip names the device as it is now: a stable name may lead elsewhere.
-    if (event->type() == QEvent::ToolTip && (watched == Option1 || watched == Option2))
+    if (event->type() == QEvent::ToolTip && (watched == com1_ || watched == com2_))
         updatePortToolTips();
     return QWidget::eventFilter(watched, event);
 }
 
-void Form1::keyDown(int keyCode, int shift)
+void PanelWindow::keyDown(int key, Qt::KeyboardModifiers modifiers)
 {
-    if ((shift & 7) == 2 && keyCode == Qt::Key_H) {
-        setHeightTwips(7200);
-        PanelFlag = 1;
-        Command34->setText(QStringLiteral("CLOSE"));
-        Command34->setVisible(true);
+    // Ctrl alone with H: not with Shift or Alt as well.
+    const auto held = modifiers & (Qt::ShiftModifier | Qt::ControlModifier | Qt::AltModifier);
+    if (held == Qt::ControlModifier && key == Qt::Key_H) {
+        setHeightTwips(kPanelHeightTwips);
+        fullHeightOffered_ = true;
+        dataButton_->setText(QStringLiteral("CLOSE"));
+        dataButton_->setVisible(true);
     }
 }
 
-void Form1::openFullHeight()
+void PanelWindow::openFullHeight()
 {
-    if (PanelFlag != 1)
+    if (!fullHeightOffered_)
         return;
-    setHeightTwips(9100);
-    Command34->setText(QStringLiteral("CLOSE"));
-    Command34->setVisible(true);
+    setHeightTwips(kFullHeightTwips);
+    dataButton_->setText(QStringLiteral("CLOSE"));
+    dataButton_->setVisible(true);
 }
 
-void Form1::toggleDataDisplay()
+void PanelWindow::toggleDataDisplay()
 {
-    Timer3->setEnabled(false);
-    PanelFlag = 0;
-    if (heightTwips() >= 6000) {
-        setHeightTwips(5350);
-        Command34->setText(QStringLiteral("データを表示する"));
+    portPanelTimer_->setEnabled(false);
+    fullHeightOffered_ = false;
+    if (heightTwips() >= kTallHeightTwips) {
+        setHeightTwips(kStartHeightTwips);
+        dataButton_->setText(QStringLiteral("データを表示する"));
     } else {
-        setHeightTwips(6645);
-        Command34->setText(QStringLiteral("データを表示しない"));
+        setHeightTwips(kDataHeightTwips);
+        dataButton_->setText(QStringLiteral("データを表示しない"));
     }
-    Timer3->setEnabled(true);
+    portPanelTimer_->setEnabled(true);
 }
 
 }  // namespace qm25

@@ -1,8 +1,7 @@
-#include "ctl/commands.h"
+#include "ctl/arguments.h"
 
+#include <algorithm>
 #include <cmath>
-
-#include "core/command_table.h"
 
 namespace qm25::ctl {
 
@@ -18,7 +17,7 @@ Commands:
                    settings, temperatures
   send CODE        sends CODE as typed, like the panel's command line;
                    quote a code with blanks: send "CR PRESSURE"
-  list             every name with its code and reply time-out
+  list             every name with its code, kind and reply time-out
 
 Options:
   --port DEVICE    the projector's device (default: COM1's)
@@ -45,27 +44,7 @@ Exit status:
 
 namespace {
 
-Kind kindOf(const QString &code) { return code.startsWith(QLatin1String("CR")) ? Kind::Read : Kind::Action; }
-
-// The reply time-out the panel gives the command on a fresh start. A held
-// button's shorter ones keep pace with its own repeat; pressed once, it gets
-// a plain button's.
-QList<Command> buildCatalogue()
-{
-    QList<Command> all;
-    const auto add = [&all](const char *name, const char *code, int timeoutMs) {
-        const QString c = QLatin1String(code);
-        const char waitFor = c == QLatin1String("C00") ? '0' : c == QLatin1String("C01") ? '8' : 0;
-        all.append({QLatin1String(name), c, kindOf(c), timeoutMs, waitFor});
-    };
-    for (const ClickCommand &row : clickCommands())
-        add(row.name, row.code, row.shape == SendShape::SetReplyWait ? row.replyTimeout : 500);
-    for (const RepeatCommand &row : repeatCommands())
-        add(row.name, row.code, 500);
-    for (const TypedQuery &row : typedQueries())
-        add(row.name, row.code, 2000);
-    return all;
-}
+QString fromView(std::string_view text) { return QString::fromLatin1(text.data(), qsizetype(text.size())); }
 
 bool readNumber(const QString &option, const QString &text, double low, double high, double *out, QString *error)
 {
@@ -86,28 +65,25 @@ struct Token {
 
 }  // namespace
 
-const QList<Command> &catalogue()
+QString Request::name() const { return isTyped() ? QStringLiteral("send") : fromView(row->name); }
+
+QByteArray Request::frame() const
 {
-    static const QList<Command> all = buildCatalogue();
-    return all;
+    return isTyped() ? typedCode.toLatin1() + kCr : row->frame();
 }
 
-std::optional<Command> commandNamed(const QString &name)
+int Request::timeoutMs() const
 {
-    for (const Command &c : catalogue())
-        if (c.name == name)
-            return c;
-    return std::nullopt;
+    // A typed code gets the command line's time-out, as on the panel.
+    return isTyped() ? kCommandLineTimes.replyTimeoutMs : row->times.replyTimeoutMs;
 }
 
-Command typedCommand(const QString &code) { return {QStringLiteral("send"), code, kindOf(code), 2000, 0}; }
-
-QList<Command> statusGroup()
+QList<Request> statusGroup()
 {
-    QList<Command> reads;
-    for (const ClickCommand &row : clickCommands())
-        if (const Command c = *commandNamed(QLatin1String(row.name)); c.kind == Kind::Read)
-            reads.append(c);
+    QList<Request> reads;
+    for (const CommandRow &row : commands())
+        if (row.isStatusRead() && !row.typed)
+            reads.append({&row, false, {}});
     return reads;
 }
 
@@ -192,7 +168,22 @@ std::optional<Invocation> parseArguments(const QStringList &args, QString *error
     // Longest name first: "power on" before "power".
     for (qsizetype t = 0; t < tokens.size();) {
         if (tokens[t].code) {
-            inv.commands.append(typedCommand(tokens[t++].text));
+            const QString &code = tokens[t++].text;
+            const auto control = std::find_if(code.begin(), code.end(), [](QChar c) {
+                return c.unicode() < 32 || c.unicode() == 127;
+            });
+            if (control != code.end()) {
+                *error = QStringLiteral("send: character %1 of the code is a control character (code %2); a frame "
+                                        "is the code and the CR qm25ctl adds, one frame per send")
+                             .arg(control - code.begin() + 1)
+                             .arg(control->unicode());
+                return std::nullopt;
+            }
+            if (std::any_of(code.begin(), code.end(), [](QChar c) { return c.unicode() > 255; })) {
+                *error = QStringLiteral("send: the code \"%1\" holds a character that is no single byte").arg(code);
+                return std::nullopt;
+            }
+            inv.requests.append({commandWithCode(code), true, code});
             continue;
         }
         if (tokens[t].text == QLatin1String("list")) {
@@ -201,7 +192,7 @@ std::optional<Invocation> parseArguments(const QStringList &args, QString *error
             continue;
         }
         if (tokens[t].text == QLatin1String("status")) {
-            inv.commands.append(statusGroup());
+            inv.requests.append(statusGroup());
             ++t;
             continue;
         }
@@ -212,8 +203,8 @@ std::optional<Invocation> parseArguments(const QStringList &args, QString *error
                 name.append(tokens[k].text);
             if (name.size() != n)
                 continue;
-            if (const auto c = commandNamed(name.join(QLatin1Char(' ')))) {
-                inv.commands.append(*c);
+            if (const CommandRow *row = commandNamed(name.join(QLatin1Char(' ')))) {
+                inv.requests.append({row, false, {}});
                 taken = n;
             }
         }
@@ -225,11 +216,11 @@ std::optional<Invocation> parseArguments(const QStringList &args, QString *error
     }
     if (inv.help)
         return inv;
-    if (inv.list && !inv.commands.isEmpty()) {
+    if (inv.list && !inv.requests.isEmpty()) {
         *error = QStringLiteral("list goes alone, without other commands");
         return std::nullopt;
     }
-    if (!inv.list && inv.commands.isEmpty()) {
+    if (!inv.list && inv.requests.isEmpty()) {
         *error = QStringLiteral("no command given");
         return std::nullopt;
     }
