@@ -12,10 +12,10 @@
 #include <random>
 
 #include "bench_util.h"
-#include "core/command_table.h"
+#include "core/catalogue.h"
 #include "core/render.h"
 #include "panel_rig.h"
-#include "core/status_decode.h"
+#include "core/status.h"
 #include "sections.h"
 
 namespace qm25::bench {
@@ -25,7 +25,7 @@ struct Rig {
     std::unique_ptr<PeerEnd> end;
     Device device;
     QStringList warnings;
-    std::unique_ptr<Form1> form;
+    std::unique_ptr<PanelWindow> form;
 
     // On a pseudo-terminal, or as a device server on loopback TCP.
     explicit Rig(bool overTcp = false)
@@ -73,9 +73,7 @@ QJsonObject runClickToWire(const Options &o, Report &r)
     }
     rig.device.setReplyDelayNs(1'000'000);  // the projector answers each command
 
-    std::vector<const ClickCommand *> rows;
-    for (const ClickCommand &row : clickCommands())
-        rows.push_back(&row);
+    const std::vector<ClickButton> rows = clickButtons();
     const int clicks = o.quick ? 300 : 2000;
     std::mt19937 rng(7);
     std::uniform_int_distribution<int> pause(1, 4);
@@ -83,9 +81,9 @@ QJsonObject runClickToWire(const Options &o, Report &r)
     std::vector<double> wireMs, handlerMs;
     int beforeReturn = 0, wrongFrames = 0, missing = 0;
     for (int i = 0; i < clicks; ++i) {
-        const ClickCommand &row = *rows[std::size_t(i) % rows.size()];
+        const ClickButton &row = rows[std::size_t(i) % rows.size()];
         CommandButton *b = rig.button(row.control);
-        const QByteArray expected = QByteArray(row.code) + '\r';
+        const QByteArray expected = row.command->frame();
         const std::size_t before = rig.device.frameCount();
         const std::int64_t t0 = nowNs();
         QTest::mouseClick(b, Qt::LeftButton);
@@ -138,17 +136,17 @@ public:
         std::int64_t at;
         QString rxd, status;
     };
-    explicit LineWatch(Form1 *form) : form_(form)
+    explicit LineWatch(PanelWindow *form) : form_(form)
     {
-        connect(form->MSComm1, &Line::received, this, [this] {
+        connect(&form->line(), &Line::received, this, [this] {
             const std::int64_t t = nowNs();
             if (!armed_)
                 return;
-            seen_.push_back({t, form_->Label12->text(), form_->Label22->text()});
+            seen_.push_back({t, form_->rxdLine()->text(), form_->statusLine()->text()});
             if (seen_.back().rxd.endsWith(QLatin1String("CR ")) && loop_)
                 loop_->quit();
         });
-        form->Label12->installEventFilter(this);
+        form->rxdLine()->installEventFilter(this);
     }
     void arm(QEventLoop *loop)
     {
@@ -173,13 +171,13 @@ public:
 protected:
     bool eventFilter(QObject *, QEvent *e) override
     {
-        if (e->type() == QEvent::Paint && !paintedAt_ && !paintText_.isEmpty() && form_->Label12->text() == paintText_)
+        if (e->type() == QEvent::Paint && !paintedAt_ && !paintText_.isEmpty() && form_->rxdLine()->text() == paintText_)
             paintedAt_ = nowNs();
         return false;
     }
 
 private:
-    Form1 *form_;
+    PanelWindow *form_;
     bool armed_ = false;
     QEventLoop *loop_ = nullptr;
     std::vector<Seen> seen_;
@@ -205,8 +203,8 @@ QJsonObject runReplyToDisplay(const Options &o, Report &r)
 
     // A short reply window, so that a thousand exchanges take half a minute
     // and every reply lands in an empty receive buffer, as it does in use.
-    rig.form->exchange().replyTimer()->setInterval(20);
-    rig.form->exchange().clearTimer()->setInterval(25);
+    rig.form->engine().replyTimer()->setInterval(20);
+    rig.form->engine().clearTimer()->setInterval(25);
 
     // Status reads (STATUS, MODE, L-TIME, SETTING, TEMP: decoded onto the
     // STATUS line) and commands (sound mute and no show on and off).
@@ -220,8 +218,8 @@ QJsonObject runReplyToDisplay(const Options &o, Report &r)
     for (int i = 0; i < exchanges; ++i) {
         // Two status reads, then a command.
         const char *name = (i % 3) != 2 ? status[nextStatus++ % 5] : plain[nextPlain++ % 4];
-        Form1 &f = *rig.form;
-        runEventLoopUntil([&] { return !f.exchange().replyTimer()->isEnabled() && !f.exchange().clearTimer()->isEnabled() && f.exchange().state().RecvText.isEmpty(); }, 2000);
+        PanelWindow &f = *rig.form;
+        runEventLoopUntil([&] { return !f.engine().replyTimer()->isEnabled() && !f.engine().clearTimer()->isEnabled() && f.engine().state().RecvText.isEmpty(); }, 2000);
 
         const std::size_t before = rig.device.frameCount();
         QEventLoop loop;
@@ -237,10 +235,11 @@ QJsonObject runReplyToDisplay(const Options &o, Report &r)
         }
         const Frame fr = rig.device.frame(before);
         const QString expectedRxd = renderText(QString::fromLatin1(fr.reply));
-        const StatusDecode d = decodeStatus(expectedRxd, QString::fromLatin1(fr.text), QString());
+        const CommandRow *read = statusReadOfFrame(QString::fromLatin1(fr.text));
+        const auto decoded = read ? statusLine(read->reading, QString::fromLatin1(fr.reply), expectedRxd) : std::nullopt;
         std::int64_t shown = 0;
         for (const LineWatch::Seen &s : watch.seen()) {
-            if (s.rxd == expectedRxd && (!d.status || s.status == *d.status)) {
+            if (s.rxd == expectedRxd && (!decoded || s.status == *decoded)) {
                 shown = s.at;
                 break;
             }
@@ -249,7 +248,7 @@ QJsonObject runReplyToDisplay(const Options &o, Report &r)
             ++unmatched;
             continue;
         }
-        (d.status ? statusMs : plainMs).push_back(toMs(shown - fr.replyNs));
+        (decoded ? statusMs : plainMs).push_back(toMs(shown - fr.replyNs));
         // Until the RXD line has been painted with it.
         watch.watchPaint(expectedRxd);
         runEventLoopUntil([&] { return watch.paintedAt() != 0; }, 100);
@@ -335,7 +334,7 @@ QJsonObject repeatOver(bool overTcp, const Options &o, Report &r)
         // the window's own), to tell the window's lateness from the reader's.
         std::vector<std::int64_t> ticks;
         const QMetaObject::Connection tickWatch = QObject::connect(
-            rig.form->exchange().repeatTimer(), &IntervalTimer::tick, rig.form.get(), [&ticks] { ticks.push_back(nowNs()); });
+            rig.form->engine().repeatTimer(), &IntervalTimer::tick, rig.form.get(), [&ticks] { ticks.push_back(nowNs()); });
         const std::int64_t pressed = nowNs();
         QTest::mousePress(rig.button(c.button), Qt::LeftButton);
         runEventLoopFor(c.periods * c.periodMs + c.periodMs / 2);

@@ -5,9 +5,9 @@
 #include <functional>
 
 #include "bench_util.h"
-#include "core/command_table.h"
+#include "core/catalogue.h"
 #include "core/render.h"
-#include "core/status_decode.h"
+#include "core/status.h"
 #include "sections.h"
 
 namespace qm25::bench {
@@ -79,29 +79,32 @@ QJsonObject runPure(const Options &o, Report &r)
         // The decoding against each of the nine status queries, and against
         // a frame that is no query (the common case: nothing to decode).
         std::vector<QString> frames;
-        for (const char *q : statusQueries())
-            frames.push_back(QString::fromLatin1(q) + QLatin1Char('\r'));
+        for (const CommandRow &row : commands())
+            if (row.isStatusRead())
+                frames.push_back(QString::fromLatin1(row.frame()));
+        // As the engine decodes: the read of the frame sent, then its line.
+        const auto decode = [&](const QString &shown, const QString &frame) {
+            const CommandRow *read = statusReadOfFrame(frame);
+            return read ? statusLine(read->reading, text, shown) : std::nullopt;
+        };
         const PerCall decodeAll = timePerCall(
             [&] {
                 qsizetype s = 0;
-                for (const QString &f : frames) {
-                    const StatusDecode d = decodeStatus(rendered, f, QString());
-                    s += d.status ? d.status->size() : 0;
-                }
+                for (const QString &f : frames)
+                    s += decode(rendered, f).value_or(QString()).size();
                 return s;
             },
             batchNs, batches);
         const double decodeQuery = decodeAll.median / static_cast<double>(frames.size());
         const QString plainFrame = QStringLiteral("C00\r");
         const PerCall decodeNone = timePerCall(
-            [&] { return decodeStatus(rendered, plainFrame, QString()).status ? qsizetype(1) : qsizetype(0); },
+            [&] { return decode(rendered, plainFrame) ? qsizetype(1) : qsizetype(0); },
             batchNs, batches);
         // What one reception event does in reply mode besides the label.
         const PerCall both = timePerCall(
             [&] {
                 const QString shown = renderText(text);
-                const StatusDecode d = decodeStatus(shown, frames[0], QString());
-                return shown.size() + (d.status ? d.status->size() : 0);
+                return shown.size() + decode(shown, frames[0]).value_or(QString()).size();
             },
             batchNs, batches);
 

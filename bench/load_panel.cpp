@@ -28,7 +28,7 @@
 #include <unistd.h>
 
 #include "bench_util.h"
-#include "core/command_table.h"
+#include "core/catalogue.h"
 #include "panel_rig.h"
 
 using namespace qm25;
@@ -67,32 +67,32 @@ int main(int argc, char *argv[])
     std::int64_t due2 = 0, due4 = 0;
     bool holding = false;
     std::int64_t lastTick = 0;
-    QObject::connect(form->exchange().replyTimer(), &IntervalTimer::tick, form.get(), [&] {
+    QObject::connect(form->engine().replyTimer(), &IntervalTimer::tick, form.get(), [&] {
         if (due2 && !holding)
             fig.timerLateMs.push_back(toMs(nowNs() - due2));
         due2 = 0;
     });
-    QObject::connect(form->exchange().clearTimer(), &IntervalTimer::tick, form.get(), [&] {
+    QObject::connect(form->engine().clearTimer(), &IntervalTimer::tick, form.get(), [&] {
         if (due4 && !holding)
             fig.timerLateMs.push_back(toMs(nowNs() - due4));
         due4 = 0;
     });
-    QObject::connect(form->exchange().repeatTimer(), &IntervalTimer::tick, form.get(), [&] {
+    QObject::connect(form->engine().repeatTimer(), &IntervalTimer::tick, form.get(), [&] {
         const std::int64_t t = nowNs();
         if (holding && lastTick)
-            fig.repeatLateMs.push_back(std::max(0.0, toMs(t - lastTick) - form->exchange().repeatTimer()->interval()));
+            fig.repeatLateMs.push_back(std::max(0.0, toMs(t - lastTick) - form->engine().repeatTimer()->interval()));
         lastTick = t;
     });
 
     std::vector<CommandButton *> buttons;
-    for (const ClickCommand &row : clickCommands())
-        buttons.push_back(form->control<CommandButton>(QString::fromLatin1(row.control)));
+    for (const ClickButton &b : clickButtons())
+        buttons.push_back(form->control<CommandButton>(QString::fromLatin1(b.control)));
     CommandButton *held = form->control<CommandButton>(QStringLiteral("Command15"));  // Brightness +
     std::size_t next = 0;
 
     auto click = [&](std::int64_t posted) {
         CommandButton *b = buttons[next++ % buttons.size()];
-        fig.longestRxd = std::max(fig.longestRxd, form->Label12->text().size());
+        fig.longestRxd = std::max(fig.longestRxd, form->rxdLine()->text().size());
         const std::int64_t start = nowNs();
         QTest::mouseClick(b, Qt::LeftButton);
         const std::int64_t end = nowNs();
@@ -100,8 +100,8 @@ int main(int argc, char *argv[])
         fig.clickHandlerMs.push_back(toMs(end - start));
         // Enabled inside the click, so due no earlier than this: the figure
         // errs on the late side.
-        due2 = start + std::int64_t(form->exchange().replyTimer()->interval()) * 1'000'000;
-        due4 = start + std::int64_t(form->exchange().clearTimer()->interval()) * 1'000'000;
+        due2 = start + std::int64_t(form->engine().replyTimer()->interval()) * 1'000'000;
+        due4 = start + std::int64_t(form->engine().clearTimer()->interval()) * 1'000'000;
     };
     auto press = [&](std::int64_t posted) {
         due2 = due4 = 0;
@@ -122,7 +122,7 @@ int main(int argc, char *argv[])
         lastTick = 0;
         fig.clickDelayMs.push_back(toMs(end - posted));
         fig.clickHandlerMs.push_back(toMs(end - start));
-        due4 = start + std::int64_t(form->exchange().clearTimer()->interval()) * 1'000'000;
+        due4 = start + std::int64_t(form->engine().clearTimer()->interval()) * 1'000'000;
     };
 
     std::mutex m;

@@ -1,5 +1,7 @@
 #include "panel_rig.h"
 
+#include "app/layout_table.h"
+
 #include <QApplication>
 #include <QEventLoop>
 #include <QTimer>
@@ -37,10 +39,21 @@ bool runEventLoopUntil(const std::function<bool()> &done, int timeoutMs)
     return true;
 }
 
-std::unique_ptr<Form1> openPanel(const QString &device, QStringList *warnings)
+std::vector<ClickButton> clickButtons()
+{
+    std::vector<ClickButton> buttons;
+    for (const ControlSpec &c : controlSpecs())
+        if (c.command && c.command->repeat == Repeat::None)
+            buttons.push_back({c.name, c.command});
+    return buttons;
+}
+
+std::unique_ptr<PanelWindow> openPanel(const QString &device, QStringList *warnings)
 {
     qputenv("QM25_COM1", device.toLocal8Bit());
-    auto form = std::make_unique<Form1>();
+    // COM1 from the environment only: nothing remembered is read.
+    static PortDevices devices;
+    auto form = std::make_unique<PanelWindow>(devices);
     form->warningBox = [warnings](const QString &text) {
         if (warnings)
             warnings->append(text);
@@ -57,9 +70,9 @@ std::unique_ptr<Form1> openPanel(const QString &device, QStringList *warnings)
     // Ctrl+H opens the display lines, a double-click on the picture the rest.
     QWidget *focus = QApplication::focusWidget();
     QTest::keyClick(focus ? focus : form.get(), Qt::Key_H, Qt::ControlModifier);
-    if (form->PanelFlag != 1)
-        form->keyDown(Qt::Key_H, 2);
-    QTest::mouseDClick(form->Image1, Qt::LeftButton);
+    if (!form->doubleClickOpensFullHeight())
+        form->keyDown(Qt::Key_H, Qt::ControlModifier);
+    QTest::mouseDClick(form->picture(), Qt::LeftButton);
     runEventLoopFor(100);
     return form;
 }

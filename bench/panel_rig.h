@@ -14,7 +14,7 @@
 #include <thread>
 #include <vector>
 
-#include "app/form1.h"
+#include "app/panel_window.h"
 #include "bench_util.h"
 
 namespace qm25::bench {
@@ -24,7 +24,15 @@ namespace qm25::bench {
 // so that the display lines are on the screen and get painted. Warnings go
 // to `warnings` instead of a modal box. Returns nullptr when the port does not
 // open.
-std::unique_ptr<Form1> openPanel(const QString &device, QStringList *warnings);
+std::unique_ptr<PanelWindow> openPanel(const QString &device, QStringList *warnings);
+
+// The click buttons of the window (object name and command), in the order
+// of the layout table.
+struct ClickButton {
+    const char *control;
+    const CommandRow *command;
+};
+std::vector<ClickButton> clickButtons();
 
 // Runs the event loop until `ms` milliseconds have passed.
 void runEventLoopFor(int ms);

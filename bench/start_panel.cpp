@@ -1,5 +1,5 @@
 // qm25-bench-startpanel: the program's start-up, step by step as in
-// src/main.cpp, ending with the window shown and painted with its port open.
+// src/programs/panel_main.cpp, ending with the window shown and painted with its port open.
 // It then prints one line, "SHOWN", the monotonic time in ns, VmRSS and VmHWM
 // in kB, whether the port is open (0/1) and the times at which main() was
 // entered, the application object made, the window built and its start-up
@@ -11,7 +11,8 @@
 #include <cstdio>
 #include <memory>
 
-#include "app/form1.h"
+#include "app/panel_window.h"
+#include "line/remembered_devices.h"
 #include "start_probe.h"
 
 int main(int argc, char *argv[])
@@ -28,7 +29,9 @@ int main(int argc, char *argv[])
     QApplication::setWindowIcon(icon);
 
     steps.appMade = qm25::bench::monotonicNs();
-    qm25::Form1 form;
+    qm25::RememberedDevices remembered;
+    qm25::PortDevices devices(&remembered);
+    qm25::PanelWindow form(devices);
     steps.windowMade = qm25::bench::monotonicNs();
     if (!form.startUp()) {
         std::fprintf(stderr, "qm25-bench-startpanel: %s\n", qPrintable(form.startupError()));
@@ -37,6 +40,6 @@ int main(int argc, char *argv[])
     steps.loaded = qm25::bench::monotonicNs();
     form.show();
     const std::int64_t shown = qm25::bench::waitUntilPainted(&form);
-    qm25::bench::reportShown(shown, form.MSComm1->isOpen(), steps);
+    qm25::bench::reportShown(shown, form.line().isOpen(), steps);
     return 0;
 }

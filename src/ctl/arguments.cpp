@@ -24,8 +24,7 @@ Options:
   --com 1|2        the device of COM1 or COM2, found as the panel finds it
   --baud 19200|9600  line speed (default 19200), always 8N1
   --timeout MS     reply time-out of every command (default: the panel's
-                   for that command: 500 ms, 2000 for image modes and sent
-                   codes, 5000 for signal types)
+                   for that command, as qm25ctl list shows it)
   --wait SECONDS   power on / power off wait until the projector is on /
                    in stand-by, at most this long (default 120; 0: return
                    at the acknowledgement)
