@@ -21,9 +21,9 @@ Line:
 
 Faults:
   --no-reply            read and act on frames but never answer
-  --delay MS            wait MS before each reply
-  --split N             send each reply in N pieces ...
-  --split-gap MS        ... with MS between them (default 0)
+  --delay MS            wait MS before each reply (at most 86400000, a day)
+  --split N             send each reply in N pieces (at most 256) ...
+  --split-gap MS        ... with MS between them (default 0, at most 60000)
   --garbage PERCENT     slip one random byte into that share of the replies
   --seed N              seed for --garbage (default: random, shown in the trace)
   --hangup-after N      drop the line after the reply to the N-th frame, then exit 0
@@ -95,6 +95,7 @@ bool apply(const QString &name, const QString &value, ServerOptions &o, QString 
     };
     const auto asInt = [&n] { return static_cast<int>(n); };
     constexpr qint64 kDay = 86'400'000;
+    constexpr qint64 kMaxSplitGapMs = 60'000;
 
     if (name == QLatin1String("device")) {
         o.device = value;
@@ -132,7 +133,9 @@ bool apply(const QString &name, const QString &value, ServerOptions &o, QString 
         if (!number(1, 256)) return false;
         o.splitPieces = asInt();
     } else if (name == QLatin1String("split-gap")) {
-        if (!number(0, kDay)) return false;
+        // With --delay and --split at their most, a reply's last piece is
+        // due within what a timer's milliseconds can hold.
+        if (!number(0, kMaxSplitGapMs)) return false;
         o.splitGapMs = asInt();
     } else if (name == QLatin1String("garbage")) {
         if (!number(0, 100)) return false;

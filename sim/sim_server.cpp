@@ -3,6 +3,7 @@
 #include <QSocketNotifier>
 
 #include <algorithm>
+#include <limits>
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
@@ -395,7 +396,7 @@ void SimServer::sendDue()
     }
     writeOut();
     if (!queue_.empty())
-        sendTimer_.start(static_cast<int>(std::max<qint64>(queue_.front().dueMs - t, 0)));
+        sendTimer_.start(static_cast<int>(std::clamp<qint64>(queue_.front().dueMs - t, 0, std::numeric_limits<int>::max())));
     checkHangup();
 }
 

@@ -4,6 +4,8 @@
 #include <QtTest>
 #include <QtWidgets>
 
+#include <sys/stat.h>
+
 #include "app/start_up.h"
 #include "line/port_devices.h"
 #include "line/remembered_devices.h"
@@ -65,33 +67,69 @@ private slots:
         QCOMPARE(devices.deviceFor(port), expected == "@pty" ? socket2.path() : named(expected));
     }
 
+    // A settings file that cannot be used gives the defaults, with one
+    // warning, and is never lost: a damaged one is kept aside when a device
+    // is remembered, one that cannot be read is left alone.
     void aBadSettingsFileGivesTheDefaults_data()
     {
-        QTest::addColumn<QByteArray>("content");  // empty: a folder in its place
-        QTest::newRow("binary") << QByteArray("\x7f" "ELF\x02\x01\x00\xff[\x01\n=\xfe\x00\n[devices\nCOM1", 24);
-        QTest::newRow("unknown key") << QByteArray("[devices]\nCOM1=/dev/ttyUSB0\nspeed=fast\n");
-        QTest::newRow("list") << QByteArray("[devices]\nCOM1=/dev/ttyUSB0, /dev/ttyUSB1\n");
-        QTest::newRow("folder") << QByteArray();
+        QTest::addColumn<QByteArray>("content");  // FOLDER, FIFO, ZERO (a link to /dev/zero): no plain file
+        QTest::addColumn<bool>("kept");           // moved aside to .bak, and a new file written
+        QTest::newRow("binary") << QByteArray("\x7f" "ELF\x02\x01\x00\xff[\x01\n=\xfe\x00\n[devices\nCOM1", 24) << true;
+        QTest::newRow("unknown key") << QByteArray("[devices]\nCOM1=/dev/ttyUSB0\nspeed=fast\n") << true;
+        QTest::newRow("list") << QByteArray("[devices]\nCOM1=/dev/ttyUSB0, /dev/ttyUSB1\n") << true;
+        QTest::newRow("larger than 64 KiB") << "[devices]\nCOM1=/dev/ttyUSB0\n" + QByteArray(70000, '#') << false;
+        QTest::newRow("folder") << QByteArray("FOLDER") << false;
+        QTest::newRow("named pipe") << QByteArray("FIFO") << false;
+        QTest::newRow("link to /dev/zero") << QByteArray("ZERO") << false;
     }
     void aBadSettingsFileGivesTheDefaults()
     {
         QFETCH(QByteArray, content);
+        QFETCH(bool, kept);
         QFile file(settings);
-        QVERIFY(content.isEmpty() ? QDir().mkdir(settings) : file.open(QIODevice::WriteOnly) && file.write(content) > 0);
+        if (content == "FOLDER")
+            QVERIFY(QDir().mkdir(settings));
+        else if (content == "FIFO")
+            QVERIFY(::mkfifo(QFile::encodeName(settings).constData(), 0600) == 0);
+        else if (content == "ZERO")
+            QVERIFY(QFile::link("/dev/zero", settings));
+        else
+            QVERIFY(file.open(QIODevice::WriteOnly) && file.write(content) > 0);
         file.close();
+        const auto state = [&] {
+            const QFileInfo i(settings);
+            return QStringList{i.symLinkTarget(), QString::number(i.size()), i.lastModified().toString(Qt::ISODateWithMs)};
+        };
+        const QStringList before = state();
         RememberedDevices remembered(settings);
         const PortDevices devices(&remembered);
-        const QRegularExpression warning("ignoring the settings in .*qm25-control.conf \\(.+\\)");
-        QTest::ignoreMessage(QtWarningMsg, warning);
+        QTest::ignoreMessage(QtWarningMsg, QRegularExpression("ignoring the settings in .*qm25-control.conf \\(.+\\)"));
         QTest::failOnWarning(QRegularExpression("."));
         for (int port : {1, 2, 1})
             QCOMPARE(devices.deviceFor(port), defaultPortDevice(port));
-        // Remembering replaces the nonsense; a folder stays in the way.
         QString why;
-        QCOMPARE(remembered.remember(1, "/dev/ttyUSB5", &why), !content.isEmpty());
-        if (content.isEmpty())
+        QCOMPARE(remembered.remember(1, "/dev/ttyUSB5", &why), kept);
+        QCOMPARE(QFileInfo(remembered.backupPath()).exists(), kept);
+        if (!kept) {
+            QVERIFY2(why.contains("cannot be read") && why.contains("left alone"), qPrintable(why));
+            QCOMPARE(state(), before);
             return;
+        }
+        QFile aside(remembered.backupPath());
+        QVERIFY(aside.open(QIODevice::ReadOnly));
+        QCOMPARE(aside.readAll(), content);
         QCOMPARE(RememberedDevices(settings).device(1), "/dev/ttyUSB5");
+    }
+
+    void otherGroupsAreKept()
+    {
+        QFile file(settings);
+        QVERIFY(file.open(QIODevice::WriteOnly) && file.write("[devices]\nCOM1=/dev/ttyUSB0\n[window]\nx=1\n") > 0);
+        file.close();
+        QString why;
+        QVERIFY(RememberedDevices(settings).remember(2, "/dev/ttyUSB1", &why));
+        QSettings written(settings, QSettings::IniFormat);
+        QCOMPARE(written.allKeys(), (QStringList{"devices/COM1", "devices/COM2", "window/x"}));
     }
 
     void theChooserFollowsWhatIsPluggedIn()

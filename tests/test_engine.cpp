@@ -307,6 +307,17 @@ private slots:
         QCOMPARE(r.rxd(), QStringLiteral(" X X X X"));
     }
 
+    void aNoteKeepsTheDisplayClearOfAnExchange()
+    {
+        Rig r;
+        r.e.showNote(QStringLiteral(" Speed: set by the device server"));  // with no exchange: cleared in time
+        QVERIFY(r.e.clearTimer()->isEnabled());
+        r.click("power");
+        QTest::qSleep(100);
+        r.e.showNote(QStringLiteral(" Speed: set by the device server"));
+        QVERIFY(r.e.clearTimer()->remainingTime() <= 920);  // not postponed by the note
+    }
+
     void aLostLineStopsTheRepeatAtOnce()
     {
         Rig r;

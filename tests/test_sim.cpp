@@ -139,7 +139,8 @@ private slots:
         QVERIFY(o.baud == 9600 && o.splitPieces == 3 && o.model.signalInputs == 0x09 && o.noReply);
         QCOMPARE(o.model.lampMode, LampMode::SingleNo2);
         for (const QStringList &bad : {QStringList{"--bogus"}, {"--baud", "1200"}, {"--split", "0"}, {"--garbage=101"},
-                                       {"--warmup-ms", "soon"}, {"--no-reply=yes"}, {"extra"}, {"--tcp", "65536"}})
+                                       {"--warmup-ms", "soon"}, {"--no-reply=yes"}, {"extra"}, {"--tcp", "65536"},
+                                       {"--split-gap", "60001"}, {"--split", "257"}})
             QVERIFY2(parse(bad) == Parsed::Bad, qPrintable(bad.join(u' ')));
     }
 

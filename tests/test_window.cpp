@@ -11,6 +11,7 @@
 #include <arpa/inet.h>
 #include <netinet/in.h>
 #include <sys/socket.h>
+#include <fcntl.h>
 #include <unistd.h>
 
 #include "app/layout_table.h"
@@ -35,18 +36,30 @@ std::unique_ptr<Panel> activePanel(const PtyPeer &com1)
     return p;
 }
 
-// A serial port that refuses 9600 baud once open.
-class No9600Line : public SerialPortLine {
-public:
-    using SerialPortLine::SerialPortLine;
+// A serial port that counts its openings, and may refuse 9600 baud once open.
+struct CountedLine : SerialPortLine {
+    CountedLine(const QString &device, int *opens, bool refuse9600)
+        : SerialPortLine(device), opens_(opens), refuse9600_(refuse9600) {}
+    bool open(const LineSettings &s, QString *why) override
+    {
+        ++*opens_;
+        return SerialPortLine::open(s, why);
+    }
     bool applySettings(const LineSettings &s, QString *error) override
     {
-        if (s.baud != 9600)
+        if (s.baud != 9600 || !refuse9600_)
             return SerialPortLine::applySettings(s, error);
         *error = QStringLiteral("Unsupported baud rate");
         return false;
     }
+    int *opens_;
+    bool refuse9600_;
 };
+
+PortLine::DeviceFactory countedLines(int *opens, bool refuse9600 = false)
+{
+    return [=](const QString &device) { return std::make_unique<CountedLine>(device, opens, refuse9600); };
+}
 
 // How a label draws itself, and how a plain label set up like it draws its text.
 QImage picture(QWidget *w) { return w->grab().toImage().convertToFormat(QImage::Format_RGB32); }
@@ -168,6 +181,8 @@ private slots:
         QTest::keyClick(QApplication::focusWidget(), Qt::Key_Tab);
         QCOMPARE(QApplication::focusWidget(), f.control("Command1"));
         QCOMPARE(f.heightTwips(), 5350);
+        // Offscreen, no frame comes: the window is not moved by a later one.
+        QTRY_VERIFY_WITH_TIMEOUT(!f.centresOnItsFrame(), 2 * PanelWindow::kFrameWaitMs);
         // Only Ctrl+H, from any control; the key goes on to the control.
         f.commandBox()->setFocus();
         for (Qt::KeyboardModifiers m : {Qt::KeyboardModifiers(), Qt::KeyboardModifiers(Qt::ShiftModifier),
@@ -219,9 +234,11 @@ private slots:
     {
         PtyPeer com1, com2;
         qputenv("QM25_COM2", com2.path().toLocal8Bit());
-        auto p = makePanel(com1.path());
+        int opens = 0;
+        auto p = makePanel(com1.path(), true, countedLines(&opens));
         PanelWindow &f = p->f();
         QVERIFY2(f.line().isOpen() && p->warnings.isEmpty(), qPrintable(p->warnings.join(u'\n')));
+        QCOMPARE(opens, 2);  // marking COM1 at start-up closes and reopens it
         QCOMPARE(com1.deviceBaud(), 19200);
         QVERIFY(f.portOption(1)->isChecked() && f.portPanel()->isHidden());
         QCOMPARE(f.line().settings(), QStringLiteral("19200,N,8,1"));
@@ -241,8 +258,11 @@ private slots:
         // with the other one, the panel and the choice left as they are.
         qputenv("QM25_COM1", "/nonexistent/qm25-com1");
         f.showPortPanel();
+        int numberAtTheBox = 0;
+        f.warningBox = [&](const QString &text) { p->warnings << text, numberAtTheBox = f.portNumber(); };
         f.portOption(1)->click();
         QCOMPARE(p->warnings.size(), 1);
+        QCOMPARE(numberAtTheBox, 1);  // the number changes after the box
         QVERIFY2(p->warnings[0].startsWith("Cannot open COM1 (/nonexistent/qm25-com1): No such file or directory"),
                  qPrintable(p->warnings[0]));
         QVERIFY(!f.line().isOpen() && f.portOption(1)->isChecked() && !f.portPanel()->isHidden());
@@ -300,20 +320,58 @@ private slots:
         // refused, with the reason.
         QCOMPARE(f.line().isConnecting(), tried);
         QCOMPARE(p->warnings.size(), tried ? 0 : 1);
+        QCOMPARE(f.line().setDevice(com1.path()), !tried);  // not while connecting
         f.control<QPushButton>("Command44")->click();
         QCOMPARE(f.statusLine()->text(), " Not sent: " + (tried ? "still connecting to " + device.mid(6).replace(':', " port ")
                                                            : QStringLiteral("port closed")));
         QTRY_COMPARE_WITH_TIMEOUT(p->warnings.size(), 1, 10000);
         QVERIFY2(p->warnings[0].startsWith("Cannot open COM1 (" + device + "): " + says), qPrintable(p->warnings[0]));
+        QCOMPARE(f.portNumber(), 2);
         QVERIFY(!f.line().isOpen() && !f.line().isConnecting() && !f.portPanel()->isHidden());
         ::close(full);
         ::close(queued);
     }
 
+    // A device server that stops answering without closing (its cable
+    // pulled): here a peer that never reads, so that its window fills and
+    // nothing the panel sends is taken any more. The loss is noticed within
+    // seconds, not minutes, and is a lost line like any other.
+    void aDeviceServerThatVanishesIsNoticed()
+    {
+        sockaddr_in at{AF_INET, 0, {htonl(INADDR_LOOPBACK)}, {}};
+        auto *address = reinterpret_cast<sockaddr *>(&at);
+        socklen_t size = sizeof at;
+        const int listener = ::socket(AF_INET, SOCK_STREAM, 0), small = 1024;
+        QVERIFY(::setsockopt(listener, SOL_SOCKET, SO_RCVBUF, &small, sizeof small) == 0 && ::bind(listener, address, size) == 0
+                && ::listen(listener, 1) == 0 && ::getsockname(listener, address, &size) == 0);
+        PtyPeer com1;
+        auto p = makePanel(QString("tcp://127.0.0.1:%1").arg(ntohs(at.sin_port)));
+        PanelWindow &f = p->f();
+        QVERIFY2(f.line().isOpen(), qPrintable(p->warnings.join(u' ')));
+        const int peer = ::accept(listener, nullptr, nullptr);
+        QVERIFY(peer >= 0);
+        // Start-up made this one connection and no second.
+        QVERIFY(::fcntl(listener, F_SETFL, O_NONBLOCK) == 0 && ::accept(listener, nullptr, nullptr) < 0 && errno == EAGAIN);
+        QElapsedTimer waited;
+        waited.start();
+        const QByteArray frames = QByteArray("CR0\r").repeated(4096);
+        while (f.line().isOpen() && waited.elapsed() < 60000) {
+            QString why;
+            f.line().write(frames, &why);
+            QTest::qWait(100);
+        }
+        QTRY_COMPARE_WITH_TIMEOUT(p->warnings.size(), 1, 1000);
+        QVERIFY2(p->warnings[0].contains(" was lost: ") && waited.elapsed() < 30000, qPrintable(p->warnings[0]));
+        QVERIFY(!f.line().isOpen());
+        ::close(peer);
+        ::close(listener);
+    }
+
     void aRefusedSpeedLeavesTheSpeedInForce()
     {
         PtyPeer com1;
-        auto p = makePanel(com1.path(), true, [](const QString &device) { return std::make_unique<No9600Line>(device); });
+        int opens = 0;
+        auto p = makePanel(com1.path(), true, countedLines(&opens, true));
         PanelWindow &f = p->f();
         f.showPortPanel();
         f.option9600()->click();

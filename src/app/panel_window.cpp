@@ -10,6 +10,7 @@
 #include <QMessageBox>
 #include <QRadioButton>
 #include <QScreen>
+#include <QTimer>
 #include <algorithm>
 #include <limits>
 #include <utility>
@@ -340,6 +341,11 @@ QSize PanelWindow::frameExtent() const { return frameGeometry().size() - size();
 bool PanelWindow::event(QEvent *event)
 {
     const bool handled = QWidget::event(event);
+    // A window manager frames the window right after it is shown; where
+    // none does, a frame that comes much later (a window manager started
+    // then) no longer moves the window.
+    if (event->type() == QEvent::Show && centreOnFrame_)
+        QTimer::singleShot(kFrameWaitMs, this, [this] { centreOnFrame_ = false; });
     // Qt takes in the frame's margins with a move or a resize of the window.
     if (event->type() == QEvent::Move || event->type() == QEvent::Resize)
         followFrame();
@@ -377,16 +383,22 @@ bool PanelWindow::startUp()
     // Nothing of the window runs yet: the wait for a device server has only
     // the line's own events to handle.
     startingUp_ = true;
-    const bool ok = line_->setSettings(QStringLiteral("19200,N,8,1")) && line_->open() && line_->finishOpening();
+    bool ok = line_->setSettings(QStringLiteral("19200,N,8,1")) && line_->open() && line_->finishOpening();
+    // COM1 is then marked, which runs its choice as a click would: a serial
+    // port is closed and opened again, the panel hidden. A device server
+    // keeps its one connection: a second right after the first could find
+    // the server still busy with the first.
+    if (ok && !line_->isDeviceServer()) {
+        line_->close();
+        ok = line_->open();
+    }
     startingUp_ = false;
     if (!ok) {
         startupError_ = line_->errorText();
         return false;
     }
-    // The port is open on COM1: its option is marked without its handler,
-    // which would close the port and open it again (on a device server, a
-    // second connection right after the first).
     com1_->setChecked(true);
+    portPanel_->setVisible(false);
     return true;
 }
 

@@ -69,6 +69,10 @@ public:
     // Ctrl+H was pressed and the show/hide button has not been clicked since:
     // a double-click on the picture opens the whole window.
     bool doubleClickOpensFullHeight() const { return fullHeightOffered_; }
+    // The window is centred again once its frame is known: after start-up,
+    // until it has been framed, or for a short while after it is shown.
+    bool centresOnItsFrame() const { return centreOnFrame_; }
+    static constexpr int kFrameWaitMs = 2000;
 
     // --- start-up and end ----------------------------------------------------
     // Places the window, cuts it to its upper part and opens COM1; on a

@@ -34,9 +34,10 @@ void PanelWindow::choosePort(int port)
     rememberOnOpen_.reset();
     const bool ok = setPort(port) && line_->open();
     if (!ok) {
-        const QString why = line_->errorText();
+        // The port number changes once the operator has seen why.
+        rememberOnOpen_.reset();
+        warningBox(line_->errorText());
         leaveClosed();
-        warningBox(why);
         return;
     }
     // A device server answers later, through portOpened() or portFailed();
@@ -48,9 +49,7 @@ void PanelWindow::choosePort(int port)
 void PanelWindow::leaveClosed()
 {
     // The port stays closed, numbered with the other port; the panel stays
-    // shown and the chosen option stays marked. A device that failed is not
-    // remembered.
-    rememberOnOpen_.reset();
+    // shown and the chosen option stays marked.
     setPort(portNumber_ == 1 ? 2 : 1);
 }
 
@@ -65,13 +64,16 @@ void PanelWindow::portFailed(const QString &why)
 {
     if (startingUp_)
         return;  // startUp() reports it
-    leaveClosed();
+    rememberOnOpen_.reset();
     // A failed connection is reported from inside the line's own event; the
-    // box, which waits for the operator, comes after that event.
+    // box, which waits for the operator, comes after that event, and the
+    // port number changes once the operator has seen it.
     QMetaObject::invokeMethod(
         this, [this, why] {
-            if (!ended_)
-                warningBox(why);
+            if (ended_)
+                return;
+            warningBox(why);
+            leaveClosed();
         },
         Qt::QueuedConnection);
 }

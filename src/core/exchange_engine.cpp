@@ -203,7 +203,10 @@ void ExchangeEngine::lineLost(const QString &why)
 void ExchangeEngine::showNote(const QString &text)
 {
     setText(DisplayLine::Status, text);
-    clearTimer_->setEnabled(true);
+    // Cleared with the display: a display clear already under way for an
+    // exchange keeps its time.
+    if (!clearTimer_->isEnabled())
+        clearTimer_->setEnabled(true);
 }
 
 void ExchangeEngine::stop()

@@ -11,6 +11,12 @@
 #include <QStandardPaths>
 #include <algorithm>
 
+#ifdef Q_OS_UNIX
+#include <cerrno>
+#include <cstring>
+#include <sys/stat.h>
+#endif
+
 #include "line/port_devices.h"
 
 namespace qm25 {
@@ -18,21 +24,51 @@ namespace {
 
 QString keyFor(int port) { return QStringLiteral("devices/COM%1").arg(port); }
 
-// What is wrong with the settings file, or an empty text; fills `devices`.
-QString readSettings(const QString &path, QHash<int, QString> *devices)
+// A settings file is read only when it is a plain file of at most this size.
+constexpr qint64 kMaxSettingsBytes = 64 * 1024;
+
+// What is wrong with the settings file, or nothing; fills `devices`. Only a
+// plain file is opened at all: a named pipe would block the start, a device
+// such as /dev/zero would be read without end.
+RememberedDevices::Problem readSettings(const QString &path, QHash<int, QString> *devices, QString *why)
 {
+    using Problem = RememberedDevices::Problem;
+#ifdef Q_OS_UNIX
+    struct stat st {};
+    if (::stat(QFile::encodeName(path).constData(), &st) != 0) {
+        if (errno == ENOENT)
+            return Problem::None;
+        *why = QString::fromLocal8Bit(std::strerror(errno));
+        return Problem::Unreadable;
+    }
+    const bool folder = S_ISDIR(st.st_mode), plain = S_ISREG(st.st_mode);
+    const qint64 size = st.st_size;
+#else
     const QFileInfo info(path);
     if (!info.exists())
-        return {};
-    if (info.isDir())
-        return QStringLiteral("it is a folder");
+        return Problem::None;
+    const bool folder = info.isDir(), plain = info.isFile();
+    const qint64 size = info.size();
+#endif
+    if (folder || !plain) {
+        *why = folder ? QStringLiteral("it is a folder") : QStringLiteral("it is not a plain file");
+        return Problem::Unreadable;
+    }
+    if (size > kMaxSettingsBytes) {
+        *why = QStringLiteral("it is larger than %1 KiB").arg(kMaxSettingsBytes / 1024);
+        return Problem::Unreadable;
+    }
     QFile file(path);
-    if (!file.open(QIODevice::ReadOnly))
-        return file.errorString();
+    if (!file.open(QIODevice::ReadOnly)) {
+        *why = file.errorString();
+        return Problem::Unreadable;
+    }
     file.close();
     QSettings settings(path, QSettings::IniFormat);
-    if (settings.status() != QSettings::NoError)
-        return QStringLiteral("it is not a settings file");
+    if (settings.status() != QSettings::NoError) {
+        *why = QStringLiteral("it is not a settings file");
+        return Problem::Damaged;
+    }
     // Groups other than [devices] are left for other versions; in it and at
     // the top only device names may stand.
     static const QRegularExpression portKey(QStringLiteral("^devices/COM([1-9]|1[0-6])$"));
@@ -42,13 +78,15 @@ QString readSettings(const QString &path, QHash<int, QString> *devices)
         const QRegularExpressionMatch m = portKey.match(key);
         const QVariant value = settings.value(key);
         const QString text = value.toString();
-        const bool plain = value.typeId() == QMetaType::QString && !text.isEmpty() && text.size() <= 4096
-                           && std::none_of(text.begin(), text.end(), [](QChar c) { return c.category() == QChar::Other_Control; });
-        if (!m.hasMatch() || !plain)
-            return QStringLiteral("\"%1\" is not a port's device").arg(key.left(40));
+        const bool usable = value.typeId() == QMetaType::QString && !text.isEmpty() && text.size() <= 4096
+                            && std::none_of(text.begin(), text.end(), [](QChar c) { return c.category() == QChar::Other_Control; });
+        if (!m.hasMatch() || !usable) {
+            *why = QStringLiteral("\"%1\" is not a port's device").arg(key.left(40));
+            return Problem::Damaged;
+        }
         devices->insert(m.captured(1).toInt(), text);
     }
-    return {};
+    return Problem::None;
 }
 
 }  // namespace
@@ -59,13 +97,15 @@ void RememberedDevices::load() const
         return;
     loaded_ = true;
     devices_.clear();
-    const QString problem = readSettings(path_, &devices_);
-    nonsense_ = !problem.isEmpty();
-    if (nonsense_) {
-        devices_.clear();
-        qWarning().noquote() << QStringLiteral("%1: ignoring the settings in %2 (%3): no device is remembered")
-                                    .arg(QCoreApplication::applicationName(), path_, problem);
-    }
+    problem_ = readSettings(path_, &devices_, &why_);
+    if (problem_ == Problem::None)
+        return;
+    devices_.clear();
+    qWarning().noquote() << QStringLiteral("%1: ignoring the settings in %2 (%3): no device is remembered%4")
+                                .arg(QCoreApplication::applicationName(), path_, why_,
+                                     problem_ == Problem::Damaged ? QStringLiteral("; remembering one keeps the file as %1")
+                                                                        .arg(backupPath())
+                                                                  : QStringLiteral("; the file is left alone"));
 }
 
 QString RememberedDevices::defaultPath()
@@ -80,25 +120,35 @@ QString RememberedDevices::device(int port) const
     return devices_.value(port);
 }
 
+QString RememberedDevices::backupPath() const { return path_ + QStringLiteral(".bak"); }
+
 bool RememberedDevices::remember(int port, const QString &device, QString *error)
 {
     load();
     const QString stable = stableDeviceName(device);
     const QString name = stable.isEmpty() ? device : stable;
-    // Nonsense is not carried over into the new file.
-    if (nonsense_ && QFileInfo(path_).isFile())
-        QFile::remove(path_);
+    const auto cannot = [&](const QString &why) {
+        *error = QStringLiteral("Cannot remember %1 for COM%2: %3").arg(name).arg(port).arg(why);
+        return false;
+    };
+    // What could not be read is not written over; a damaged file is kept
+    // beside the new one.
+    if (problem_ == Problem::Unreadable)
+        return cannot(QStringLiteral("%1 cannot be read (%2) and is left alone.").arg(path_, why_));
+    if (problem_ == Problem::Damaged) {
+        QFile::remove(backupPath());
+        if (!QFile::rename(path_, backupPath()))
+            return cannot(QStringLiteral("%1 holds no settings and cannot be moved aside to %2.").arg(path_, backupPath()));
+        problem_ = Problem::None;
+    }
     QDir().mkpath(QFileInfo(path_).absolutePath());
     {
         QSettings settings(path_, QSettings::IniFormat);
         settings.setValue(keyFor(port), name);
         settings.sync();
-        if (settings.status() != QSettings::NoError) {
-            *error = QStringLiteral("Cannot remember %1 for COM%2: %3 cannot be written.").arg(name).arg(port).arg(path_);
-            return false;
-        }
+        if (settings.status() != QSettings::NoError)
+            return cannot(QStringLiteral("%1 cannot be written.").arg(path_));
     }
-    nonsense_ = false;
     devices_.insert(port, name);
     return true;
 }
