@@ -216,7 +216,8 @@ std::optional<QByteArray> readPasswordFile(const QString &path, QString *error, 
     }
     // A password file is a line; anything much longer is no password file.
     const QByteArray content = file.read(4096);
-    QByteArray password = content.left(content.indexOf('\n'));
+    const qsizetype lineEnd = content.indexOf('\n');
+    QByteArray password = lineEnd < 0 ? content : content.left(lineEnd);
     if (password.endsWith('\r'))
         password.chop(1);
     if (password.isEmpty() || password.size() > pjlink::kMaxPassword
