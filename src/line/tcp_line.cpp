@@ -137,7 +137,9 @@ void TcpLine::onSocketError(int code)
                                        : e == QAbstractSocket::NetworkError         ? ConnectFailure::NoRoute
                                                                                     : ConnectFailure::Other;
         connectFailed(failure, system);
-    } else if (open_) {
+    } else if (open_ && e != QAbstractSocket::SocketTimeoutError) {
+        // (A wait that found nothing, as discardInput()'s does, reports a
+        // time-out: the connection is still there.)
         connectionLost(e == QAbstractSocket::RemoteHostClosedError ? kServerClosed : system);
     }
 }
