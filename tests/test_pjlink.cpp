@@ -70,6 +70,8 @@ private slots:
         QTest::newRow("one request") << QByteArray("%1POWR ?\r") << QByteArray() << QStringList{"R:POWR ?"};
         QTest::newRow("CR LF, then another") << QByteArray("%1POWR 1\r\n%1INPT 11\r") << QByteArray()
                                              << QStringList{"R:POWR 1", "R:INPT 11"};
+        QTest::newRow("one LF after a CR only") << QByteArray("%1CLSS ?\r\n\n%1CLSS ?\r") << QByteArray()
+                                                << QStringList{"R:CLSS ?", "C:"};
         QTest::newRow("136 bytes") << longest << QByteArray() << QStringList{"R:NAME " + QString(128, 'x')};
         QTest::newRow("137 bytes") << "%1NAME x" + longest.mid(7) << QByteArray()
                                    << QStringList{"C:"};

@@ -179,13 +179,17 @@ Input RequestReader::next()
     };
     if (closed_)
         return close(QStringLiteral("closed"));
-    if (buffer_.startsWith('\n'))
-        buffer_.remove(0, 1);
+    if (afterCr_ && !buffer_.isEmpty()) {
+        if (buffer_.startsWith('\n'))
+            buffer_.remove(0, 1);
+        afterCr_ = false;
+    }
     const qsizetype cr = buffer_.indexOf('\r');
     if (cr < 0 || cr >= limit())
         return buffer_.size() < limit() ? in : close(QStringLiteral("a request longer than %1 bytes").arg(kMaxRequest));
     QByteArray line = buffer_.left(cr);
     buffer_.remove(0, cr + 1);
+    afterCr_ = true;
     if (!digest_.isEmpty()) {
         if (line.size() < kDigestLength || line.left(kDigestLength).toLower() != digest_)
             return close(QStringLiteral("wrong password"), bytes(kAuthError));

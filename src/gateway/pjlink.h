@@ -85,6 +85,7 @@ private:
     QByteArray buffer_;
     QByteArray digest_;
     bool closed_ = false;
+    bool afterCr_ = false;  // a request has just ended: an LF next is its line end
 };
 
 // The answer line: "%1" + command + "=" + result + CR.

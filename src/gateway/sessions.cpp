@@ -172,9 +172,12 @@ RawSession::RawSession(QTcpSocket *socket, ExchangeQueue *queue, const QString &
 void RawSession::readRequests()
 {
     while (hasRoom()) {
-        // An LF after the CR (a terminal's line end) belongs to no frame.
-        if (buffer_.startsWith('\n'))
-            buffer_.remove(0, 1);
+        // An LF right after a CR (a terminal's line end) belongs to no frame.
+        if (afterCr_ && !buffer_.isEmpty()) {
+            if (buffer_.startsWith('\n'))
+                buffer_.remove(0, 1);
+            afterCr_ = false;
+        }
         const qsizetype cr = buffer_.indexOf('\r');
         if (cr < 0 ? buffer_.size() >= kMaxRawFrame : cr >= kMaxRawFrame) {
             finish(QStringLiteral("a frame longer than %1 bytes").arg(kMaxRawFrame), true);
@@ -189,6 +192,7 @@ void RawSession::readRequests()
         }
         const QByteArray frame = buffer_.left(cr + 1);
         buffer_.remove(0, cr + 1);
+        afterCr_ = true;
         submit({{frame, replyTimeoutOf(frame)}}, [](std::vector<ExchangeResult> results) {
             // Whatever came, as a device server passes it on; nothing for a lost line.
             return results.empty() ? QByteArray() : results.front().reply;

@@ -100,6 +100,7 @@ protected:
 
 private:
     QByteArray buffer_;
+    bool afterCr_ = false;
 };
 
 }  // namespace qm25::gateway
