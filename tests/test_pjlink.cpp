@@ -273,6 +273,15 @@ private slots:
         QCOMPARE(done.mid(6), (QStringList{"b2:00042", "b3:80"}));
         QCOMPARE(line.written.mid(5), (QByteArrayList{"CR3\r", "CR1\r", "CR0\r"}));
 
+        // Within a client too, behind nothing but reads; never before a
+        // command sent earlier.
+        const int d = queue.addClient("d"), e = queue.addClient("e");
+        QVERIFY(job(d, {"CR3", "CR0"}, "d1") && job(d, {"CR0"}, "d2") && job(e, {"C00"}, "e1") && job(e, {"CR0"}, "e2"));
+        for (const char *bytes : {"00042\r", "80\r", "\x06\r", "40\r"})
+            reply(bytes);
+        QCOMPARE(done.mid(8), (QStringList{"d1:80", "d2:80", "e1:\x06", "e2:40"}));
+        QCOMPARE(line.written.mid(8), (QByteArrayList{"CR3\r", "CR0\r", "C00\r", "CR0\r"}));
+
         // A full queue takes no more until a job is done.
         for (int i = 0; i < ExchangeQueue::kJobsPerClient; ++i)
             QVERIFY(job(b, {"C09"}, "up"));

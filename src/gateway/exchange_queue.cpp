@@ -8,9 +8,36 @@
 
 namespace qm25::gateway {
 
+namespace {
+
+bool isStatusRead(const QByteArray &frame) { return statusReadOfFrame(QString::fromLatin1(frame)) != nullptr; }
+
+}  // namespace
+
 bool ExchangeQueue::Job::finished() const
 {
-    return results.size() == steps.size() || (!results.empty() && !pjlink::succeeded(results.back()));
+    // Every step done, or one failed: the steps after it are not run.
+    return std::all_of(results.begin(), results.end(), [](const auto &r) { return r.has_value(); })
+           || std::any_of(results.begin(), results.end(), [](const auto &r) { return r && !pjlink::succeeded(*r); });
+}
+
+std::size_t ExchangeQueue::Job::nextStep() const
+{
+    const auto it = std::find_if(results.begin(), results.end(), [](const auto &r) { return !r; });
+    return std::size_t(it - results.begin());
+}
+
+std::vector<ExchangeResult> ExchangeQueue::Job::inOrder() const
+{
+    std::vector<ExchangeResult> out;
+    for (const auto &r : results) {
+        if (!r)
+            break;
+        out.push_back(*r);
+        if (!pjlink::succeeded(*r))
+            break;
+    }
+    return out;
 }
 
 ExchangeQueue::ExchangeQueue(ExchangeClient *client, QObject *parent) : QObject(parent), client_(client)
@@ -42,7 +69,13 @@ bool ExchangeQueue::enqueue(int id, std::vector<Step> steps, Done done)
 {
     if (!hasRoom(id) || steps.empty())
         return false;
-    clients_[id].jobs.push_back(Job{std::move(steps), {}, std::move(done), nextSeq_++});
+    Job job;
+    job.readsOnly = std::all_of(steps.begin(), steps.end(), [](const Step &s) { return isStatusRead(s.frame); });
+    job.results.resize(steps.size());
+    job.steps = std::move(steps);
+    job.done = std::move(done);
+    job.queuedAt = nextSeq_++;
+    clients_[id].jobs.push_back(std::move(job));
     schedulePump();
     return true;
 }
@@ -82,7 +115,8 @@ void ExchangeQueue::pump()
 void ExchangeQueue::startStep()
 {
     const Job &job = clients_.at(running_).jobs.front();
-    const Step &step = job.steps[job.results.size()];
+    runningStep_ = job.nextStep();
+    const Step &step = job.steps[runningStep_];
     busy_ = true;
     runningFrame_ = step.frame;
     startedAt_ = nextSeq_;
@@ -96,7 +130,7 @@ std::optional<std::pair<ExchangeQueue::Done, std::vector<ExchangeResult>>> Excha
         return std::nullopt;
     Job job = std::move(it->second.jobs.front());
     it->second.jobs.pop_front();
-    return std::pair{std::move(job.done), std::move(job.results)};
+    return std::pair{std::move(job.done), job.inOrder()};
 }
 
 void ExchangeQueue::stepFinished(const ExchangeResult &result)
@@ -104,33 +138,33 @@ void ExchangeQueue::stepFinished(const ExchangeResult &result)
     if (!busy_)
         return;
     busy_ = false;
-    const bool shareable = statusReadOfFrame(QString::fromLatin1(runningFrame_)) != nullptr;
-    std::vector<int> done;
+    const bool shareable = isStatusRead(runningFrame_);
     int sharedWith = 0;
     for (auto &[id, c] : clients_) {
-        if (c.jobs.empty())
-            continue;
-        Job &head = c.jobs.front();
-        if (id == running_) {
-            head.results.push_back(result);
-        } else if (shareable && head.queuedAt < startedAt_
-                   && head.steps[head.results.size()].frame == runningFrame_) {
-            head.results.push_back(result);
-            ++sharedWith;
-        } else {
-            continue;
+        for (std::size_t j = 0; j < c.jobs.size(); ++j) {
+            Job &job = c.jobs[j];
+            if (id == running_ && j == 0) {
+                job.results[runningStep_] = result;
+            } else if (shareable && job.queuedAt < startedAt_) {
+                for (std::size_t k = 0; k < job.steps.size(); ++k)
+                    if (!job.results[k] && job.steps[k].frame == runningFrame_) {
+                        job.results[k] = result;
+                        ++sharedWith;
+                    }
+            }
+            if (!job.readsOnly)
+                break;  // what comes after it must wait for it
         }
-        if (head.finished())
-            done.push_back(id);
     }
     emit exchanged(runningLabel_, result, sharedWith);
 
-    // The running job goes on with its next step at once, unless it is done
-    // or its client has gone.
-    const bool goesOn = running_ && std::find(done.begin(), done.end(), running_) == done.end();
+    // Finished jobs leave their queues from the front, in order; the running
+    // job goes on with its next step at once, unless it is done or its
+    // client has gone.
+    const bool goesOn = running_ && !clients_.at(running_).jobs.front().finished();
     std::vector<std::pair<Done, std::vector<ExchangeResult>>> calls;
-    for (int id : done)
-        if (auto call = takeFinished(id))
+    for (auto &[id, c] : clients_)
+        while (auto call = takeFinished(id))
             calls.push_back(std::move(*call));
     if (goesOn)
         startStep();

@@ -22,10 +22,14 @@ struct Step {
 // PJLink request, or a raw frame); a job is one or more exchanges run back
 // to back, stopping at the first that does not succeed (ACK or data).
 // Clients take turns, one job a turn, in the order they came (round-robin),
-// so one busy client cannot starve the others; within a client, jobs run in
-// the order they were queued. A status read that ends is also the answer
-// of every other client's next step that is the same read and was waiting
-// before it began: those share the exchange.
+// so one busy client cannot starve the others; within a client, jobs run and
+// are answered in the order they were queued.
+//
+// A status read that ends also answers the same read in every job that was
+// waiting when it began, in any client, so those share the exchange; but
+// only where nothing but status reads stands before that step in its
+// client's queue, so a read never overtakes a command the same client sent
+// before it.
 class ExchangeQueue : public QObject {
     Q_OBJECT
 public:
@@ -56,10 +60,14 @@ signals:
 private:
     struct Job {
         std::vector<Step> steps;
-        std::vector<ExchangeResult> results;
+        std::vector<std::optional<ExchangeResult>> results;  // one per step, once it has one
         Done done;
         quint64 queuedAt = 0;
+        bool readsOnly = false;  // every step a status read
         bool finished() const;
+        std::size_t nextStep() const;
+        // The results in step order, up to the first missing or failed one.
+        std::vector<ExchangeResult> inOrder() const;
     };
     struct Client {
         QString label;
@@ -84,6 +92,7 @@ private:
     int running_ = 0;
     bool busy_ = false;
     QByteArray runningFrame_;
+    std::size_t runningStep_ = 0;
     quint64 startedAt_ = 0;
     QString runningLabel_;
 };
