@@ -29,11 +29,16 @@ public:
             raw = port("raw exchanges on 127.0.0.1:");
         }
     }
-    ~Gatewayd()
+    ~Gatewayd() { stop(); }
+    // Ends it as the service manager does; whether it was still running and
+    // then ended cleanly (under the sanitizers: without a finding).
+    bool stop()
     {
+        const bool running = process_.state() == QProcess::Running;
         process_.terminate();
         if (!process_.waitForFinished(10000))
             process_.kill();
+        return running && process_.exitStatus() == QProcess::NormalExit && process_.exitCode() == 0;
     }
     QString log()
     {
@@ -192,6 +197,7 @@ private slots:
         QVERIFY(d.waitForLog("line open", 2));
         Client back(d.raw);
         QCOMPARE(back.ask("CR0"), QByteArray("80"));
+        QVERIFY2(d.stop(), qPrintable(d.log()));
     }
 
     void clientsAtOnce()
@@ -252,6 +258,7 @@ private slots:
         QCOMPARE(flood.line(), QByteArray("PJLINK 0"));
         QVERIFY(QTest::qWaitFor([&] { return flood.in.count('\r') >= kFlood || flood.closed(); }, 60000));
         QCOMPARE(flood.in.count("%1INPT=11\r"), kFlood);
+        QVERIFY2(d.stop(), qPrintable(d.log()));
     }
 
     void connectionBounds()

@@ -102,6 +102,13 @@ Gateway::Gateway(const Options &options, const QByteArray &password, Logger logg
     connect(&rawServer_, &QTcpServer::newConnection, this, [this] { accept(rawServer_, false); });
 }
 
+Gateway::~Gateway()
+{
+    // The sessions, those that have ended among them, before the queue they
+    // take part in goes with the members.
+    qDeleteAll(findChildren<Session *>(Qt::FindDirectChildrenOnly));
+}
+
 void Gateway::log(const QString &line, bool verboseOnly)
 {
     if (!verboseOnly || options_.verbose)

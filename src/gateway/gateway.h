@@ -26,6 +26,7 @@ public:
     using Logger = std::function<void(const QString &line)>;
 
     Gateway(const Options &options, const QByteArray &password, Logger logger, QObject *parent = nullptr);
+    ~Gateway() override;
 
     // Listens on the ports and starts holding the line. False, with *error,
     // when a port cannot be listened on.

@@ -38,7 +38,11 @@ Session::Session(QTcpSocket *socket, ExchangeQueue *queue, const QString &label,
     connect(&abort_, &QTimer::timeout, socket_, &QTcpSocket::abort);
 }
 
-Session::~Session() { queue_->removeClient(id_); }
+Session::~Session()
+{
+    if (!ended_)
+        queue_->removeClient(id_);
+}
 
 bool Session::hasRoom() const
 {
