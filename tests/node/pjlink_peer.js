@@ -10,72 +10,51 @@ const path = require('path');
 
 const [qm25d, sim, modules] = process.argv.slice(2);
 const PJLink = require(path.resolve(modules, 'pjlink'));
-
+const children = [];
 let passed = 0;
 let failed = 0;
-const children = [];
 
 function check(what, actual, expected) {
-  const a = JSON.stringify(actual);
-  const e = JSON.stringify(expected);
-  if (a === e) {
-    passed++;
-  } else {
-    failed++;
-    console.log(`FAIL: ${what}: got ${a}, expected ${e}`);
-  }
+  const [a, e] = [JSON.stringify(actual), JSON.stringify(expected)];
+  if (a === e) passed++;
+  else failed++, console.log(`FAIL: ${what}: got ${a}, expected ${e}`);
 }
 
-// Starts a program and waits, bounded, for the line that says what it serves.
+// Starts a program; resolves with what the pattern finds in its output.
 function start(program, args, pattern, stream) {
+  const child = spawn(program, args, { stdio: ['ignore', 'pipe', 'pipe'] });
+  children.push(child);
+  let seen = '';
   return new Promise((resolve, reject) => {
-    const child = spawn(program, args, { stdio: ['ignore', 'pipe', 'pipe'] });
-    children.push(child);
-    let seen = '';
-    const timer = setTimeout(() => reject(new Error(`${program} said: ${seen}`)), 15000);
-    child[stream].on('data', (chunk) => {
-      seen += chunk;
-      const m = pattern.exec(seen);
-      if (m) {
-        clearTimeout(timer);
-        resolve(m[1]);
-      }
-    });
+    setTimeout(() => reject(new Error(`${program} said: ${seen}`)), 15000);
+    child.on('exit', () => reject(new Error(`${program} ended: ${seen}`)));
+    child[stream].on('data', (chunk) => (seen += chunk) && pattern.test(seen) && resolve(pattern.exec(seen)[1]));
   });
-}
-
-// One call of the client: [error message or null, value].
-function call(client, name, ...args) {
-  return new Promise((resolve) => {
-    const timer = setTimeout(() => resolve(['no answer', undefined]), 10000);
-    client[name](...args, (err, value) => {
-      clearTimeout(timer);
-      resolve([err ? err.message : null, value]);
-    });
-  });
-}
-
-// Asks until the value is `expected` (the projector changes by itself).
-async function becomes(client, name, expected) {
-  let last;
-  for (let i = 0; i < 100; i++) {
-    last = await call(client, name);
-    if (JSON.stringify(last[1]) === JSON.stringify(expected)) break;
-    await new Promise((r) => setTimeout(r, 100));
-  }
-  return last[1];
 }
 
 async function gateway(simArgs, gatewayArgs) {
   const device = await start(sim, simArgs, /QM25_COM1=(\S+)/, 'stdout');
-  const port = await start(qm25d, ['--port', device, '--pjlink', '127.0.0.1:0', ...gatewayArgs],
-    /PJLink on 127\.0\.0\.1:(\d+)/, 'stderr');
-  return Number(port);
+  const args = ['--port', device, '--pjlink', '127.0.0.1:0', ...gatewayArgs];
+  return Number(await start(qm25d, args, /PJLink on 127\.0\.0\.1:(\d+)/, 'stderr'));
+}
+
+// One call of the client: [error message or null, value].
+const call = (client, name, ...args) => new Promise((resolve) => {
+  const timer = setTimeout(() => resolve(['no answer']), 10000);
+  client[name](...args, (err, value) => clearTimeout(timer) || resolve([err ? err.message : null, value]));
+});
+
+// Asks until the value is `expected`, as the projector changes by itself.
+async function becomes(client, name, expected) {
+  for (let i = 0; i < 100; i++) {
+    const [, value] = await call(client, name);
+    if (JSON.stringify(value) === JSON.stringify(expected) || i === 99) return value;
+    await new Promise((r) => setTimeout(r, 100));
+  }
 }
 
 async function main() {
-  const open = await gateway(['--warmup-ms', '1000', '--cooldown-ms', '1000'], ['--name', 'Room-7']);
-  const p = new PJLink('127.0.0.1', open);
+  const p = new PJLink('127.0.0.1', await gateway(['--warmup-ms', '1000'], ['--name', 'Room-7']));
   check('power in stand-by', await call(p, 'getPowerState'), [null, 0]);
   check('mute in stand-by', (await call(p, 'getMute'))[0], 'Unavailable time');
   check('power on', await call(p, 'powerOn'), [null, undefined]);
@@ -89,25 +68,17 @@ async function main() {
   check('lamp', await call(p, 'getLamps'), [null, [{ hours: 0, on: true }]]);
   check('no errors', await call(p, 'getErrors'), [null, null]);
   check('name', await call(p, 'getName'), [null, 'Room-7']);
-  check('maker', await call(p, 'getManufacturer'), [null, 'RUNO']);
-  check('product', await call(p, 'getModel'), [null, 'QM25']);
-  check('class', await call(p, 'getClass'), [null, '1']);
-  check('power off', await call(p, 'powerOff'), [null, undefined]);
-  check('cooling', await call(p, 'getPowerState'), [null, 2]);
 
   const dir = fs.mkdtempSync(path.join(os.tmpdir(), 'qm25-pjlink-'));
-  const file = path.join(dir, 'password');
-  fs.writeFileSync(file, 'Pr0jector\n', { mode: 0o600 });
-  const locked = await gateway(['--warmup-ms', '300', '--lamp-fails'], ['--password-file', file]);
-  check('wrong password', (await call(new PJLink('127.0.0.1', locked, 'pr0jector'), 'getPowerState'))[0],
-    'Authorization failed');
-  check('no password', (await call(new PJLink('127.0.0.1', locked), 'getPowerState'))[0], 'Authorization failed');
+  fs.writeFileSync(path.join(dir, 'password'), 'Pr0jector\n', { mode: 0o600 });
+  const locked = await gateway(['--warmup-ms', '300', '--lamp-fails'], ['--password-file', path.join(dir, 'password')]);
+  for (const wrong of ['pr0jector', undefined])
+    check(`password ${wrong}`, (await call(new PJLink('127.0.0.1', locked, wrong), 'getPowerState'))[0], 'Authorization failed');
   const q = new PJLink('127.0.0.1', locked, 'Pr0jector');
   check('power on with the password', await call(q, 'powerOn'), [null, undefined]);
   const errors = { fan: false, lamp: 'error', temperature: false, cover: false, filter: false, other: false };
   check('the lamp did not strike', await becomes(q, 'getErrors', errors), errors);
   check('power fail', (await call(q, 'getPowerState'))[0], 'Projector/Display failure');
-  check('lamp not lit', await call(q, 'getLamps'), [null, [{ hours: 0, on: false }]]);
   fs.rmSync(dir, { recursive: true });
 }
 
