@@ -80,7 +80,9 @@ Gateway::Gateway(const Options &options, const QByteArray &password, Logger logg
         log(QStringLiteral("line open: %1 at %2 baud").arg(label).arg(options_.baud));
     });
     connect(&keeper_, &LineKeeper::down, this, [this](const QString &why) {
-        log(QStringLiteral("line down: %1 (PJLink answers ERR4 meanwhile)").arg(why));
+        log(QStringLiteral("line down: %1 (trying again every %2 s; PJLink answers ERR4 meanwhile)")
+                .arg(why)
+                .arg(options_.retryMs / 1000.0));
         // A raw client is told as a device server's client is: the
         // connection goes.
         const std::vector<Session *> raw = rawSessions_;  // a session may end within finish()

@@ -6,7 +6,7 @@ LineKeeper::LineKeeper(std::function<DeviceChoice()> choose, const QString &sett
     : QObject(parent), choose_(std::move(choose))
 {
     line_.setSettings(settings);
-    line_.setLossAdvice(QStringLiteral("the gateway tries again every %1 s.").arg(retryMs / 1000.0));
+    line_.setLossAdvice(QStringLiteral("it is opened again as soon as it is back."));
     retry_.setSingleShot(true);
     retry_.setInterval(retryMs);
     connect(&retry_, &QTimer::timeout, this, &LineKeeper::attempt);
