@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # Builds the Debian package, installs it with apt, reads the installed
-# simulator's power status with the installed qm25ctl and starts the
-# installed panel offscreen on the simulator's pseudo-terminal.
+# simulator's power status with the installed qm25ctl and through the
+# installed gateway qm25d, and starts the installed panel offscreen on the
+# simulator's pseudo-terminal.
 set -euo pipefail
 root="$(cd "$(dirname "$0")/.." && pwd)"
 build="${QM25_BUILD_DIR:-$root/build}"
@@ -14,20 +15,28 @@ SUDO=""
 [ "$(id -u)" -eq 0 ] || SUDO="sudo"
 DEBIAN_FRONTEND=noninteractive $SUDO apt-get install -y -qq "$deb" >/dev/null
 
-for f in /usr/bin/qm25-control /usr/bin/qm25-sim /usr/bin/qm25ctl /usr/share/applications/qm25-control.desktop \
+for f in /usr/bin/qm25-control /usr/bin/qm25-sim /usr/bin/qm25ctl /usr/bin/qm25d /usr/lib/systemd/system/qm25d@.service \
+         /usr/share/applications/qm25-control.desktop \
          /usr/share/icons/hicolor/48x48/apps/qm25-control.png /usr/share/icons/hicolor/scalable/apps/qm25-control.svg; do
   [ -e "$f" ] || { echo "package: $f is missing" >&2; exit 1; }
 done
 
-# qm25ctl runs where there is no desktop: no GUI library may come with it.
-if ldd /usr/bin/qm25ctl | grep -E 'libQt6(Gui|Widgets)' >/dev/null; then
-  echo "package: qm25ctl links a GUI library:" >&2
-  ldd /usr/bin/qm25ctl >&2
-  exit 1
-fi
+# qm25ctl and qm25d run where there is no desktop: no GUI library may come with them.
+for p in qm25ctl qm25d; do
+  if ldd "/usr/bin/$p" | grep -E 'libQt6(Gui|Widgets)' >/dev/null; then
+    echo "package: $p links a GUI library:" >&2
+    ldd "/usr/bin/$p" >&2
+    exit 1
+  fi
+done
+
+# The gateway's user, able to reach serial ports, and its configuration folder.
+id -nG qm25d | grep -qw dialout || { echo "package: no user qm25d in the group dialout" >&2; exit 1; }
+[ "$(stat -c %U:%G:%a /etc/qm25d)" = root:qm25d:750 ] || { echo "package: /etc/qm25d is $(stat -c %U:%G:%a /etc/qm25d)" >&2; exit 1; }
+echo "package: qm25d runs as user qm25d ($(id -nG qm25d))"
 
 out="$(mktemp -d)"
-trap 'kill "${panel:-}" "${sim:-}" 2>/dev/null || true; rm -rf "$out"' EXIT
+trap 'kill "${panel:-}" "${gateway:-}" "${sim:-}" 2>/dev/null || true; rm -rf "$out"' EXIT
 /usr/bin/qm25-sim --trace-file "$out/trace" >"$out/sim.out" &
 sim=$!
 for _ in $(seq 50); do grep -q '^QM25_COM1=' "$out/sim.out" && break; sleep 0.1; done
@@ -35,6 +44,18 @@ export "$(grep -m1 '^QM25_COM1=' "$out/sim.out")"
 status="$(/usr/bin/qm25ctl power)" || { echo "package: qm25ctl power failed" >&2; exit 1; }
 [ "$status" = "power: Stand by" ] || { echo "package: qm25ctl power said \"$status\"" >&2; exit 1; }
 echo "package: installed qm25ctl read \"$status\""
+/usr/bin/qm25d --port "$QM25_COM1" --pjlink 127.0.0.1:0 2>"$out/qm25d.err" &
+gateway=$!
+for _ in $(seq 50); do grep -q 'line open' "$out/qm25d.err" && break; sleep 0.1; done
+port="$(sed -n 's/.*PJLink on 127\.0\.0\.1:\([0-9]*\).*/\1/p' "$out/qm25d.err")"
+exec 3<>"/dev/tcp/127.0.0.1/${port:-0}" || { cat "$out/qm25d.err" >&2; exit 1; }
+IFS= read -r -t 5 -d $'\r' greeting <&3 || true
+printf '%%1POWR ?\r' >&3
+IFS= read -r -t 5 -d $'\r' answer <&3 || true
+exec 3<&-
+[ "$greeting $answer" = "PJLINK 0 %1POWR=0" ] || { echo "package: qm25d said \"$greeting $answer\"" >&2; cat "$out/qm25d.err" >&2; exit 1; }
+kill "$gateway"; wait "$gateway" 2>/dev/null || true
+echo "package: installed qm25d answered \"$answer\""
 QT_QPA_PLATFORM=offscreen /usr/bin/qm25-control 2>"$out/panel.err" &
 panel=$!
 sleep 2

@@ -1,6 +1,8 @@
 #!/usr/bin/env bash
 # Installs the Debian packages this project needs; does nothing when they are there.
-# (ser2net: the serial device server the end-to-end tests reach the simulator through.)
+# (ser2net: the serial device server the end-to-end tests reach the simulator through;
+# node and npm: they run the PJLink client the gateway is tested with. A node
+# and npm that came from elsewhere are used as they are.)
 set -euo pipefail
 
 packages=(
@@ -12,6 +14,7 @@ packages=(
   clang libclang-rt-14-dev
   ser2net
 )
+command -v npm >/dev/null || packages+=(nodejs npm)
 
 missing=()
 for p in "${packages[@]}"; do

@@ -2,6 +2,7 @@
 """Writes the seed inputs of the fuzz targets: real frames and real replies
 of the projector, in each target's input format. Run it again after a change
 of an input format; the seeds are kept in the repository."""
+import hashlib
 import os
 
 here = os.path.dirname(os.path.abspath(__file__))
@@ -73,3 +74,24 @@ write("frames", "frame-in-two-reads", pieces(256, b"CR", b"6\r"))
 write("frames", "terminal-line-ends", pieces(256, b"CR9\r\n", b"C01\r\n"))
 write("frames", "overlong-line", pieces(8, b"CF FANSPEED MAX\rC00\r"))
 write("frames", "power-on-then-status", pieces(256, b"C00\r", b"CR0\r", b"CR PRESSURE\r", b"CR6\r"))
+
+
+# pjlink: a flag byte (bit 0: password "room-password", random value
+# "0123abcd"; the rest picks the replies), a read size byte (size = byte + 1),
+# then what a client sends
+def pjlink(flags, read, stream):
+    return bytes([flags, read - 1]) + stream
+
+
+REQUESTS = b"".join(b"%1" + r + b"\r" for r in [
+    b"POWR ?", b"POWR 1", b"POWR 0", b"INPT ?", b"INPT 11", b"INPT 12", b"INPT 21", b"INPT 59", b"INST ?",
+    b"AVMT ?", b"AVMT 31", b"AVMT 20", b"ERST ?", b"LAMP ?", b"NAME ?", b"INF1 ?", b"INF2 ?", b"INFO ?",
+    b"CLSS ?"])
+digest = hashlib.md5(b"0123abcd" + b"room-password").hexdigest().encode()
+write("pjlink", "every-command", pjlink(0, 256, REQUESTS))
+write("pjlink", "every-command-other-replies", pjlink(6, 7, REQUESTS))
+write("pjlink", "password", pjlink(1, 3, digest + b"%1POWR ?\r%1LAMP ?\r"))
+write("pjlink", "wrong-password", pjlink(1, 256, b"0" * 32 + b"%1POWR ?\r"))
+write("pjlink", "errors", pjlink(0, 5, b"%1ABCD ?\r%2FREZ 1\r%1POWR\r%1INPT 99\r%1POWR ?\r\n%1AVMT ?\r"))
+write("pjlink", "longest-and-longer", pjlink(0, 64, b"%1NAME " + b"x" * 128 + b"\r%1NAME " + b"x" * 129 + b"\r"))
+write("pjlink", "not-ascii", pjlink(0, 256, b"%1POWR \xff\r"))

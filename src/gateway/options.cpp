@@ -1,0 +1,234 @@
+#include "gateway/options.h"
+
+#include <QFile>
+#include <QFileInfo>
+#include <algorithm>
+
+#include "gateway/pjlink.h"
+
+namespace qm25::gateway {
+
+const char kUsage[] =
+    "Usage: qm25d [options]\n"
+    "Holds the line to a QM25 projector and serves it to PJLink clients (room\n"
+    "control systems) and, on the raw exchange port, to qm25-control and qm25ctl.\n"
+    "\n"
+    "The line:\n"
+    "  --port DEVICE          the projector's device: a serial port, a stable name\n"
+    "                         or a serial device server tcp://HOST:PORT\n"
+    "  --com 1|2              the device of COM1 or COM2, found as the panel finds it\n"
+    "                         (QM25_COM1, the remembered device, /dev/ttyS0); default 1\n"
+    "  --baud 19200|9600      line speed (default 19200), always 8N1\n"
+    "  --retry-ms MS          while the line is down, try again this often (default 3000)\n"
+    "\n"
+    "Clients:\n"
+    "  --pjlink [HOST:]PORT   PJLink Class 1 server (default 4352; port 0: any free one)\n"
+    "  --raw [HOST:]PORT      raw exchange port, as a serial device server (default: off)\n"
+    "  --password-file FILE   PJLink password, the file's first line (1-32 characters)\n"
+    "  --no-password          allow listening beyond loopback without a password (the\n"
+    "                         PJLink port when no password is set, and the raw port,\n"
+    "                         which never asks for one)\n"
+    "  --name TEXT            what NAME ? answers (default QM25)\n"
+    "  --idle-seconds N       close a PJLink connection idle this long (default 30)\n"
+    "\n"
+    "  --verbose              log every exchange and connection\n"
+    "  -h, --help             this text\n"
+    "  --version              the version\n"
+    "\n"
+    "Without a password, and without --no-password, both ports listen on loopback\n"
+    "only (127.0.0.1); with a password the PJLink port listens on every address.\n"
+    "Logs go to standard error.\n";
+
+QString Endpoint::text() const
+{
+    const QString h = host.protocol() == QAbstractSocket::IPv6Protocol ? "[" + host.toString() + "]" : host.toString();
+    return QStringLiteral("%1:%2").arg(h).arg(port);
+}
+
+namespace {
+
+std::optional<Endpoint> parseEndpoint(const QString &text, QString *error)
+{
+    Endpoint e;
+    QString host, port = text;
+    const qsizetype colon = text.lastIndexOf(QLatin1Char(':'));
+    if (colon >= 0) {
+        host = text.left(colon);
+        port = text.mid(colon + 1);
+        if (host.startsWith(QLatin1Char('[')) && host.endsWith(QLatin1Char(']')))
+            host = host.mid(1, host.size() - 2);
+        e.hostGiven = true;
+        if (host == QLatin1String("localhost"))
+            e.host = QHostAddress(QHostAddress::LocalHost);
+        else if (!e.host.setAddress(host)) {
+            *error = QStringLiteral("\"%1\" is no address (an IPv4 address, [IPv6] or localhost)").arg(host);
+            return std::nullopt;
+        }
+    }
+    bool ok = false;
+    const uint number = port.toUInt(&ok);
+    if (!ok || number > 65535) {
+        *error = QStringLiteral("\"%1\" is no port number").arg(port);
+        return std::nullopt;
+    }
+    e.port = quint16(number);
+    return e;
+}
+
+bool loopback(const Endpoint &e) { return e.host.isLoopback(); }
+
+}  // namespace
+
+std::optional<Options> parseOptions(const QStringList &args, QString *error)
+{
+    Options o;
+    o.pjlink.port = 4352;
+    for (qsizetype i = 1; i < args.size(); ++i) {
+        QString option = args[i];
+        std::optional<QString> inlineValue;
+        if (const qsizetype eq = option.indexOf(QLatin1Char('=')); option.startsWith(QLatin1String("--")) && eq > 0) {
+            inlineValue = option.mid(eq + 1);
+            option.truncate(eq);
+        }
+        const auto value = [&]() -> std::optional<QString> {
+            if (inlineValue)
+                return inlineValue;
+            if (i + 1 >= args.size()) {
+                *error = QStringLiteral("%1 needs a value").arg(option);
+                return std::nullopt;
+            }
+            return args[++i];
+        };
+        const auto number = [&](int low, int high) -> std::optional<int> {
+            const auto v = value();
+            if (!v)
+                return std::nullopt;
+            bool ok = false;
+            const int n = v->toInt(&ok);
+            if (!ok || n < low || n > high) {
+                *error = QStringLiteral("%1 wants a number from %2 to %3, not \"%4\"").arg(option).arg(low).arg(high).arg(*v);
+                return std::nullopt;
+            }
+            return n;
+        };
+        const bool flag = !inlineValue;
+        if ((option == QLatin1String("-h") || option == QLatin1String("--help")) && flag) {
+            o.help = true;
+        } else if (option == QLatin1String("--version") && flag) {
+            o.version = true;
+        } else if (option == QLatin1String("--verbose") && flag) {
+            o.verbose = true;
+        } else if (option == QLatin1String("--no-password") && flag) {
+            o.noPassword = true;
+        } else if (option == QLatin1String("--port")) {
+            const auto v = value();
+            if (!v)
+                return std::nullopt;
+            if (v->isEmpty()) {
+                *error = QStringLiteral("--port wants a device");
+                return std::nullopt;
+            }
+            o.device = *v;
+        } else if (option == QLatin1String("--com")) {
+            const auto n = number(1, 2);
+            if (!n)
+                return std::nullopt;
+            o.com = *n;
+        } else if (option == QLatin1String("--baud")) {
+            const auto v = value();
+            if (!v)
+                return std::nullopt;
+            if (*v != QLatin1String("19200") && *v != QLatin1String("9600")) {
+                *error = QStringLiteral("--baud wants 19200 or 9600, not \"%1\"").arg(*v);
+                return std::nullopt;
+            }
+            o.baud = v->toInt();
+        } else if (option == QLatin1String("--retry-ms")) {
+            const auto n = number(100, 600000);
+            if (!n)
+                return std::nullopt;
+            o.retryMs = *n;
+        } else if (option == QLatin1String("--idle-seconds")) {
+            const auto n = number(1, 3600);
+            if (!n)
+                return std::nullopt;
+            o.idleSeconds = *n;
+        } else if (option == QLatin1String("--pjlink") || option == QLatin1String("--raw")) {
+            const auto v = value();
+            if (!v)
+                return std::nullopt;
+            const auto e = parseEndpoint(*v, error);
+            if (!e) {
+                *error = QStringLiteral("%1: %2").arg(option, *error);
+                return std::nullopt;
+            }
+            if (option == QLatin1String("--raw"))
+                o.raw = *e;
+            else
+                o.pjlink = *e;
+        } else if (option == QLatin1String("--password-file")) {
+            const auto v = value();
+            if (!v)
+                return std::nullopt;
+            o.passwordFile = *v;
+        } else if (option == QLatin1String("--name")) {
+            const auto v = value();
+            if (!v)
+                return std::nullopt;
+            const QByteArray name = v->toUtf8();
+            if (name.isEmpty() || name.size() > pjlink::kMaxName
+                || !std::all_of(name.begin(), name.end(), [](char c) { return c >= 0x20 && c <= 0x7e; })) {
+                *error = QStringLiteral("--name wants 1 to %1 printable ASCII characters").arg(pjlink::kMaxName);
+                return std::nullopt;
+            }
+            o.name = name;
+        } else {
+            *error = QStringLiteral("unknown option \"%1\"").arg(args[i]);
+            return std::nullopt;
+        }
+    }
+    // Where nothing asks for a password, only this machine may connect,
+    // unless --no-password says otherwise.
+    const bool pjlinkOpen = !o.passwordFile.isEmpty() || o.noPassword;
+    if (!o.pjlink.hostGiven)
+        o.pjlink.host = QHostAddress(pjlinkOpen ? QHostAddress::Any : QHostAddress::LocalHost);
+    if (o.raw && !o.raw->hostGiven)
+        o.raw->host = QHostAddress(QHostAddress::LocalHost);
+    if (!pjlinkOpen && !loopback(o.pjlink)) {
+        *error = QStringLiteral("--pjlink %1 is beyond loopback: give a --password-file, or say --no-password")
+                     .arg(o.pjlink.text());
+        return std::nullopt;
+    }
+    if (o.raw && !o.noPassword && !loopback(*o.raw)) {
+        *error = QStringLiteral("--raw %1 is beyond loopback, and the raw port asks for no password: "
+                                "say --no-password to allow it").arg(o.raw->text());
+        return std::nullopt;
+    }
+    return o;
+}
+
+std::optional<QByteArray> readPasswordFile(const QString &path, QString *error, QString *warning)
+{
+    QFile file(path);
+    if (!file.open(QIODevice::ReadOnly)) {
+        *error = QStringLiteral("cannot read the password file %1: %2").arg(path, file.errorString());
+        return std::nullopt;
+    }
+    // A password file is a line; anything much longer is no password file.
+    const QByteArray content = file.read(4096);
+    const qsizetype lineEnd = content.indexOf('\n');
+    QByteArray password = lineEnd < 0 ? content : content.left(lineEnd);
+    if (password.endsWith('\r'))
+        password.chop(1);
+    if (password.isEmpty() || password.size() > pjlink::kMaxPassword
+        || !std::all_of(password.begin(), password.end(), [](char c) { return c > 0x20 && c <= 0x7e; })) {
+        *error = QStringLiteral("the password file %1 must hold 1 to %2 printable ASCII characters without "
+                                "blanks on its first line").arg(path).arg(pjlink::kMaxPassword);
+        return std::nullopt;
+    }
+    if (QFileInfo(path).permissions() & QFileDevice::ReadOther)
+        *warning = QStringLiteral("the password file %1 may be read by anyone: chmod o-r it").arg(path);
+    return password;
+}
+
+}  // namespace qm25::gateway

@@ -1,0 +1,47 @@
+#pragma once
+// The command line of qm25d, and the password file.
+#include <QByteArray>
+#include <QHostAddress>
+#include <QString>
+#include <QStringList>
+#include <optional>
+
+namespace qm25::gateway {
+
+extern const char kUsage[];
+
+struct Endpoint {
+    QHostAddress host;
+    quint16 port = 0;
+    bool hostGiven = false;
+    QString text() const;  // "127.0.0.1:4352", "[::1]:4352"
+};
+
+struct Options {
+    QString device;            // --port; empty: the device of COM `com`
+    int com = 1;
+    int baud = 19200;
+    Endpoint pjlink;           // default: port 4352
+    std::optional<Endpoint> raw;
+    QString passwordFile;
+    bool noPassword = false;   // listening beyond loopback without a password is wanted
+    QByteArray name = "QM25";  // NAME ?
+    int idleSeconds = 30;
+    int retryMs = 3000;
+    bool verbose = false;
+    bool help = false;
+    bool version = false;
+};
+
+// Reads the arguments (the program's name first). Nothing, with *error,
+// for a malformed or unknown option, or an address beyond loopback that
+// would take clients without a password.
+std::optional<Options> parseOptions(const QStringList &args, QString *error);
+
+// The password in the file's first line (a trailing CR LF or LF is not part
+// of it): 1 to 32 printable ASCII characters, no blanks. Nothing, with
+// *error, otherwise. *warning is set when others than owner and group may
+// read the file.
+std::optional<QByteArray> readPasswordFile(const QString &path, QString *error, QString *warning);
+
+}  // namespace qm25::gateway

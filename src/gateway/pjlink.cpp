@@ -1,0 +1,346 @@
+#include "gateway/pjlink.h"
+
+#include <QCryptographicHash>
+#include <QRandomGenerator>
+#include <algorithm>
+
+#include "core/status.h"
+
+namespace qm25::pjlink {
+namespace {
+
+// A parameter that sets something, and the commands that do it, in order.
+struct Choice {
+    std::string_view parameter;
+    const CommandRow *first;
+    const CommandRow *second = nullptr;
+};
+
+constexpr Choice kPowerChoices[] = {
+    {"1", &command("power on")},
+    {"0", &command("power off")},
+};
+
+// PJLink numbers inputs by kind and number: 1x RGB, 2x video.
+constexpr Choice kInputChoices[] = {
+    {"11", &command("input pc1")},
+    {"12", &command("input pc2")},
+    {"21", &command("input video")},
+};
+// The input read's numbers as PJLink names them; input 4 has no name.
+constexpr std::pair<int, std::string_view> kInputNames[] = {{1, "11"}, {2, "12"}, {3, "21"}};
+
+// 1x video (NO SHOW), 2x audio (SOUND MUTE), 3x both; x1 on, x0 off.
+constexpr Choice kMuteChoices[] = {
+    {"10", &command("noshow off")},
+    {"11", &command("noshow on")},
+    {"20", &command("mute off")},
+    {"21", &command("mute on")},
+    {"30", &command("noshow off"), &command("mute off")},
+    {"31", &command("noshow on"), &command("mute on")},
+};
+
+enum class Served { Power, Input, Mute, Errors, Lamp, Inputs, Name, Maker, Product, Info, Class };
+
+// The commands of Class 1 the gateway serves; the reads each "?" runs.
+struct Served1 {
+    std::string_view command;
+    Served what;
+    std::span<const Choice> choices;  // empty: "?" only
+    const CommandRow *read = nullptr;
+    const CommandRow *secondRead = nullptr;
+};
+
+constexpr Served1 kServed[] = {
+    {"POWR", Served::Power, kPowerChoices, &command("power")},
+    {"INPT", Served::Input, kInputChoices, &command("input")},
+    {"AVMT", Served::Mute, kMuteChoices, &command("mute")},
+    {"ERST", Served::Errors, {}, &command("power")},
+    {"LAMP", Served::Lamp, {}, &command("lamp time"), &command("power")},
+    {"INST", Served::Inputs, {}},
+    {"NAME", Served::Name, {}},
+    {"INF1", Served::Maker, {}},
+    {"INF2", Served::Product, {}},
+    {"INFO", Served::Info, {}, &command("identification")},
+    {"CLSS", Served::Class, {}},
+};
+
+QByteArray bytes(std::string_view s) { return QByteArray(s.data(), qsizetype(s.size())); }
+
+const Served1 *servedOf(const QByteArray &command)
+{
+    for (const Served1 &s : kServed)
+        if (bytes(s.command) == command)
+            return &s;
+    return nullptr;
+}
+
+const Choice *choiceOf(const Served1 &s, const QByteArray &parameter)
+{
+    for (const Choice &c : s.choices)
+        if (bytes(c.parameter) == parameter)
+            return &c;
+    return nullptr;
+}
+
+bool printableAscii(QByteArrayView line)
+{
+    return std::all_of(line.begin(), line.end(), [](char c) { return c >= 0x20 && c <= 0x7e; });
+}
+
+// Keeps an answer within one line of printable ASCII.
+QByteArray printable(QByteArrayView text, qsizetype max)
+{
+    QByteArray out = text.first(std::min(max, text.size())).toByteArray();
+    for (char &c : out)
+        if (c < 0x20 || c > 0x7e)
+            c = '?';
+    return out;
+}
+
+QByteArray powerDigit(PowerPhase phase)
+{
+    switch (phase) {
+    case PowerPhase::Standby: return "0";
+    case PowerPhase::On: return "1";
+    case PowerPhase::Cooling: return "2";
+    case PowerPhase::CountDown: return "3";
+    case PowerPhase::Fail:
+    case PowerPhase::None: break;
+    }
+    return {};
+}
+
+QByteArray muteAnswer(MuteSignal state)
+{
+    switch (state) {
+    case MuteSignal::MuteOff: return "30";
+    case MuteSignal::VideoMute: return "11";
+    case MuteSignal::AudioMute: return "21";
+    case MuteSignal::VideoAudioMute: return "31";
+    case MuteSignal::NoSignal:
+    case MuteSignal::Standby: break;
+    }
+    return {};
+}
+
+// ERST: fan, lamp, temperature, cover, filter, other; 0 fine, 1 warning, 2 error.
+QByteArray errorDigits(const PowerStatus &power)
+{
+    QByteArray digits("000000");
+    if (power.phase == PowerPhase::Fail || (power.warnings & kAllLampsFailed))
+        digits[1] = '2';
+    if (power.warnings & kTemperatureWarning)
+        digits[2] = '1';
+    return digits;
+}
+
+template <class T> const T *valueOf(const std::optional<StatusValue> &value)
+{
+    return value ? std::get_if<T>(&*value) : nullptr;
+}
+
+std::optional<StatusValue> readOf(const CommandRow &row, const ExchangeResult &result)
+{
+    return readStatus(row.reading, QString::fromLatin1(result.reply));
+}
+
+}  // namespace
+
+QByteArray greeting(const QByteArray &random)
+{
+    return random.isEmpty() ? QByteArray("PJLINK 0\r") : "PJLINK 1 " + random + '\r';
+}
+
+QByteArray makeRandom()
+{
+    return QByteArray::number(QRandomGenerator::system()->generate(), 16).rightJustified(kRandomLength, '0');
+}
+
+QByteArray digestOf(const QByteArray &random, const QByteArray &password)
+{
+    return QCryptographicHash::hash(random + password, QCryptographicHash::Md5).toHex();
+}
+
+RequestReader::RequestReader(QByteArray digest) : digest_(std::move(digest)) {}
+
+qsizetype RequestReader::limit() const { return kMaxRequest + (digest_.isEmpty() ? 0 : kDigestLength); }
+
+Input RequestReader::next()
+{
+    Input in;
+    const auto close = [&](QString why, QByteArray bytes = {}) {
+        closed_ = true;
+        buffer_.clear();
+        in.kind = Input::Kind::Close;
+        in.why = std::move(why);
+        in.bytes = std::move(bytes);
+        return in;
+    };
+    if (closed_)
+        return close(QStringLiteral("closed"));
+    if (afterCr_ && !buffer_.isEmpty()) {
+        if (buffer_.startsWith('\n'))
+            buffer_.remove(0, 1);
+        afterCr_ = false;
+    }
+    const qsizetype cr = buffer_.indexOf('\r');
+    if (cr < 0 || cr >= limit())
+        return buffer_.size() < limit() ? in : close(QStringLiteral("a request longer than %1 bytes").arg(kMaxRequest));
+    QByteArray line = buffer_.left(cr);
+    buffer_.remove(0, cr + 1);
+    afterCr_ = true;
+    if (!digest_.isEmpty()) {
+        if (line.size() < kDigestLength || line.left(kDigestLength).toLower() != digest_)
+            return close(QStringLiteral("wrong password"), bytes(kAuthError));
+        line.remove(0, kDigestLength);
+        digest_.clear();
+    }
+    if (!printableAscii(line))
+        return close(QStringLiteral("a request that is not printable ASCII"));
+    if (line.size() < 6 || line[0] != '%' || line[1] < '1' || line[1] > '9')
+        return close(QStringLiteral("no PJLink request"));
+    in.request.pjlinkClass = line[1];
+    in.request.command = line.mid(2, 4);
+    if (line[1] != '1' || !servedOf(in.request.command)) {
+        in.kind = Input::Kind::Answer;
+        in.bytes = answer(in.request, "ERR1");
+    } else if (line.size() < 7 || line[6] != ' ') {
+        in.kind = Input::Kind::Answer;
+        in.bytes = answer(in.request, "ERR2");
+    } else {
+        in.kind = Input::Kind::Request;
+        in.request.parameter = line.mid(7);
+    }
+    return in;
+}
+
+QByteArray answer(const Request &request, QByteArrayView result)
+{
+    QByteArray line;
+    line.reserve(8 + result.size());
+    line += '%';
+    line += request.pjlinkClass;
+    line += request.command;
+    line += '=';
+    line += result;
+    line += '\r';
+    return line;
+}
+
+QByteArray inputList()
+{
+    QByteArray list;
+    for (const Choice &c : kInputChoices)
+        list += (list.isEmpty() ? "" : " ") + bytes(c.parameter);
+    return list;
+}
+
+Plan planFor(const Request &request, const Identity &identity)
+{
+    Plan plan;
+    const Served1 *s = request.pjlinkClass == '1' ? servedOf(request.command) : nullptr;
+    if (!s) {
+        plan.answer = answer(request, "ERR1");
+        return plan;
+    }
+    if (request.parameter != "?") {
+        const Choice *c = choiceOf(*s, request.parameter);
+        if (!c) {
+            plan.answer = answer(request, "ERR2");
+            return plan;
+        }
+        plan.steps.push_back(c->first);
+        if (c->second)
+            plan.steps.push_back(c->second);
+        return plan;
+    }
+    switch (s->what) {
+    case Served::Inputs: plan.answer = answer(request, inputList()); break;
+    case Served::Name: plan.answer = answer(request, printable(identity.name, kMaxName)); break;
+    case Served::Maker: plan.answer = answer(request, bytes(kMaker)); break;
+    case Served::Product: plan.answer = answer(request, bytes(kProduct)); break;
+    case Served::Class: plan.answer = answer(request, "1"); break;
+    default:
+        plan.steps.push_back(s->read);
+        if (s->secondRead)
+            plan.steps.push_back(s->secondRead);
+    }
+    return plan;
+}
+
+bool succeeded(const ExchangeResult &result)
+{
+    using O = ExchangeResult::Outcome;
+    return result.outcome == O::Ack || result.outcome == O::Data;
+}
+
+QByteArray answerFor(const Request &request, std::span<const ExchangeResult> results)
+{
+    const Plan plan = planFor(request, {});
+    if (!plan.answer.isEmpty())
+        return plan.answer;
+    for (std::size_t i = 0; i < plan.steps.size(); ++i) {
+        if (i >= results.size() || !succeeded(results[i])) {
+            // The projector refuses it now (NAK): unavailable at this time;
+            // no reply, no line, or a reply of the wrong kind: a failure.
+            const bool refused = i < results.size() && results[i].outcome == ExchangeResult::Outcome::Nak;
+            return answer(request, refused ? "ERR3" : "ERR4");
+        }
+        const bool wantsData = plan.steps[i]->isStatusRead();
+        if (wantsData != (results[i].outcome == ExchangeResult::Outcome::Data))
+            return answer(request, "ERR4");
+    }
+    if (request.parameter != "?")
+        return answer(request, "OK");
+
+    const auto first = readOf(*plan.steps[0], results[0]);
+    QByteArray result;
+    bool unavailable = false;  // read, but nothing PJLink can say now: ERR3
+    switch (servedOf(request.command)->what) {
+    case Served::Power:
+        if (const auto *p = valueOf<PowerStatus>(first))
+            result = powerDigit(p->phase);
+        break;
+    case Served::Input:
+        if (const auto *i = valueOf<InputStatus>(first)) {
+            const auto *name = std::find_if(std::begin(kInputNames), std::end(kInputNames),
+                                            [&](const auto &n) { return n.first == i->input; });
+            if (name != std::end(kInputNames))
+                result = bytes(name->second);
+            else
+                unavailable = true;
+        }
+        break;
+    case Served::Mute:
+        if (const auto *m = valueOf<MuteSignalStatus>(first)) {
+            result = muteAnswer(m->state);
+            unavailable = result.isEmpty();
+        }
+        break;
+    case Served::Errors:
+        if (const auto *p = valueOf<PowerStatus>(first))
+            result = errorDigits(*p);
+        break;
+    case Served::Lamp: {
+        const auto *hours = valueOf<LampHoursStatus>(first);
+        const auto power = readOf(*plan.steps[1], results[1]);
+        const auto *p = valueOf<PowerStatus>(power);
+        if (hours && p && p->phase != PowerPhase::None) {
+            const bool lit = p->phase == PowerPhase::On || p->phase == PowerPhase::CountDown;
+            result = QByteArray::number(hours->hours) + (lit ? " 1" : " 0");
+        }
+        break;
+    }
+    case Served::Info:
+        if (const auto *id = valueOf<IdentificationStatus>(first))
+            result = printable(id->text.toLatin1(), kMaxInfo);
+        break;
+    default: break;
+    }
+    if (result.isEmpty())
+        return answer(request, unavailable ? "ERR3" : "ERR4");
+    return answer(request, result);
+}
+
+}  // namespace qm25::pjlink

@@ -1,0 +1,234 @@
+// qm25d as a program, on the simulator's pseudo-terminal: PJLink clients
+// and raw exchange clients on loopback, the password, a line that goes and
+// comes back, clients that flood or send garbage, the bounds on connections.
+#include <QCryptographicHash>
+#include <QProcess>
+#include <QTcpSocket>
+#include <QTemporaryDir>
+#include <QtTest>
+
+#include "core/exchange_client.h"
+#include "line/port_line.h"
+#include "support/sim_process.h"
+
+using qm25::test::SimProcess;
+
+namespace {
+
+// qm25d as a child of the test; the constructor waits, bounded, until it
+// says where it listens.
+class Gatewayd {
+public:
+    explicit Gatewayd(QStringList args)
+    {
+        process_.start(QStringLiteral(QM25_GATEWAY_BIN), args << "--pjlink" << "127.0.0.1:0" << "--raw" << "127.0.0.1:0");
+        if (waitForLog("raw exchanges on")) {
+            pjlink = quint16(log_.section("PJLink on 127.0.0.1:", 1).section(' ', 0, 0).toUInt());
+            raw = quint16(log_.section("raw exchanges on 127.0.0.1:", 1).section('\n', 0, 0).toUInt());
+        }
+    }
+    ~Gatewayd() { stop(); }
+    // Ends it as the service manager does; whether it was running and ended
+    // cleanly (under the sanitizers: without a finding).
+    bool stop()
+    {
+        const bool running = process_.state() == QProcess::Running;
+        process_.terminate();
+        if (!process_.waitForFinished(10000))
+            process_.kill();
+        return running && process_.exitStatus() == QProcess::NormalExit && process_.exitCode() == 0;
+    }
+    QString log() { return log_ += QString::fromLocal8Bit(process_.readAllStandardError()); }
+    bool waitForLog(const QString &text, int times = 1)
+    {
+        return QTest::qWaitFor([&] { return log().count(text) >= times; }, 15000);
+    }
+    quint16 pjlink = 0, raw = 0;
+
+private:
+    QProcess process_;
+    QString log_;
+};
+
+// A client on loopback; lines are read up to their CR.
+struct Client {
+    explicit Client(quint16 port)
+    {
+        QObject::connect(&socket, &QTcpSocket::readyRead, [this] { in += socket.readAll(); });
+        socket.connectToHost(QHostAddress::LocalHost, port);
+    }
+    QByteArray line()
+    {
+        if (!QTest::qWaitFor([&] { return in.contains('\r') || closed(); }, 10000) || !in.contains('\r'))
+            return "(nothing)";
+        const QByteArray l = in.left(in.indexOf('\r'));
+        in.remove(0, l.size() + 1);
+        return l;
+    }
+    // The next n lines, joined by "|".
+    QByteArray lines(int n)
+    {
+        QByteArrayList all;
+        while (n-- > 0)
+            all << line();
+        return all.join('|');
+    }
+    QByteArray ask(const QByteArray &request)
+    {
+        socket.write(request + '\r');
+        return line();
+    }
+    // Asks each "REQUEST=ANSWER" of a PJLink conversation in turn: "POWR ?=0 | INPT 11=ERR3".
+    void converse(const QByteArray &script)
+    {
+        for (const QByteArray &step : script.split('|')) {
+            const QByteArray request = step.trimmed().split('=').value(0), answer = step.trimmed().split('=').value(1);
+            QCOMPARE(ask("%1" + request), "%1" + request.left(4) + '=' + answer);
+        }
+    }
+    bool closed() const { return socket.state() == QAbstractSocket::UnconnectedState; }
+    bool waitClosed() { return QTest::qWaitFor([&] { return closed(); }, 15000); }
+    QTcpSocket socket;
+    QByteArray in;
+};
+
+// Asks until the answer is `answer` (the projector changes by itself).
+bool answersSoon(Client &c, const QByteArray &request, const QByteArray &answer)
+{
+    return QTest::qWaitFor([&] { return c.ask(request) == answer; }, 15000);
+}
+
+}  // namespace
+
+class GatewayTest : public QObject {
+    Q_OBJECT
+private slots:
+    // Behind a password: every command, then a wrong and a missing digest.
+    void servesEachCommand()
+    {
+        QTemporaryDir dir;
+        QFile file(dir.filePath("room.password"));
+        QVERIFY(file.open(QIODevice::WriteOnly) && file.write("Qm25-room\n") && file.flush());
+        SimProcess sim({"--warmup-ms", "1500", "--cooldown-ms", "500"});
+        QVERIFY2(sim.ok(), qPrintable(sim.failure()));
+        Gatewayd d({"--port", sim.devicePath(), "--name", "Room 101", "--password-file", file.fileName()});
+        const auto digest = [](Client &c, const QByteArray &password) {
+            const QByteArray random = c.line().mid(9);
+            return QRegularExpression("^[0-9a-f]{8}$").match(QString::fromLatin1(random)).hasMatch()
+                ? QCryptographicHash::hash(random + password, QCryptographicHash::Md5).toHex() : QByteArray("no random");
+        };
+        Client c(d.pjlink);
+        QCOMPARE(c.ask(digest(c, "Qm25-room") + "%1POWR ?"), QByteArray("%1POWR=0"));
+        c.converse("INPT 11=ERR3 | AVMT ?=ERR3 | POWR 1=OK | POWR ?=3 | AVMT 31=ERR3 | LAMP ?=0 1");
+        QVERIFY(answersSoon(c, "%1POWR ?", "%1POWR=1"));
+        c.converse("INPT 21=OK | INPT ?=21 | AVMT 31=OK | AVMT ?=31 | AVMT 10=OK | AVMT ?=21 | ERST ?=000000"
+                   " | INFO ?=QM25 SIM 1.40 | NAME ?=Room 101 | INPT 59=ERR2 | FREZ 1=ERR1 | POWR 0=OK | POWR ?=2");
+        // Answers come in the order of the requests, made at once or after an exchange.
+        c.socket.write("%1CLSS ?\r%1INPT ?\r%1XXXX ?\r");
+        QCOMPARE(c.lines(3), QByteArray("%1CLSS=1|%1INPT=21|%1XXXX=ERR1"));
+
+        Client wrong(d.pjlink), none(d.pjlink);
+        QCOMPARE(wrong.ask(digest(wrong, "qm25-room") + "%1POWR ?"), QByteArray("PJLINK ERRA"));
+        QVERIFY(none.line().startsWith("PJLINK 1 "));
+        QCOMPARE(none.ask("%1POWR ?"), QByteArray("PJLINK ERRA"));
+        QVERIFY(wrong.waitClosed() && none.waitClosed() && d.waitForLog("wrong password", 2));
+    }
+
+    void lineLostAndBack()
+    {
+        QTemporaryDir dir;
+        const QString link = dir.filePath("com1");
+        auto sim = std::make_unique<SimProcess>(QStringList{"--link", link, "--hangup-after", "2"});
+        QVERIFY2(sim->ok(), qPrintable(sim->failure()));
+        Gatewayd d({"--port", link, "--retry-ms", "200"});
+        QVERIFY(d.waitForLog("line open"));
+        Client c(d.pjlink), raw(d.raw);
+        QCOMPARE(c.line(), QByteArray("PJLINK 0"));
+        c.converse("POWR ?=0");
+        QCOMPARE(raw.ask("CR1"), QByteArray("1"));  // the second frame: the simulator hangs up
+        QVERIFY(sim->waitForCleanExit());
+        QVERIFY(raw.waitClosed());  // a raw client learns it as from a device server
+        QVERIFY(answersSoon(c, "%1POWR ?", "%1POWR=ERR4"));
+        c.converse("AVMT 11=ERR4 | CLSS ?=1");
+        QVERIFY(Client(d.raw).waitClosed());
+        QTest::qWait(1000);  // a few attempts more, said once
+        QCOMPARE(d.log().count("line down"), 1);
+
+        sim = std::make_unique<SimProcess>(QStringList{"--link", link});
+        QVERIFY2(sim->ok(), qPrintable(sim->failure()));
+        QVERIFY(answersSoon(c, "%1POWR ?", "%1POWR=0"));
+        QVERIFY(d.waitForLog("line open", 2));
+        QCOMPARE(Client(d.raw).ask("CR0"), QByteArray("80"));
+        QVERIFY2(d.stop(), qPrintable(d.log()));
+    }
+
+    void clientsAtOnce()
+    {
+        SimProcess sim({"--warmup-ms", "60000"});
+        QVERIFY2(sim.ok(), qPrintable(sim.failure()));
+        Gatewayd d({"--port", sim.devicePath()});
+        QVERIFY(d.waitForLog("line open"));  // until then the raw port takes nobody
+
+        // A client that floods (its requests are read a few at a time), three
+        // that send garbage, and four that ask in one go.
+        constexpr int kFlood = 3000;
+        Client flood(d.pjlink), binary(d.pjlink), endless(d.pjlink), rawEndless(d.raw);
+        flood.socket.write(QByteArray("%1INPT ?\r").repeated(kFlood));
+        binary.socket.write("%1POWR \xff\xfe\r");
+        endless.socket.write(QByteArray(1000, '%'));
+        rawEndless.socket.write(QByteArray(1000, 'C'));
+        std::vector<std::unique_ptr<Client>> others;
+        for (int i = 0; i < 4; ++i) {
+            others.push_back(std::make_unique<Client>(d.pjlink));
+            others.back()->socket.write("%1INPT ?\r%1ERST ?\r%1INFO ?\r");
+        }
+        // Meanwhile a PJLink client and a raw one in turn, the raw one through
+        // the line layer as the panel and qm25ctl reach a device server.
+        qm25::PortLine line;
+        QVERIFY(line.setDevice(QStringLiteral("tcp://127.0.0.1:%1").arg(d.raw)) && line.open() && line.finishOpening());
+        qm25::ExchangeClient raw(&line);
+        Client a(d.pjlink);
+        QCOMPARE(a.line(), QByteArray("PJLINK 0"));
+        QCOMPARE(raw.run("CR0\r", 2000).reply, QByteArray("80\r"));
+        a.converse("POWR 1=OK");
+        QCOMPARE(raw.run("CR0\r", 2000).reply, QByteArray("40\r"));
+        a.converse("INPT 11=ERR3");
+        QCOMPARE(raw.run("C01\r", 2000).reply, QByteArray("\x06\r"));
+        a.converse("POWR ?=2");
+        QCOMPARE(raw.run("XYZ\r", 2000).reply, QByteArray("ERR\r"));
+
+        QVERIFY(flood.in.count('\r') < kFlood);  // the flood did not go first
+        for (auto &o : others)
+            QCOMPARE(o->lines(4), QByteArray("PJLINK 0|%1INPT=11|%1ERST=000000|%1INFO=QM25 SIM 1.40"));
+        for (Client *g : {&binary, &endless, &rawEndless})
+            QVERIFY(g->waitClosed());
+        QVERIFY(d.waitForLog("not printable ASCII") && d.waitForLog("longer than 136 bytes")
+                && d.waitForLog("longer than 256 bytes"));
+        QVERIFY(QTest::qWaitFor([&] { return flood.in.count('\r') > kFlood || flood.closed(); }, 60000));
+        QCOMPARE(flood.in.count("%1INPT=11\r"), kFlood);  // answered in full, in the end
+        QVERIFY2(d.stop(), qPrintable(d.log()));
+    }
+
+    void connectionBounds()
+    {
+        Gatewayd d({"--port", "/nonexistent/qm25"});
+        std::vector<std::unique_ptr<Client>> clients;
+        for (int i = 0; i < 64; ++i) {
+            clients.push_back(std::make_unique<Client>(d.pjlink));
+            QCOMPARE(clients.back()->line(), QByteArray("PJLINK 0"));
+        }
+        Client refused(d.pjlink);
+        QVERIFY(refused.waitClosed() && refused.in.isEmpty());
+        QVERIFY(d.waitForLog("64 connections open already"));
+        clients.front()->socket.disconnectFromHost();
+        QVERIFY(QTest::qWaitFor([&] { return Client(d.pjlink).line() == "PJLINK 0"; }, 15000));
+
+        Gatewayd quick({"--port", "/nonexistent/qm25", "--idle-seconds", "1"});
+        Client silent(quick.pjlink);
+        QCOMPARE(silent.line(), QByteArray("PJLINK 0"));
+        QVERIFY(silent.waitClosed());  // it said nothing
+    }
+};
+
+QTEST_GUILESS_MAIN(GatewayTest)
+#include "test_gateway.moc"

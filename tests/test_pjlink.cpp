@@ -1,0 +1,243 @@
+// The gateway's parts without sockets: the PJLink request reader, the
+// mapping of requests onto the projector's commands and replies, the
+// options, and the queue that shares the line among clients.
+#include <QtTest>
+
+#include "gateway/exchange_queue.h"
+#include "gateway/options.h"
+#include "gateway/pjlink.h"
+#include "support/fake_line.h"
+
+using namespace qm25;
+using namespace qm25::gateway;
+using pjlink::Input;
+
+namespace {
+
+// Everything the reader makes of `bytes`, fed whole or a byte at a time:
+// "R:POWR 1" a request, "A:..." an answer at once, "C:..." a close; "|" between.
+QString readAll(const QByteArray &bytes, const QByteArray &digest, bool bytewise)
+{
+    pjlink::RequestReader reader(digest);
+    QStringList out;
+    for (qsizetype i = 0; i < bytes.size() && !reader.closed(); i += bytewise ? 1 : bytes.size()) {
+        reader.append(QByteArrayView(bytes).sliced(i, bytewise ? 1 : bytes.size()));
+        for (Input in = reader.next(); in.kind != Input::Kind::More; in = reader.next()) {
+            out << (in.kind == Input::Kind::Request ? "R:" + in.request.command + ' ' + in.request.parameter
+                    : (in.kind == Input::Kind::Answer ? "A:" : "C:") + QString::fromLatin1(in.bytes).remove('\r'));
+            if (in.kind == Input::Kind::Close)
+                break;
+        }
+    }
+    return out.join('|');
+}
+
+// An exchange's result from a short text: ACK, NAK, ERR, none, lost, or data.
+ExchangeResult result(const QByteArray &text)
+{
+    using O = ExchangeResult::Outcome;
+    const std::map<QByteArray, std::pair<O, QByteArray>> kinds{{"ACK", {O::Ack, "\x06\r"}}, {"NAK", {O::Nak, "\x15\r"}},
+        {"ERR", {O::Unknown, "ERR\r"}}, {"none", {O::NoReply, ""}}, {"lost", {O::Lost, ""}}};
+    const auto kind = kinds.find(text);
+    ExchangeResult r;
+    r.outcome = kind == kinds.end() ? O::Data : kind->second.first;
+    r.reply = kind == kinds.end() ? text + '\r' : kind->second.second;
+    return r;
+}
+
+}  // namespace
+
+class PjlinkTest : public QObject {
+    Q_OBJECT
+private slots:
+    void reader_data()
+    {
+        QTest::addColumn<QByteArray>("bytes");
+        QTest::addColumn<bool>("password");  // "secret", with the random value 0123abcd
+        QTest::addColumn<QString>("read");
+        const auto row = [](const char *name, const QByteArray &bytes, bool password, const char *read) {
+            QTest::newRow(name) << bytes << password << QString::fromLatin1(read);
+        };
+        const QByteArray digest = pjlink::digestOf("0123abcd", "secret"), x128(128, 'x');
+        row("one request", "%1POWR ?\r", false, "R:POWR ?");
+        row("CR LF, then another", "%1POWR 1\r\n%1INPT 11\r", false, "R:POWR 1|R:INPT 11");
+        row("one LF after a CR only", "%1CLSS ?\r\n\n%1CLSS ?\r", false, "R:CLSS ?|C:");
+        row("136 bytes", "%1NAME " + x128 + '\r', false, qPrintable("R:NAME " + x128));
+        row("137 bytes", "%1NAME y" + x128 + '\r', false, "C:");
+        row("no CR within 136 bytes", QByteArray(500, '%'), false, "C:");
+        row("unknown command", "%1ABCD ?\r%1powr ?\r", false, "A:%1ABCD=ERR1|A:%1powr=ERR1");
+        row("class 2, FREZ", "%2FREZ 1\r%1FREZ 1\r", false, "A:%2FREZ=ERR1|A:%1FREZ=ERR1");
+        row("no blank", "%1POWR\r%1POWR?\r", false, "A:%1POWR=ERR2|A:%1POWR=ERR2");
+        row("not ASCII, nothing after", "%1POWR \xff\r%1POWR ?\r", false, "C:");
+        row("no PJLink", "GET / HTTP/1.0\r", false, "C:");
+        row("right password, then none needed", digest + "%1POWR ?\r%1LAMP ?\r", true, "R:POWR ?|R:LAMP ?");
+        row("upper-case digest", digest.toUpper() + "%1POWR ?\r", true, "R:POWR ?");
+        row("wrong password", pjlink::digestOf("0123abcd", "Secret") + "%1POWR ?\r", true, "C:PJLINK ERRA");
+        row("no digest", "%1POWR ?\r", true, "C:PJLINK ERRA");
+    }
+    void reader()
+    {
+        QFETCH(QByteArray, bytes);
+        QFETCH(bool, password);
+        QFETCH(QString, read);
+        const QByteArray digest = password ? pjlink::digestOf("0123abcd", "secret") : QByteArray();
+        QCOMPARE(readAll(bytes, digest, false), read);
+        QCOMPARE(readAll(bytes, digest, true), read);
+    }
+
+    void mapping_data()
+    {
+        QTest::addColumn<QByteArray>("request");
+        QTest::addColumn<QStringList>("commands");  // the catalogue's names, in order
+        QTest::addColumn<QStringList>("replies");
+        QTest::addColumn<QByteArray>("answer");
+        // Cases "REPLY,REPLY=ANSWER; ...": replies ACK, NAK, ERR, none, lost, or data.
+        const auto rows = [](const char *request, const char *commands, const QString &cases) {
+            for (const QString &c : cases.split(';'))
+                QTest::addRow("%s %s", request, qPrintable(c.section('=', 0, 0).trimmed()))
+                    << QByteArray(request) << QString(commands).split(',', Qt::SkipEmptyParts)
+                    << c.section('=', 0, 0).trimmed().split(',', Qt::SkipEmptyParts) << c.section('=', 1).trimmed().toLatin1();
+        };
+        rows("POWR 1", "power on", "ACK=OK; NAK=ERR3; ERR=ERR4; none=ERR4; lost=ERR4; 80=ERR4");
+        rows("POWR 0", "power off", "ACK=OK");
+        rows("POWR ?", "power", "80=0; 00=1; 20=2; 40=3; 88=0; 24=2; 10=ERR4; x=ERR4; ACK=ERR4");
+        rows("INPT 11", "input pc1", "ACK=OK");
+        rows("INPT 12", "input pc2", "NAK=ERR3");
+        rows("INPT 21", "input video", "ACK=OK");
+        rows("INPT ?", "input", "1=11; 2=12; 3=21; 4=ERR3");
+        rows("INST ?", "", "=11 12 21");
+        rows("AVMT 10", "noshow off", "ACK=OK");
+        rows("AVMT 11", "noshow on", "ACK=OK");
+        rows("AVMT 20", "mute off", "ACK=OK");
+        rows("AVMT 21", "mute on", "ACK=OK");
+        rows("AVMT 30", "noshow off,mute off", "ACK,ACK=OK");
+        rows("AVMT 31", "noshow on,mute on", "NAK=ERR3; ACK,none=ERR4");
+        rows("AVMT ?", "mute", "00=30; 01=11; 02=21; 03=31; 80=ERR3; FF=ERR3");
+        rows("ERST ?", "power", "00=000000; 08=001000; 28=001000; 10=020000; 21=020000; 81=020000; 04=000000");
+        rows("LAMP ?", "lamp time,power", "01234,00=1234 1; 00000,80=0 0; 00012,40=12 1; 01234,none=ERR4; 12a=ERR4");
+        rows("INFO ?", "identification", "QM25 SIM 1.40=QM25 SIM 1.40; " + QString(40, 'I') + "\x01=" + QString(32, 'I'));
+        rows("NAME ?", "", "=Room 101");
+        rows("INF1 ?", "", "=RUNO");
+        rows("INF2 ?", "", "=QM25");
+        rows("CLSS ?", "", "=1");
+        for (const char *outOfRange : {"POWR 2", "INPT 22", "INPT 60", "INPT 1", "INPT ", "AVMT 40", "INST 1", "CLSS 1"})
+            rows(outOfRange, "", "=ERR2");
+        rows("SVOL 1", "", "=ERR1");
+    }
+    void mapping()
+    {
+        QFETCH(QByteArray, request);
+        QFETCH(QStringList, commands);
+        QFETCH(QStringList, replies);
+        QFETCH(QByteArray, answer);
+        const pjlink::Request r{'1', request.left(4), request.mid(5)};
+        const pjlink::Plan plan = pjlink::planFor(r, {"Room 101"});
+        QStringList planned;
+        for (const CommandRow *row : plan.steps)
+            planned << QString::fromLatin1(row->name.data(), qsizetype(row->name.size()));
+        QCOMPARE(planned, commands);
+        std::vector<ExchangeResult> results;
+        for (const QString &reply : replies)
+            results.push_back(result(reply.toLatin1()));
+        QCOMPARE(plan.steps.empty() ? plan.answer : pjlink::answerFor(r, results), "%1" + r.command + '=' + answer + '\r');
+    }
+
+    void options_data()
+    {
+        QTest::addColumn<QString>("args");
+        QTest::addColumn<QString>("listens");  // PJLink and raw port, or the start of the error
+        const auto row = [](const char *args, const char *listens) { QTest::newRow(args) << args << listens; };
+        row("", "127.0.0.1:4352 ");
+        row("--password-file f --raw 4001", "0.0.0.0:4352 127.0.0.1:4001");
+        row("--pjlink 0.0.0.0:4352", "--pjlink 0.0.0.0:4352 is beyond loopback");
+        row("--no-password --pjlink=[::]:1", "[::]:1 ");
+        row("--password-file f --raw 192.0.2.1:4001", "--raw 192.0.2.1:4001 is beyond loopback");
+        row("--no-password --raw [::1]:7", "0.0.0.0:4352 [::1]:7");
+        row("--password x", "unknown option");
+        row("--baud 4800", "--baud wants");
+        row("--pjlink 65536", "--pjlink: \"65536\"");
+        row("--name nnnnnnnnnnnnnnnnnnnnnnnnnnnnnnnnnnnnnnnnnnnnnnnnnnnnnnnnnnnnnnnnn", "--name wants");
+    }
+    void options()
+    {
+        QFETCH(QString, args);
+        QFETCH(QString, listens);
+        QString error;
+        const auto o = parseOptions(("qm25d " + args).split(' ', Qt::SkipEmptyParts), &error);
+        QCOMPARE(o ? o->pjlink.text() + ' ' + (o->raw ? o->raw->text() : QString()) : error.left(listens.size()), listens);
+    }
+
+    void passwordFile()
+    {
+        QTemporaryDir dir;
+        QFile f(dir.filePath("pw"));
+        for (const auto &[content, password] : {std::pair<QByteArray, QByteArray>{"s3cret\r\nignored", "s3cret"},
+                 {QByteArray(32, 'p'), QByteArray(32, 'p')}, {"", ""}, {"\n", ""}, {"two words", ""}, {QByteArray(33, 'p'), ""}}) {
+            QVERIFY(f.open(QIODevice::WriteOnly | QIODevice::Truncate) && f.write(content) == content.size());
+            f.close();
+            QString error, warning;
+            QCOMPARE(readPasswordFile(f.fileName(), &error, &warning).value_or(QByteArray()), password);
+        }
+    }
+
+    // --- the queue on a line without a device ---------------------------------
+    void queueTakesTurnsAndSharesReads()
+    {
+        test::FakeLine line;
+        ExchangeClient client(&line);
+        ExchangeQueue queue(&client);
+        QStringList done;
+        const auto job = [&](int id, QByteArrayList frames, const QString &name) {
+            std::vector<Step> steps;
+            for (const QByteArray &f : frames)
+                steps.push_back({f + '\r', 1000});
+            return queue.enqueue(id, steps, [&done, name](std::vector<ExchangeResult> r) {
+                done << QStringLiteral("%1:%2").arg(name).arg(QString::fromLatin1(r.back().body()));
+            });
+        };
+        const auto onTheLine = [&] { QVERIFY(QTest::qWaitFor([&] { return client.isBusy(); }, 5000)); };
+        const auto reply = [&](const QByteArray &bytes) { onTheLine(), line.feed(bytes); };
+        const int a = queue.addClient("a"), b = queue.addClient("b"), c = queue.addClient("c");
+        QVERIFY(job(a, {"C05"}, "a1") && job(a, {"C0D", "C0B"}, "a2") && job(a, {"C06"}, "a3"));
+        QVERIFY(job(b, {"CR0"}, "b1") && job(c, {"CR0"}, "c1"));
+        reply("\x06\r");  // a1
+        onTheLine();      // b1's read
+        QVERIFY(job(c, {"CR0"}, "c2"));  // too late to share b1's read
+        line.feed("80\r");  // b1, and c1 with it
+        for (const char *bytes : {"00\r", "\x15\r", "\x06\r"})  // c2; a2 refused: its second step does not run; a3
+            reply(bytes);
+        QCOMPARE(done, (QStringList{"a1:\x06", "b1:80", "c1:80", "c2:00", "a2:\x15", "a3:\x06"}));
+        QCOMPARE(line.written, (QByteArrayList{"C05\r", "CR0\r", "CR0\r", "C0D\r", "C06\r"}));
+
+        // A client that leaves while its exchange runs: the exchange ends on
+        // the line, unheard; the next frame gets its own reply.
+        QVERIFY(job(b, {"CR3"}, "b2") && job(a, {"CR1"}, "gone") && job(b, {"CR0"}, "b3"));
+        reply("00042\r");
+        onTheLine();
+        queue.removeClient(a);
+        line.feed("2\r");
+        reply("80\r");
+        QCOMPARE(done.mid(6), (QStringList{"b2:00042", "b3:80"}));
+        QCOMPARE(line.written.mid(5), (QByteArrayList{"CR3\r", "CR1\r", "CR0\r"}));
+
+        // Within a client too, behind nothing but reads; never before a
+        // command sent earlier.
+        const int d = queue.addClient("d"), e = queue.addClient("e");
+        QVERIFY(job(d, {"CR3", "CR0"}, "d1") && job(d, {"CR0"}, "d2") && job(e, {"C00"}, "e1") && job(e, {"CR0"}, "e2"));
+        for (const char *bytes : {"00042\r", "80\r", "\x06\r", "40\r"})
+            reply(bytes);
+        QCOMPARE(done.mid(8), (QStringList{"d1:80", "d2:80", "e1:\x06", "e2:40"}));
+        QCOMPARE(line.written.mid(8), (QByteArrayList{"CR3\r", "CR0\r", "C00\r", "CR0\r"}));
+
+        // A full queue takes no more until a job is done.
+        for (int i = 0; i < ExchangeQueue::kJobsPerClient; ++i)
+            QVERIFY(job(b, {"C09"}, "up"));
+        QVERIFY(!queue.hasRoom(b));
+        QVERIFY(!job(b, {"C09"}, "one too many"));
+        reply("\x06\r");
+        QVERIFY(queue.hasRoom(b));
+    }
+};
+
+QTEST_GUILESS_MAIN(PjlinkTest)
+#include "test_pjlink.moc"
