@@ -8,11 +8,11 @@ namespace qm25::gateway {
 
 int replyTimeoutOf(QByteArrayView frame)
 {
+    // A code the catalogue does not know gets the time-out of a code typed
+    // on the panel's command line.
     const QByteArrayView code = frame.endsWith('\r') ? frame.chopped(1) : frame;
-    for (const CommandRow &row : commands())
-        if (QByteArrayView(row.code.data(), qsizetype(row.code.size())) == code)
-            return row.times.replyTimeoutMs;
-    return kCommandLineTimes.replyTimeoutMs;
+    const CommandRow *row = commandWithCode(QString::fromLatin1(code));
+    return row ? row->times.replyTimeoutMs : kCommandLineTimes.replyTimeoutMs;
 }
 
 Session::Session(QTcpSocket *socket, ExchangeQueue *queue, const QString &label, QObject *parent)

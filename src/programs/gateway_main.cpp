@@ -1,45 +1,16 @@
 // qm25d: holds the projector's line and serves it to PJLink clients and to
 // this project's own programs. Logs go to standard error (the journal).
 #include <QCoreApplication>
-#include <QSocketNotifier>
 
-#include <csignal>
 #include <cstdio>
-#include <fcntl.h>
-#include <unistd.h>
 
+#include "core/stop_signals.h"
 #include "gateway/gateway.h"
 #include "gateway/options.h"
 
 using namespace qm25::gateway;
 
 namespace {
-
-// SIGINT and SIGTERM end the event loop through this pipe.
-int g_signalPipe[2] = {-1, -1};
-
-void onSignal(int)
-{
-    const int saved = errno;
-    const char byte = 1;
-    [[maybe_unused]] const auto n = ::write(g_signalPipe[1], &byte, 1);
-    errno = saved;
-}
-
-bool catchSignals()
-{
-    if (::pipe2(g_signalPipe, O_CLOEXEC | O_NONBLOCK) != 0)
-        return false;
-    struct sigaction action {};
-    action.sa_handler = onSignal;
-    sigemptyset(&action.sa_mask);
-    action.sa_flags = SA_RESTART;
-    for (const int sig : {SIGINT, SIGTERM})
-        if (::sigaction(sig, &action, nullptr) != 0)
-            return false;
-    // A client that has gone makes a write fail, not end the program.
-    return ::signal(SIGPIPE, SIG_IGN) != SIG_ERR;
-}
 
 void logLine(const QString &line)
 {
@@ -78,15 +49,10 @@ int main(int argc, char **argv)
             logLine(warning);
         password = *read;
     }
-    if (!catchSignals()) {
+    if (!qm25::stopOnSignals(&app, [] { logLine(QStringLiteral("stopping")); })) {
         logLine(QStringLiteral("cannot catch signals"));
         return 1;
     }
-    QSocketNotifier signalNotifier(g_signalPipe[0], QSocketNotifier::Read);
-    QObject::connect(&signalNotifier, &QSocketNotifier::activated, &app, [] {
-        logLine(QStringLiteral("stopping"));
-        QCoreApplication::quit();
-    });
 
     Gateway gateway(*options, password, logLine);
     logLine(QStringLiteral("qm25d %1 starting").arg(QLatin1String(QM25_VERSION)));
