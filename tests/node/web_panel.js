@@ -132,7 +132,9 @@ main()
     console.log(`FAIL: ${e.stack || e}`);
   })
   .finally(async () => {
-    await Promise.all(children.map((c) => new Promise((r) => (c.exitCode !== null ? r() : (c.on('exit', r), c.kill())))));
+    const ends = await Promise.all(children.map((c) => new Promise((r) => (c.exitCode !== null ? r(c.exitCode)
+      : (c.on('exit', (code) => r(code)), c.kill())))));
+    check('qm25d ends cleanly when stopped', ends[1] === 0, ends[1]);
     fs.rmSync(dir, { recursive: true, force: true });
     console.log(`${passed} passed, ${failed} failed`);
     process.exit(failed ? 1 : 0);
