@@ -148,6 +148,18 @@ bool HttpGuard::readHead(QByteArrayView bytes, qsizetype *used)
 {
     const qsizetype before = head_.size();
     head_.append(bytes.first(std::min<qsizetype>(bytes.size(), kMaxHead + 4 - before)));
+    // Each byte as it comes: a line ends CR LF, and nothing but printable
+    // ASCII and tabs stands between.
+    for (qsizetype i = std::max<qsizetype>(0, before - 1); i < head_.size(); ++i) {
+        const char c = head_[i];
+        const bool lineEnd = (c == '\r' && (i + 1 == head_.size() || head_[i + 1] == '\n'))
+                             || (c == '\n' && i > 0 && head_[i - 1] == '\r');
+        if (!lineEnd && (c < 0x20 || c > 0x7e) && c != '\t') {
+            refuse({400, c == '\r' || c == '\n' ? QStringLiteral("a line that does not end CR LF")
+                                                : QStringLiteral("bytes that are not printable ASCII")});
+            return false;
+        }
+    }
     const qsizetype end = head_.indexOf("\r\n\r\n", std::max<qsizetype>(0, before - 3));
     if (end < 0 || end + 4 > kMaxHead) {
         if (head_.size() > kMaxHead) {
@@ -158,7 +170,7 @@ bool HttpGuard::readHead(QByteArrayView bytes, qsizetype *used)
         return true;
     }
     *used = end + 4 - before;
-    head_.truncate(end);
+    head_.truncate(end + 2);  // the last header line keeps its CR LF
     if (const auto refusal = checkHead()) {
         refuse(*refusal);
         return false;
@@ -178,18 +190,14 @@ bool HttpGuard::readHead(QByteArrayView bytes, qsizetype *used)
 
 std::optional<Refusal> HttpGuard::checkHead()
 {
-    const QByteArrayList lines = head_.split('\n');
+    // Every line ends CR LF (checked as the bytes came).
+    const QByteArrayList lines = head_.chopped(2).split('\n');
     RequestHead head;
+    QByteArray version;
     for (qsizetype i = 0; i < lines.size(); ++i) {
         QByteArray line = lines[i];
-        // Every line ends CR LF (the last one's CR LF was cut off with the
-        // blank line); no other control character anywhere.
-        if (i + 1 < lines.size() && !line.endsWith('\r'))
-            return Refusal{400, QStringLiteral("a line that does not end CR LF")};
-        if (i + 1 < lines.size())
+        if (line.endsWith('\r'))
             line.chop(1);
-        if (!allOf(line, [](char c) { return (c >= 0x20 && c <= 0x7e) || c == '\t'; }))
-            return Refusal{400, QStringLiteral("bytes that are not printable ASCII")};
         if (i == 0) {
             const QByteArrayList parts = line.split(' ');
             if (parts.size() != 3 || parts[0].isEmpty() || !allOf(parts[0], [](char c) { return c >= 'A' && c <= 'Z'; }))
@@ -204,6 +212,7 @@ std::optional<Refusal> HttpGuard::checkHead()
                 return Refusal{501, QStringLiteral("an unknown method")};
             head.method = parts[0];
             head.target = parts[1];
+            version = parts[2];
             continue;
         }
         if (head.headers.size() >= kMaxHeaderLines)
@@ -213,8 +222,10 @@ std::optional<Refusal> HttpGuard::checkHead()
             return Refusal{400, QStringLiteral("a malformed header line")};
         head.headers.append({line.left(colon).toLower(), line.mid(colon + 1).trimmed()});
     }
-    if (head.header("host").isEmpty() && head_.contains("HTTP/1.1\r"))
+    if (head.header("host").isEmpty() && version == "HTTP/1.1")
         return Refusal{400, QStringLiteral("no Host header")};
+    // HTTP/1.0 closes after each answer, unless it asks to keep the connection.
+    closeAfterAnswer_ = version == "HTTP/1.0" && head.header("connection").toLower() != "keep-alive";
     if (!head.header("transfer-encoding").isEmpty())
         return Refusal{501, QStringLiteral("no Transfer-Encoding is taken: send Content-Length")};
     int lengths = 0;
@@ -241,7 +252,7 @@ std::optional<Refusal> HttpGuard::checkHead()
 
 void HttpGuard::answered(bool close)
 {
-    if (state_ == State::Closing || close) {
+    if (state_ == State::Closing || close || closeAfterAnswer_) {
         closeQuietly();
         return;
     }

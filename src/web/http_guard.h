@@ -86,6 +86,7 @@ private:
     QByteArray head_;
     qint64 bodyLeft_ = 0;
     bool upgrade_ = false;
+    bool closeAfterAnswer_ = false;
     QTimer timer_;  // the request's time limit, or the idle limit
 };
 

@@ -51,11 +51,11 @@ void LiveStatus::setWatched(bool watched)
 
 void LiveStatus::refresh()
 {
-    if (reading_in_flight_) {
+    if (inFlight_) {
         again_ = true;
         return;
     }
-    reading_in_flight_ = true;
+    inFlight_ = true;
     std::vector<gateway::Step> steps;
     for (const CommandRow *row : kReads)
         steps.push_back({row->frame(), row->times.replyTimeoutMs});
@@ -64,13 +64,13 @@ void LiveStatus::refresh()
 
 void LiveStatus::whenFresh(int maxAgeMs, std::function<void()> done)
 {
-    if (!reading_in_flight_ && readAt_.isValid() && readAt_.elapsed() <= maxAgeMs) {
+    if (!inFlight_ && readAt_.isValid() && readAt_.elapsed() <= maxAgeMs) {
         done();
         return;
     }
     // A read on its way may have gone out before this call: wait for the next.
-    (reading_in_flight_ ? next_ : waiting_).push_back(std::move(done));
-    if (reading_in_flight_)
+    (inFlight_ ? next_ : waiting_).push_back(std::move(done));
+    if (inFlight_)
         again_ = true;
     else
         refresh();
@@ -78,7 +78,7 @@ void LiveStatus::whenFresh(int maxAgeMs, std::function<void()> done)
 
 void LiveStatus::readDone(const std::vector<ExchangeResult> &results)
 {
-    reading_in_flight_ = false;
+    inFlight_ = false;
     readAt_.start();
     reading_ = Outcome::Ok;
     for (std::size_t i = 0; i < std::size(kReads); ++i) {
@@ -112,7 +112,7 @@ void LiveStatus::commandDone(const Result &result)
 QJsonObject LiveStatus::snapshot() const
 {
     QJsonObject o{{"line", lineUp_ ? "up" : "down"},
-                  {"outcome", outcomeName(reading_)},
+                  {"outcome", reading_ ? QJsonValue(outcomeName(*reading_)) : QJsonValue(QJsonValue::Null)},
                   {"status", status_},
                   {"last", last_.isEmpty() ? QJsonValue(QJsonValue::Null) : QJsonValue(last_)}};
     if (!lineError_.isEmpty())

@@ -9,6 +9,7 @@
 #include <QObject>
 #include <QTimer>
 #include <functional>
+#include <optional>
 #include <vector>
 
 #include "core/outcome.h"
@@ -40,11 +41,12 @@ public:
     // and the status read again.
     void commandDone(const Result &result);
 
-    // {"line": "up"|"down", "line_error", "outcome" (of the last reading),
+    // {"line": "up"|"down", "line_error", "outcome" (of the last reading; null before the first),
     //  "status": {"power": value|null, "input", "lamp time", "temperatures", "mute"},
     //  "last": the last web command's outcome object|null}
     QJsonObject snapshot() const;
-    Outcome lastReading() const { return reading_; }
+    // How the last reading went (a port error before the first).
+    Outcome lastReading() const { return reading_.value_or(Outcome::PortError); }
 
 signals:
     // The snapshot says something new.
@@ -58,13 +60,13 @@ private:
     gateway::LineKeeper *keeper_;
     int client_ = 0;
     QTimer poll_;
-    bool reading_in_flight_ = false;
+    bool inFlight_ = false;
     bool again_ = false;  // asked for while a read was on its way
     QElapsedTimer readAt_;
     std::vector<std::function<void()>> waiting_;  // for the read on its way
     std::vector<std::function<void()>> next_;     // for the read after it
     QJsonObject status_;
-    Outcome reading_ = Outcome::PortError;
+    std::optional<Outcome> reading_;  // none before the first reading
     bool lineUp_ = false;
     QString lineError_;
     QJsonObject last_;
