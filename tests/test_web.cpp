@@ -182,6 +182,16 @@ private slots:
         QVERIFY(request(none.http, "GET", "/api/status").body.contains(R"("line":"down")"));
     }
 
+    // Ten wrong passwords in a minute, and the right one is refused too.
+    void wrongPasswordsThrottled()
+    {
+        Gatewayd d({"--port", "/nonexistent/qm25", "--http", "127.0.0.1:0", "--password-file", dir_.filePath("password")});
+        for (int i = 0; i < 10; ++i)
+            QCOMPARE(request(d.http, "GET", "/api/commands", "Authorization: Bearer guess" + QByteArray::number(i)).status, 401);
+        QCOMPARE(request(d.http, "GET", "/api/commands", kBearer).status, 429);
+        QVERIFY(d.waitForLog("too many wrong passwords"));
+    }
+
     void cleanupTestCase() { QVERIFY2(d_->stop(), qPrintable(d_->log())); }
 };
 

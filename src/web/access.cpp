@@ -58,8 +58,13 @@ Verdict Access::check(const HeaderLookup &header, bool changesState)
     if (hasPassword()) {
         const QByteArray authorization = header("authorization");
         if (authorization.startsWith("Bearer ")) {
-            if (!passwordIs(authorization.mid(7).trimmed()))
+            // Wrong tokens count as wrong passwords at a login.
+            if (throttled())
+                return {429, QStringLiteral("too many wrong passwords: try again in a minute"), {}};
+            if (!passwordIs(authorization.mid(7).trimmed())) {
+                failedLogins_.push_back(clock_.elapsed());
                 return {401, QStringLiteral("wrong password"), {}};
+            }
         } else {
             const QByteArray session = cookie(header("cookie"), kSessionCookie);
             if (session.isEmpty() || !touch(session))
@@ -91,12 +96,18 @@ Verdict Access::checkOrigin(const HeaderLookup &header, bool bySession)
 
 bool Access::hostAllowed(const QByteArray &host) const { return hasPassword() || namesAnAddress(host); }
 
-QByteArray Access::login(const QByteArray &password, int *status)
+bool Access::throttled()
 {
     const qint64 now = clock_.elapsed();
     while (!failedLogins_.empty() && now - failedLogins_.front() > 60000)
         failedLogins_.pop_front();
-    if (int(failedLogins_.size()) >= kMaxFailedLogins) {
+    return int(failedLogins_.size()) >= kMaxFailedLogins;
+}
+
+QByteArray Access::login(const QByteArray &password, int *status)
+{
+    const qint64 now = clock_.elapsed();
+    if (throttled()) {
         *status = 429;
         return {};
     }

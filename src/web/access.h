@@ -18,7 +18,8 @@ inline constexpr char kSessionCookie[] = "qm25d_session";
 inline constexpr int kMaxSessions = 32;
 // A session not used for this long has ended.
 inline constexpr qint64 kSessionIdleMs = 12LL * 3600 * 1000;
-// Wrong passwords in the last minute after which logins are refused a while.
+// Wrong passwords in the last minute (at logins or as bearer tokens) after
+// which logins and tokens are refused a while.
 inline constexpr int kMaxFailedLogins = 10;
 
 // A header's value by its lower-case name; empty when absent.
@@ -54,6 +55,8 @@ public:
 private:
     bool passwordIs(const QByteArray &given) const;
     bool touch(const QByteArray &session);
+    // Too many wrong passwords (at logins or as tokens) in the last minute.
+    bool throttled();
 
     QByteArray password_;
     QElapsedTimer clock_;

@@ -163,8 +163,9 @@ bool WebServer::handleRequest(const QHttpServerRequest &request, QTcpSocket *soc
     }
     const Verdict verdict = access_.check(header, post);
     if (verdict.status) {
-        if (verdict.status == 401)
-            logger_(QStringLiteral("HTTP %1: %2 for %3").arg(peerOf(socket), verdict.why, QString::fromLatin1(path)), true);
+        if (verdict.status == 401 || verdict.status == 429)
+            logger_(QStringLiteral("HTTP %1: %2 for %3").arg(peerOf(socket), verdict.why, QString::fromLatin1(path)),
+                    verdict.why == QLatin1String("password needed"));
         respondJson(socket, verdict.status, error(verdict.why), close,
                     verdict.status == 401 ? "WWW-Authenticate: Bearer realm=\"qm25d\"\r\n" : QByteArray());
         return true;
