@@ -298,7 +298,7 @@ void WebServer::takeWatchers()
         ws->setParent(this);
         ws->setMaxAllowedIncomingFrameSize(1024);
         ws->setMaxAllowedIncomingMessageSize(1024);
-        watchers_[ws] = {ws, 0};
+        watchers_[ws] = {ws, 0, Access::cookie(ws->request().rawHeader("Cookie"), kSessionCookie)};
         // It only listens: whatever a watcher says ends its connection.
         const auto refuse = [ws] {
             ws->close(QWebSocketProtocol::CloseCodeDatatypeNotSupported, QStringLiteral("this connection only sends"));
@@ -323,13 +323,18 @@ void WebServer::takeWatchers()
 void WebServer::broadcast(const QJsonObject &snapshot)
 {
     const QString text = QString::fromUtf8(QJsonDocument(snapshot).toJson(QJsonDocument::Compact));
-    std::vector<QWebSocket *> stuck;
+    std::vector<QWebSocket *> stuck, loggedOut;
     for (auto &[ws, watcher] : watchers_) {
-        if (watcher.backlog > kMaxWatcherBacklog)
+        if (!watcher.session.isEmpty() && !access_.isSession(watcher.session))
+            loggedOut.push_back(ws);
+        else if (watcher.backlog > kMaxWatcherBacklog)
             stuck.push_back(ws);
         else
             watcher.backlog += ws->sendTextMessage(text);
     }
+    // A session that has ended (logged out, or ended by a newer one) sees no more.
+    for (QWebSocket *ws : loggedOut)
+        ws->close(QWebSocketProtocol::CloseCodePolicyViolated, QStringLiteral("log in again"));
     // Last: a watcher's end takes it out of the list.
     for (QWebSocket *ws : stuck) {
         logger_(QStringLiteral("HTTP watcher %1: takes nothing, cut off").arg(ws->peerAddress().toString()), false);

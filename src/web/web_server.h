@@ -50,6 +50,7 @@ private:
     struct Watcher {
         QWebSocket *socket = nullptr;
         qint64 backlog = 0;
+        QByteArray session;  // the session it came with; empty: by token, or no password
     };
     void respond(QTcpSocket *socket, int status, const QByteArray &type, const QByteArray &body, bool close,
                  const QByteArray &extraHeaders = {}, bool headOnly = false);
