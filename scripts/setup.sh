@@ -1,18 +1,21 @@
 #!/usr/bin/env bash
 # Installs the Debian packages this project needs; does nothing when they are there.
 # (ser2net: the serial device server the end-to-end tests reach the simulator through;
-# node and npm: they run the PJLink client the gateway is tested with. A node
-# and npm that came from elsewhere are used as they are.)
+# Qt HttpServer and WebSockets: qm25d's web panel; chromium: the browser the web
+# panel is tested in; node and npm: they run the PJLink client and the browser
+# driver the gateway is tested with. A node and npm that came from elsewhere are
+# used as they are.)
 set -euo pipefail
 
 packages=(
   cmake g++ make
-  qt6-base-dev qt6-serialport-dev
+  qt6-base-dev qt6-serialport-dev qt6-httpserver-dev qt6-websockets-dev
   fonts-ipafont-gothic
   xvfb xauth
   openbox x11-utils xdotool
   clang libclang-rt-14-dev
   ser2net
+  chromium
 )
 command -v npm >/dev/null || packages+=(nodejs npm)
 

@@ -9,46 +9,13 @@
 
 #include "core/exchange_client.h"
 #include "line/port_line.h"
+#include "support/gateway_process.h"
 #include "support/sim_process.h"
 
+using qm25::test::Gatewayd;
 using qm25::test::SimProcess;
 
 namespace {
-
-// qm25d as a child of the test; the constructor waits, bounded, until it
-// says where it listens.
-class Gatewayd {
-public:
-    explicit Gatewayd(QStringList args)
-    {
-        process_.start(QStringLiteral(QM25_GATEWAY_BIN), args << "--pjlink" << "127.0.0.1:0" << "--raw" << "127.0.0.1:0");
-        if (waitForLog("raw exchanges on")) {
-            pjlink = quint16(log_.section("PJLink on 127.0.0.1:", 1).section(' ', 0, 0).toUInt());
-            raw = quint16(log_.section("raw exchanges on 127.0.0.1:", 1).section('\n', 0, 0).toUInt());
-        }
-    }
-    ~Gatewayd() { stop(); }
-    // Ends it as the service manager does; whether it was running and ended
-    // cleanly (under the sanitizers: without a finding).
-    bool stop()
-    {
-        const bool running = process_.state() == QProcess::Running;
-        process_.terminate();
-        if (!process_.waitForFinished(10000))
-            process_.kill();
-        return running && process_.exitStatus() == QProcess::NormalExit && process_.exitCode() == 0;
-    }
-    QString log() { return log_ += QString::fromLocal8Bit(process_.readAllStandardError()); }
-    bool waitForLog(const QString &text, int times = 1)
-    {
-        return QTest::qWaitFor([&] { return log().count(text) >= times; }, 15000);
-    }
-    quint16 pjlink = 0, raw = 0;
-
-private:
-    QProcess process_;
-    QString log_;
-};
 
 // A client on loopback; lines are read up to their CR.
 struct Client {

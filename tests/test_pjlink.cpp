@@ -145,7 +145,7 @@ private slots:
     void options_data()
     {
         QTest::addColumn<QString>("args");
-        QTest::addColumn<QString>("listens");  // PJLink and raw port, or the start of the error
+        QTest::addColumn<QString>("listens");  // PJLink, raw and HTTP port, or the start of the error
         const auto row = [](const char *args, const char *listens) { QTest::newRow(args) << args << listens; };
         row("", "127.0.0.1:4352 ");
         row("--password-file f --raw 4001", "0.0.0.0:4352 127.0.0.1:4001");
@@ -153,6 +153,9 @@ private slots:
         row("--no-password --pjlink=[::]:1", "[::]:1 ");
         row("--password-file f --raw 192.0.2.1:4001", "--raw 192.0.2.1:4001 is beyond loopback");
         row("--no-password --raw [::1]:7", "0.0.0.0:4352 [::1]:7");
+        row("--http 8080", "127.0.0.1:4352  127.0.0.1:8080");
+        row("--password-file f --http 8080", "0.0.0.0:4352  0.0.0.0:8080");
+        row("--http 0.0.0.0:8080", "--http 0.0.0.0:8080 is beyond loopback");
         row("--password x", "unknown option");
         row("--baud 4800", "--baud wants");
         row("--pjlink 65536", "--pjlink: \"65536\"");
@@ -164,7 +167,8 @@ private slots:
         QFETCH(QString, listens);
         QString error;
         const auto o = parseOptions(("qm25d " + args).split(' ', Qt::SkipEmptyParts), &error);
-        QCOMPARE(o ? o->pjlink.text() + ' ' + (o->raw ? o->raw->text() : QString()) : error.left(listens.size()), listens);
+        QCOMPARE(o ? o->pjlink.text() + ' ' + (o->raw ? o->raw->text() : QString()) + (o->http ? ' ' + o->http->text() : QString())
+                   : error.left(listens.size()), listens);
     }
 
     void passwordFile()

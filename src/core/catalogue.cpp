@@ -20,6 +20,26 @@ const CommandRow *commandWithCode(QStringView code)
     return nullptr;
 }
 
+QString kindName(CommandKind kind)
+{
+    switch (kind) {
+    case CommandKind::Action: return QStringLiteral("action");
+    case CommandKind::StatusRead: return QStringLiteral("read");
+    case CommandKind::Setting: return QStringLiteral("setting");
+    }
+    return {};
+}
+
+QJsonObject toJson(const CommandRow &row)
+{
+    const auto text = [](std::string_view s) { return QString::fromLatin1(s.data(), qsizetype(s.size())); };
+    return {{"name", text(row.name)},
+            {"code", text(row.code)},
+            {"kind", kindName(row.kind)},
+            {"description", text(row.description)},
+            {"timeout_ms", row.times.replyTimeoutMs}};
+}
+
 const CommandRow *statusReadOfFrame(QStringView frame)
 {
     if (frame.isEmpty() || frame.back() != QLatin1Char(kCr))

@@ -7,6 +7,8 @@
 // engine, its window, qm25ctl and the gateway all read these rows; a new
 // command is one new row.
 #include <QByteArray>
+#include <QJsonObject>
+#include <QString>
 #include <QStringView>
 #include <array>
 #include <span>
@@ -277,6 +279,10 @@ std::span<const CommandRow> commands();
 const CommandRow *commandNamed(QStringView name);
 // The row with this code (case included), or nullptr.
 const CommandRow *commandWithCode(QStringView code);
+// "action", "read" or "setting".
+QString kindName(CommandKind kind);
+// A row as programs list it: name, code, kind, description, timeout_ms.
+QJsonObject toJson(const CommandRow &row);
 // The status read whose frame `frame` is, exactly (code and CR, case
 // included), or nullptr.
 const CommandRow *statusReadOfFrame(QStringView frame);

@@ -14,28 +14,13 @@ namespace {
 
 constexpr int kUsageStatus = 2;
 
-QString kindName(CommandKind kind)
-{
-    switch (kind) {
-    case CommandKind::Action: return QStringLiteral("action");
-    case CommandKind::StatusRead: return QStringLiteral("read");
-    case CommandKind::Setting: return QStringLiteral("setting");
-    }
-    return {};
-}
-
 QString fromView(std::string_view text) { return QString::fromLatin1(text.data(), qsizetype(text.size())); }
 
 void printList(QTextStream &out, bool json)
 {
     for (const CommandRow &row : commands()) {
         if (json) {
-            const QJsonObject o{{"name", fromView(row.name)},
-                                {"code", fromView(row.code)},
-                                {"kind", kindName(row.kind)},
-                                {"description", fromView(row.description)},
-                                {"timeout_ms", row.times.replyTimeoutMs}};
-            out << QJsonDocument(o).toJson(QJsonDocument::Compact) << Qt::endl;
+            out << QJsonDocument(toJson(row)).toJson(QJsonDocument::Compact) << Qt::endl;
             continue;
         }
         out << QStringLiteral("%1 %2 %3 ms  %4")

@@ -32,6 +32,10 @@ public:
     // when a port cannot be listened on.
     bool start(QString *error);
 
+    // For the other front doors (the web panel), which share the line.
+    ExchangeQueue *queue() { return &queue_; }
+    LineKeeper *keeper() { return &keeper_; }
+
 private:
     void log(const QString &line, bool verboseOnly = false);
     void accept(QTcpServer &server, bool pjlink);

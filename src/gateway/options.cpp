@@ -24,7 +24,8 @@ const char kUsage[] =
     "Clients:\n"
     "  --pjlink [HOST:]PORT   PJLink Class 1 server (default 4352; port 0: any free one)\n"
     "  --raw [HOST:]PORT      raw exchange port, as a serial device server (default: off)\n"
-    "  --password-file FILE   PJLink password, the file's first line (1-32 characters)\n"
+    "  --password-file FILE   the password of PJLink and the web panel, the file's first\n"
+    "                         line (1-32 characters)\n"
     "  --no-password          allow listening beyond loopback without a password (the\n"
     "                         PJLink port when no password is set, and the raw port,\n"
     "                         which never asks for one)\n"
@@ -35,8 +36,9 @@ const char kUsage[] =
     "  -h, --help             this text\n"
     "  --version              the version\n"
     "\n"
-    "Without a password, and without --no-password, both ports listen on loopback\n"
-    "only (127.0.0.1); with a password the PJLink port listens on every address.\n"
+    "Without a password, and without --no-password, every port listens on loopback\n"
+    "only (127.0.0.1); with a password the PJLink and HTTP ports listen on every\n"
+    "address.\n"
     "Logs go to standard error.\n";
 
 QString Endpoint::text() const
@@ -153,7 +155,8 @@ std::optional<Options> parseOptions(const QStringList &args, QString *error)
             if (!n)
                 return std::nullopt;
             o.idleSeconds = *n;
-        } else if (option == QLatin1String("--pjlink") || option == QLatin1String("--raw")) {
+        } else if (option == QLatin1String("--pjlink") || option == QLatin1String("--raw")
+                   || option == QLatin1String("--http")) {
             const auto v = value();
             if (!v)
                 return std::nullopt;
@@ -164,6 +167,8 @@ std::optional<Options> parseOptions(const QStringList &args, QString *error)
             }
             if (option == QLatin1String("--raw"))
                 o.raw = *e;
+            else if (option == QLatin1String("--http"))
+                o.http = *e;
             else
                 o.pjlink = *e;
         } else if (option == QLatin1String("--password-file")) {
@@ -194,11 +199,14 @@ std::optional<Options> parseOptions(const QStringList &args, QString *error)
         o.pjlink.host = QHostAddress(pjlinkOpen ? QHostAddress::Any : QHostAddress::LocalHost);
     if (o.raw && !o.raw->hostGiven)
         o.raw->host = QHostAddress(QHostAddress::LocalHost);
-    if (!pjlinkOpen && !loopback(o.pjlink)) {
-        *error = QStringLiteral("--pjlink %1 is beyond loopback: give a --password-file, or say --no-password")
-                     .arg(o.pjlink.text());
-        return std::nullopt;
-    }
+    if (o.http && !o.http->hostGiven)
+        o.http->host = QHostAddress(pjlinkOpen ? QHostAddress::Any : QHostAddress::LocalHost);
+    for (const auto &[option, at] : {std::pair{"--pjlink", &o.pjlink}, std::pair{"--http", o.http ? &*o.http : nullptr}})
+        if (at && !pjlinkOpen && !loopback(*at)) {
+            *error = QStringLiteral("%1 %2 is beyond loopback: give a --password-file, or say --no-password")
+                         .arg(QLatin1String(option), at->text());
+            return std::nullopt;
+        }
     if (o.raw && !o.noPassword && !loopback(*o.raw)) {
         *error = QStringLiteral("--raw %1 is beyond loopback, and the raw port asks for no password: "
                                 "say --no-password to allow it").arg(o.raw->text());

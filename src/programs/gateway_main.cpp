@@ -3,10 +3,12 @@
 #include <QCoreApplication>
 
 #include <cstdio>
+#include <memory>
 
 #include "core/stop_signals.h"
 #include "gateway/gateway.h"
 #include "gateway/options.h"
+#include "web/web_server.h"
 
 using namespace qm25::gateway;
 
@@ -59,6 +61,19 @@ int main(int argc, char **argv)
     if (!gateway.start(&error)) {
         logLine(error);
         return 1;
+    }
+    std::unique_ptr<qm25::web::WebServer> web;
+    if (options->http) {
+        auto http = *options->http;
+        web = std::make_unique<qm25::web::WebServer>(gateway.queue(), gateway.keeper(), password,
+                                                     [verbose = options->verbose](const QString &line, bool verboseOnly) {
+                                                         if (!verboseOnly || verbose)
+                                                             logLine(line);
+                                                     });
+        if (!web->listenOn(&http, &error)) {
+            logLine(error);
+            return 1;
+        }
     }
     return app.exec();
 }

@@ -1,14 +1,14 @@
 // qm25d driven by a PJLink client written elsewhere, the npm package pjlink:
 // power, input, mute, lamp and error status against the simulator, without
 // a password and with one, right and wrong.
-//   node pjlink_peer.js QM25D QM25_SIM NODE_MODULES
+//   node pjlink_peer.js NODE_MODULES QM25D QM25_SIM
 'use strict';
 const { spawn } = require('child_process');
 const fs = require('fs');
 const os = require('os');
 const path = require('path');
 
-const [qm25d, sim, modules] = process.argv.slice(2);
+const [modules, qm25d, sim] = process.argv.slice(2);
 const PJLink = require(path.resolve(modules, 'pjlink'));
 const children = [];
 let passed = 0;

@@ -1,0 +1,345 @@
+#include "web/web_server.h"
+
+#include <QHttpServerRequest>
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <QTcpSocket>
+#include <QUrl>
+#include <QWebSocket>
+
+#include "core/catalogue.h"
+#include "gateway/exchange_queue.h"
+#include "web/page.h"
+
+namespace qm25::web {
+namespace {
+
+const QByteArray kJson = "application/json";
+const QByteArray kCommandsPrefix = "/api/commands/";
+// The page asks for nothing from elsewhere, and shows in no other site's frame.
+const QByteArray kPageHeaders =
+    "Content-Security-Policy: default-src 'self'; connect-src 'self'; img-src 'self' data:; "
+    "frame-ancestors 'none'; base-uri 'none'; form-action 'self'\r\n"
+    "Referrer-Policy: no-referrer\r\nX-Frame-Options: DENY\r\n";
+
+QJsonObject error(const QString &why) { return {{"error", why}}; }
+
+QString peerOf(const QTcpSocket *socket)
+{
+    const QHostAddress a = socket->peerAddress();
+    const QString host = a.protocol() == QAbstractSocket::IPv6Protocol ? "[" + a.toString() + "]" : a.toString();
+    return QStringLiteral("%1:%2").arg(host).arg(socket->peerPort());
+}
+
+// What a command's outcome answers with.
+int statusOf(Outcome outcome)
+{
+    switch (outcome) {
+    case Outcome::Ok: return 200;
+    case Outcome::NotAccepted: return 409;
+    case Outcome::NoReply: return 504;
+    case Outcome::PortError: return 503;
+    case Outcome::NotReached: return 504;
+    }
+    return 503;
+}
+
+}  // namespace
+
+WebServer::WebServer(gateway::ExchangeQueue *queue, gateway::LineKeeper *keeper, const QByteArray &password,
+                     Logger logger, QObject *parent)
+    : QAbstractHttpServer(parent), queue_(queue), access_(password), live_(queue, keeper), logger_(std::move(logger))
+{
+    connect(&live_, &LiveStatus::changed, this, &WebServer::broadcast);
+    connect(this, &QAbstractHttpServer::newWebSocketConnection, this, &WebServer::takeWatchers);
+}
+
+WebServer::~WebServer()
+{
+    for (const auto &[socket, id] : queueClients_)
+        queue_->removeClient(id);
+}
+
+bool WebServer::listenOn(gateway::Endpoint *at, QString *error)
+{
+    tcp_ = new GuardedServer([this](const RequestHead &head) { return checkUpgrade(head); });
+    connect(tcp_, &GuardedServer::refused, this, [this](const QString &peer, const QString &why) {
+        logger_(QStringLiteral("HTTP %1: %2").arg(peer, why), false);
+    });
+    if (!tcp_->listen(at->host, at->port)) {
+        *error = QStringLiteral("cannot listen for HTTP on %1: %2").arg(at->text(), tcp_->errorString());
+        delete tcp_;
+        tcp_ = nullptr;
+        return false;
+    }
+    at->port = tcp_->serverPort();
+    bind(tcp_);
+    logger_(QStringLiteral("HTTP on %1 (%2)")
+                .arg(at->text(), access_.hasPassword() ? QStringLiteral("password") : QStringLiteral("no password")),
+            false);
+    return true;
+}
+
+void WebServer::respond(QTcpSocket *socket, int status, const QByteArray &type, const QByteArray &body, bool close,
+                        const QByteArray &extraHeaders, bool headOnly)
+{
+    socket->write(httpResponse(status, type, body, close, extraHeaders, headOnly));
+    if (HttpGuard *guard = HttpGuard::of(socket))
+        guard->answered(close);
+}
+
+void WebServer::respondJson(QTcpSocket *socket, int status, const QJsonValue &body, bool close,
+                            const QByteArray &extraHeaders, bool headOnly)
+{
+    const QByteArray text = body.isArray() ? QJsonDocument(body.toArray()).toJson(QJsonDocument::Compact)
+                                           : QJsonDocument(body.toObject()).toJson(QJsonDocument::Compact);
+    respond(socket, status, kJson, text + '\n', close, extraHeaders, headOnly);
+}
+
+bool WebServer::handleRequest(const QHttpServerRequest &request, QTcpSocket *socket)
+{
+    const auto headers = request.headers();
+    const HeaderLookup header = [&headers](const QByteArray &name) {
+        for (const auto &[key, value] : headers)
+            if (key.compare(name, Qt::CaseInsensitive) == 0)
+                return value.trimmed();
+        return QByteArray();
+    };
+    // A WebSocket upgrade the guard let through (checkUpgrade()): the
+    // server answers it itself once this returns.
+    if (!header("upgrade").isEmpty())
+        return true;
+    const bool close = header("connection").toLower().contains("close");
+    const QByteArray path = request.url().path(QUrl::FullyEncoded).toLatin1();
+    const auto method = request.method();
+    const bool get = method == QHttpServerRequest::Method::Get || method == QHttpServerRequest::Method::Head;
+    const bool head = method == QHttpServerRequest::Method::Head;
+    const bool post = method == QHttpServerRequest::Method::Post;
+    const auto wrongMethod = [&](const QByteArray &allow) {
+        respondJson(socket, 405, error(QStringLiteral("use %1").arg(QLatin1String(allow))), close,
+                    "Allow: " + allow + "\r\n");
+    };
+
+    if (!access_.hostAllowed(header("host"))) {
+        respondJson(socket, 421, error(QStringLiteral("without a password, name this machine by its address")), close);
+        return true;
+    }
+    if (const auto file = pageFile(QString::fromLatin1(path))) {
+        if (!get)
+            wrongMethod("GET, HEAD");
+        else
+            respond(socket, 200, file->contentType, file->body, close, kPageHeaders, head);
+        return true;
+    }
+    if (path == "/api/login" || path == "/api/logout") {
+        if (!post) {
+            wrongMethod("POST");
+            return true;
+        }
+        const Verdict origin = Access::checkOrigin(header, false);
+        if (origin.status) {
+            respondJson(socket, origin.status, error(origin.why), close);
+            return true;
+        }
+        if (path == "/api/login") {
+            login(request, socket, header, close);
+        } else {
+            access_.logout(Access::cookie(header("cookie"), kSessionCookie));
+            respond(socket, 204, {}, {}, close,
+                    QByteArray("Set-Cookie: ") + kSessionCookie + "=; Path=/; HttpOnly; SameSite=Strict; Max-Age=0\r\n");
+        }
+        return true;
+    }
+    const bool command = path.startsWith(kCommandsPrefix);
+    const bool known = command || path == "/api/status" || path == "/api/commands" || path == "/api/live";
+    if (!known) {
+        respondJson(socket, 404, error(QStringLiteral("no such page")), close);
+        return true;
+    }
+    if (command ? !post : !get) {
+        wrongMethod(command ? "POST" : "GET, HEAD");
+        return true;
+    }
+    const Verdict verdict = access_.check(header, post);
+    if (verdict.status) {
+        if (verdict.status == 401 || verdict.status == 429)
+            logger_(QStringLiteral("HTTP %1: %2 for %3").arg(peerOf(socket), verdict.why, QString::fromLatin1(path)),
+                    verdict.why == QLatin1String("password needed"));
+        respondJson(socket, verdict.status, error(verdict.why), close,
+                    verdict.status == 401 ? "WWW-Authenticate: Bearer realm=\"qm25d\"\r\n" : QByteArray());
+        return true;
+    }
+    if (path == "/api/live") {
+        respondJson(socket, 426, error(QStringLiteral("a WebSocket connection only")), close, "Upgrade: websocket\r\n");
+    } else if (path == "/api/commands") {
+        QJsonArray list;
+        for (const CommandRow &row : commands())
+            list.append(toJson(row));
+        respondJson(socket, 200, list, close, {}, head);
+    } else if (path == "/api/status") {
+        sendStatus(socket, close, head);
+    } else {
+        runCommand(QUrl::fromPercentEncoding(path.mid(kCommandsPrefix.size())), socket, close);
+    }
+    return true;
+}
+
+void WebServer::missingHandler(const QHttpServerRequest &, QTcpSocket *socket)
+{
+    respondJson(socket, 404, error(QStringLiteral("no such page")), true);
+}
+
+void WebServer::login(const QHttpServerRequest &request, QTcpSocket *socket, const HeaderLookup &header, bool close)
+{
+    if (!header("content-type").startsWith("application/json")) {
+        respondJson(socket, 400, error(QStringLiteral("send {\"password\": \"...\"} as application/json")), close);
+        return;
+    }
+    const QJsonValue given = QJsonDocument::fromJson(request.body()).object().value(QStringLiteral("password"));
+    if (!given.isString()) {
+        respondJson(socket, 400, error(QStringLiteral("send {\"password\": \"...\"} as application/json")), close);
+        return;
+    }
+    if (!access_.hasPassword()) {
+        respond(socket, 204, {}, {}, close);  // nothing to log in to
+        return;
+    }
+    int status = 0;
+    const QByteArray session = access_.login(given.toString().toUtf8(), &status);
+    if (session.isEmpty()) {
+        logger_(QStringLiteral("HTTP %1: %2").arg(peerOf(socket), status == 429 ? QStringLiteral("login refused: too many wrong passwords")
+                                                                                : QStringLiteral("wrong password")), false);
+        respondJson(socket, status, error(status == 429 ? QStringLiteral("too many wrong passwords: try again in a minute")
+                                                        : QStringLiteral("wrong password")), close);
+        return;
+    }
+    logger_(QStringLiteral("HTTP %1: logged in (%2 sessions)").arg(peerOf(socket)).arg(access_.sessionCount()), true);
+    respond(socket, 204, {}, {}, close,
+            QByteArray("Set-Cookie: ") + kSessionCookie + '=' + session + "; Path=/; HttpOnly; SameSite=Strict\r\n");
+}
+
+int WebServer::queueClientOf(QTcpSocket *socket)
+{
+    const auto it = queueClients_.find(socket);
+    if (it != queueClients_.end())
+        return it->second;
+    // One client of the queue per connection: it takes its turn on the line
+    // with the PJLink and raw clients. A connection that goes drops its job.
+    const int id = queue_->addClient(QStringLiteral("HTTP %1").arg(peerOf(socket)));
+    queueClients_[socket] = id;
+    connect(socket, &QObject::destroyed, this, [this, socket] {
+        const auto gone = queueClients_.find(socket);
+        if (gone != queueClients_.end()) {
+            queue_->removeClient(gone->second);
+            queueClients_.erase(gone);
+        }
+    });
+    return id;
+}
+
+void WebServer::runCommand(const QString &name, QTcpSocket *socket, bool close)
+{
+    const CommandRow *row = commandNamed(name);
+    if (!row) {
+        respondJson(socket, 400, error(QStringLiteral("unknown command \"%1\": GET /api/commands lists them").arg(name)), close);
+        return;
+    }
+    Result result;
+    result.name = name;
+    result.frame = row->frame();
+    result.timeoutMs = row->times.replyTimeoutMs;
+    const QPointer<QTcpSocket> client(socket);
+    const bool queued = queue_->enqueue(queueClientOf(socket), {{result.frame, result.timeoutMs}},
+                                        [this, row, result, client, close](std::vector<ExchangeResult> answers) mutable {
+        if (answers.empty())
+            return;
+        judge(row, answers.front(), result);
+        result.ms = tenthsOfMs(answers.front().elapsedNs);
+        logger_(QStringLiteral("HTTP command %1: %2").arg(result.name, outcomeName(result.outcome)), true);
+        live_.commandDone(result);
+        if (client)
+            respondJson(client, statusOf(result.outcome), toJson(result), close);
+    });
+    if (!queued)
+        respondJson(socket, 429, error(QStringLiteral("one command at a time on a connection")), close);
+}
+
+void WebServer::sendStatus(QTcpSocket *socket, bool close, bool headOnly)
+{
+    const QPointer<QTcpSocket> client(socket);
+    live_.whenFresh(1000, [this, client, close, headOnly] {
+        if (!client)
+            return;
+        const Outcome reading = live_.lastReading();
+        respondJson(client, reading == Outcome::NotAccepted ? 502 : statusOf(reading), live_.snapshot(), close, {},
+                    headOnly);
+    });
+}
+
+std::optional<Refusal> WebServer::checkUpgrade(const RequestHead &head)
+{
+    if (QUrl(QString::fromLatin1(head.target)).path() != QLatin1String("/api/live"))
+        return Refusal{404, QStringLiteral("WebSocket connections at /api/live only")};
+    const Verdict v = access_.check([&head](const QByteArray &name) { return head.header(name); }, true);
+    if (v.status)
+        return Refusal{v.status, v.why};
+    if (int(watchers_.size()) >= kMaxWatchers)
+        return Refusal{503, QStringLiteral("%1 watchers already").arg(kMaxWatchers)};
+    return std::nullopt;
+}
+
+void WebServer::takeWatchers()
+{
+    while (hasPendingWebSocketConnections()) {
+        QWebSocket *ws = nextPendingWebSocketConnection().release();
+        if (!ws)
+            continue;
+        ws->setParent(this);
+        ws->setMaxAllowedIncomingFrameSize(1024);
+        ws->setMaxAllowedIncomingMessageSize(1024);
+        watchers_[ws] = {ws, 0, Access::cookie(ws->request().rawHeader("Cookie"), kSessionCookie)};
+        // It only listens: whatever a watcher says ends its connection.
+        const auto refuse = [ws] {
+            ws->close(QWebSocketProtocol::CloseCodeDatatypeNotSupported, QStringLiteral("this connection only sends"));
+        };
+        connect(ws, &QWebSocket::textMessageReceived, ws, refuse);
+        connect(ws, &QWebSocket::binaryMessageReceived, ws, refuse);
+        connect(ws, &QWebSocket::bytesWritten, this, [this, ws](qint64 n) {
+            if (const auto it = watchers_.find(ws); it != watchers_.end())
+                it->second.backlog = std::max<qint64>(0, it->second.backlog - n);
+        });
+        connect(ws, &QWebSocket::disconnected, this, [this, ws] {
+            watchers_.erase(ws);
+            ws->deleteLater();
+            live_.setWatched(!watchers_.empty());
+        });
+        const QByteArray first = QJsonDocument(live_.snapshot()).toJson(QJsonDocument::Compact);
+        watchers_[ws].backlog += ws->sendTextMessage(QString::fromUtf8(first));
+        live_.setWatched(true);
+    }
+}
+
+void WebServer::broadcast(const QJsonObject &snapshot)
+{
+    const QString text = QString::fromUtf8(QJsonDocument(snapshot).toJson(QJsonDocument::Compact));
+    std::vector<QWebSocket *> stuck, loggedOut;
+    for (auto &[ws, watcher] : watchers_) {
+        if (!watcher.session.isEmpty() && !access_.isSession(watcher.session))
+            loggedOut.push_back(ws);
+        else if (watcher.backlog > kMaxWatcherBacklog)
+            stuck.push_back(ws);
+        else
+            watcher.backlog += ws->sendTextMessage(text);
+    }
+    // A session that has ended (logged out, or ended by a newer one) sees no more.
+    for (QWebSocket *ws : loggedOut)
+        ws->close(QWebSocketProtocol::CloseCodePolicyViolated, QStringLiteral("log in again"));
+    // Last: a watcher's end takes it out of the list.
+    for (QWebSocket *ws : stuck) {
+        logger_(QStringLiteral("HTTP watcher %1: takes nothing, cut off").arg(ws->peerAddress().toString()), false);
+        ws->abort();
+    }
+}
+
+}  // namespace qm25::web

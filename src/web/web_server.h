@@ -1,0 +1,76 @@
+#pragma once
+// qm25d's HTTP front door: the web panel and the HTTP API, on the same
+// queue of exchanges as the PJLink and raw clients.
+//
+//   GET  /                       the page (and /panel.css, /panel.js)
+//   GET  /api/status             the status, read fresh or at most 1 s old
+//   GET  /api/commands           the catalogue: name, code, kind, description
+//   POST /api/commands/NAME      runs one command: its outcome object
+//   POST /api/login, /api/logout the page's session cookie
+//   GET  /api/live               WebSocket: the status whenever it changes
+#include <QAbstractHttpServer>
+#include <QByteArray>
+#include <QJsonValue>
+#include <QPointer>
+#include <QString>
+#include <functional>
+#include <map>
+
+#include "gateway/options.h"
+#include "web/access.h"
+#include "web/http_guard.h"
+#include "web/live_status.h"
+
+class QWebSocket;
+
+namespace qm25::web {
+
+// Live watchers at once; the next is answered 503.
+inline constexpr int kMaxWatchers = 64;
+// Messages a watcher has not taken yet, in bytes, beyond which it is cut off.
+inline constexpr qint64 kMaxWatcherBacklog = 256 * 1024;
+
+class WebServer : public QAbstractHttpServer {
+    Q_OBJECT
+public:
+    using Logger = std::function<void(const QString &line, bool verboseOnly)>;
+
+    WebServer(gateway::ExchangeQueue *queue, gateway::LineKeeper *keeper, const QByteArray &password, Logger logger,
+              QObject *parent = nullptr);
+    ~WebServer() override;
+
+    // Listens; false, with *error, when it cannot. at->port becomes the port taken.
+    bool listenOn(gateway::Endpoint *at, QString *error);
+
+protected:
+    bool handleRequest(const QHttpServerRequest &request, QTcpSocket *socket) override;
+    void missingHandler(const QHttpServerRequest &request, QTcpSocket *socket) override;
+
+private:
+    struct Watcher {
+        QWebSocket *socket = nullptr;
+        qint64 backlog = 0;
+        QByteArray session;  // the session it came with; empty: by token, or no password
+    };
+    void respond(QTcpSocket *socket, int status, const QByteArray &type, const QByteArray &body, bool close,
+                 const QByteArray &extraHeaders = {}, bool headOnly = false);
+    void respondJson(QTcpSocket *socket, int status, const QJsonValue &body, bool close,
+                     const QByteArray &extraHeaders = {}, bool headOnly = false);
+    void login(const QHttpServerRequest &request, QTcpSocket *socket, const HeaderLookup &header, bool close);
+    void runCommand(const QString &name, QTcpSocket *socket, bool close);
+    void sendStatus(QTcpSocket *socket, bool close, bool headOnly);
+    std::optional<Refusal> checkUpgrade(const RequestHead &head);
+    void takeWatchers();
+    void broadcast(const QJsonObject &snapshot);
+    int queueClientOf(QTcpSocket *socket);
+
+    gateway::ExchangeQueue *queue_;
+    Access access_;
+    LiveStatus live_;
+    Logger logger_;
+    GuardedServer *tcp_ = nullptr;  // owned by the HTTP server once bound
+    std::map<QTcpSocket *, int> queueClients_;
+    std::map<QWebSocket *, Watcher> watchers_;
+};
+
+}  // namespace qm25::web

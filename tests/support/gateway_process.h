@@ -1,0 +1,27 @@
+#pragma once
+#include <QProcess>
+#include <QString>
+#include <QStringList>
+
+namespace qm25::test {
+
+// qm25d as a child of the test, its PJLink and raw ports (and the HTTP
+// port, when the arguments ask for one) on loopback, free ports; the
+// constructor waits, bounded, until it says where it listens.
+class Gatewayd {
+public:
+    explicit Gatewayd(QStringList args);
+    ~Gatewayd() { stop(); }
+    // Ends it as the service manager does; whether it was running and ended
+    // cleanly (under the sanitizers: without a finding).
+    bool stop();
+    QString log();
+    bool waitForLog(const QString &text, int times = 1);
+    quint16 pjlink = 0, raw = 0, http = 0;
+
+private:
+    QProcess process_;
+    QString log_;
+};
+
+}  // namespace qm25::test

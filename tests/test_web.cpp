@@ -1,0 +1,199 @@
+// qm25d's HTTP API as a program, on the simulator: the status codes of its
+// answers, the password as a bearer token and as the page's session cookie,
+// the origin check, and requests that break the rules, on loopback.
+#include <QTcpSocket>
+#include <QTemporaryDir>
+#include <QtTest>
+
+#include "support/gateway_process.h"
+#include "support/sim_process.h"
+
+using qm25::test::Gatewayd;
+using qm25::test::SimProcess;
+
+namespace {
+
+struct Answer {
+    int status = 0;  // 0: the connection closed without one
+    QByteArray head, body;
+    bool closed = false;  // the connection closed after it
+};
+
+// One request as raw bytes on a connection of its own.
+Answer exchange(quint16 port, const QByteArray &bytes, int waitMs = 10000)
+{
+    QTcpSocket s;
+    s.connectToHost(QHostAddress::LocalHost, port);
+    s.write(bytes);
+    QByteArray in;
+    Answer a;
+    const auto whole = [&] {
+        const qsizetype end = in.indexOf("\r\n\r\n");
+        const qsizetype length = in.mid(in.indexOf("Content-Length: ") + 16).split('\r').value(0).toLongLong();
+        return end >= 0 && in.size() >= end + 4 + length;
+    };
+    (void)QTest::qWaitFor([&] {
+        in += s.readAll();
+        return (whole() && in.contains("Connection: close") == (s.state() == QAbstractSocket::UnconnectedState))
+               || s.state() == QAbstractSocket::UnconnectedState;
+    }, waitMs);
+    a.closed = s.state() == QAbstractSocket::UnconnectedState;
+    a.head = in.left(in.indexOf("\r\n\r\n"));
+    a.body = in.mid(in.indexOf("\r\n\r\n") + 4);
+    a.status = in.startsWith("HTTP/1.1 ") ? in.mid(9, 3).toInt() : 0;
+    return a;
+}
+
+// A request with the given extra header lines ("Name: value", "|" between).
+Answer request(quint16 port, const QByteArray &method, const QByteArray &path, const QByteArray &headers = {},
+               const QByteArray &body = {})
+{
+    QByteArray bytes = method + ' ' + path + " HTTP/1.1\r\nHost: 127.0.0.1:" + QByteArray::number(port) + "\r\n";
+    for (const QByteArray &h : headers.split('|'))
+        if (!h.trimmed().isEmpty())
+            bytes += h.trimmed() + "\r\n";
+    if (!body.isEmpty())
+        bytes += "Content-Type: application/json\r\nContent-Length: " + QByteArray::number(body.size()) + "\r\n";
+    return exchange(port, bytes + "\r\n" + body);
+}
+
+const QByteArray kBearer = "Authorization: Bearer Room-101";
+
+}  // namespace
+
+class WebTest : public QObject {
+    Q_OBJECT
+    QTemporaryDir dir_;
+    std::unique_ptr<SimProcess> sim_;
+    std::unique_ptr<Gatewayd> d_;
+
+private slots:
+    void initTestCase()
+    {
+        QFile file(dir_.filePath("password"));
+        QVERIFY(file.open(QIODevice::WriteOnly) && file.write("Room-101\n") && file.flush());
+        sim_ = std::make_unique<SimProcess>(QStringList{"--warmup-ms", "60000"});
+        QVERIFY2(sim_->ok(), qPrintable(sim_->failure()));
+        d_ = std::make_unique<Gatewayd>(QStringList{"--port", sim_->devicePath(), "--http", "127.0.0.1:0",
+                                                    "--password-file", file.fileName()});
+        QVERIFY(d_->http && d_->waitForLog("line open"));
+    }
+
+    // In order: the projector is switched on halfway.
+    void api_data()
+    {
+        QTest::addColumn<QByteArray>("method");
+        QTest::addColumn<QByteArray>("path");
+        QTest::addColumn<QByteArray>("headers");
+        QTest::addColumn<int>("status");
+        QTest::addColumn<QByteArray>("says");  // a piece of the body
+        const auto row = [](const char *name, const char *method, const char *path, const QByteArray &headers,
+                            int status, const char *says) {
+            QTest::newRow(name) << QByteArray(method) << QByteArray(path) << headers << status << QByteArray(says);
+        };
+        row("no password", "GET", "/api/status", "", 401, R"("error":"password needed")");
+        row("wrong bearer", "GET", "/api/status", "Authorization: Bearer room-101", 401, "wrong password");
+        row("status", "GET", "/api/status", kBearer, 200, R"("power":{"all_lamps_failed":false,"code":"80",)");
+        row("catalogue", "GET", "/api/commands", kBearer, 200, R"({"code":"C00","description":"Power on","kind":"action")");
+        row("unknown command", "POST", "/api/commands/power%20up", kBearer, 400, R"(unknown command \"power up\")");
+        row("refused in stand-by", "POST", "/api/commands/input%20pc1", kBearer, 409,
+            R"("decoded":"","frame":"C05\r","ms":)");
+        row("another site's page", "POST", "/api/commands/power%20on", kBearer + "|Origin: http://192.0.2.9", 403, "another site");
+        row("power on", "POST", "/api/commands/power%20on", kBearer + "|Origin: http://127.0.0.1:PORT", 200,
+            R"("name":"power on","outcome":"ok","rendered":" ACK CR ","reply":"\u0006\r","value":null})");
+        row("read by POST", "POST", "/api/commands/power", kBearer, 200, R"("value":{"all_lamps_failed":false,"code":"40")");
+        row("a command by GET", "GET", "/api/commands/power%20on", kBearer, 405, "use POST");
+        row("no such page", "GET", "/api/nothing", kBearer, 404, "no such page");
+        row("live, no password", "GET", "/api/live",
+            "Connection: Upgrade|Upgrade: websocket|Sec-WebSocket-Version: 13|Sec-WebSocket-Key: dGhlIHNhbXBsZSBub25jZQ==",
+            401, "password needed");
+    }
+    void api()
+    {
+        QFETCH(QByteArray, method);
+        QFETCH(QByteArray, path);
+        QFETCH(QByteArray, headers);
+        QFETCH(int, status);
+        QFETCH(QByteArray, says);
+        const Answer a = request(d_->http, method, path, headers.replace("PORT", QByteArray::number(d_->http)));
+        QCOMPARE(a.status, status);
+        QVERIFY2(a.body.contains(says), a.body.constData());
+    }
+
+    void sessionCookie()
+    {
+        const QByteArray origin = "Origin: http://127.0.0.1:" + QByteArray::number(d_->http);
+        QCOMPARE(request(d_->http, "POST", "/api/login", origin, R"({"password":"room-101"})").status, 401);
+        const Answer login = request(d_->http, "POST", "/api/login", origin, R"({"password":"Room-101"})");
+        QCOMPARE(login.status, 204);
+        const QByteArray setCookie = login.head.mid(login.head.indexOf("Set-Cookie: ") + 12).split('\r').value(0);
+        QVERIFY2(setCookie.endsWith("; Path=/; HttpOnly; SameSite=Strict"), setCookie.constData());
+        const QByteArray cookie = "Cookie: " + setCookie.split(';').value(0);
+        QCOMPARE(request(d_->http, "GET", "/api/status", cookie).status, 200);
+        QCOMPARE(request(d_->http, "POST", "/api/commands/power", cookie + '|' + origin).status, 200);
+        QCOMPARE(request(d_->http, "POST", "/api/commands/power", cookie).status, 403);  // says no origin
+        QCOMPARE(request(d_->http, "POST", "/api/commands/power", cookie + "|Sec-Fetch-Site: cross-site").status, 403);
+        QCOMPARE(request(d_->http, "POST", "/api/logout", cookie + '|' + origin).status, 204);
+        QCOMPARE(request(d_->http, "GET", "/api/status", cookie).status, 401);
+    }
+
+    // Each gets its answer and the connection closed; nobody else notices.
+    void brokenRules_data()
+    {
+        QTest::addColumn<QByteArray>("bytes");
+        QTest::addColumn<int>("status");
+        const QByteArray get = "GET / HTTP/1.1\r\nHost: x\r\n";
+        QTest::newRow("no HTTP") << QByteArray("\x16\x03\x01\x02\x00\x01\r\n\r\n", 10) << 400;
+        QTest::newRow("LF alone") << QByteArray("GET / HTTP/1.1\nHost: x\n\n") << 400;
+        QTest::newRow("head too long") << get + "X: " + QByteArray(9000, 'a') + "\r\n\r\n" << 431;
+        QTest::newRow("path too long") << "GET /" + QByteArray(3000, 'a') + " HTTP/1.1\r\nHost: x\r\n\r\n" << 414;
+        QTest::newRow("body too long") << QByteArray("POST /api/login HTTP/1.1\r\nHost: x\r\nContent-Length: 5000\r\n\r\n") << 413;
+        QTest::newRow("chunked") << QByteArray("POST /api/login HTTP/1.1\r\nHost: x\r\nTransfer-Encoding: chunked\r\n\r\n") << 501;
+        QTest::newRow("two at once") << get + "\r\n" + get + "\r\n" << 400;
+        QTest::newRow("never ends") << get << 408;
+    }
+    void brokenRules()
+    {
+        QFETCH(QByteArray, bytes);
+        QFETCH(int, status);
+        const Answer a = exchange(d_->http, bytes, 15000);
+        QCOMPARE(a.status, status);
+        QVERIFY(a.closed);
+        QCOMPARE(request(d_->http, "GET", "/api/commands", kBearer).status, 200);
+    }
+
+    // Without a password: 504 from a silent projector, 503 without a line,
+    // and a page that names this machine otherwise than by an address is
+    // refused (another site's name made to point here).
+    void lineOutcomes()
+    {
+        SimProcess silent({"--no-reply"});
+        QVERIFY2(silent.ok(), qPrintable(silent.failure()));
+        Gatewayd quiet({"--port", silent.devicePath(), "--http", "0"});
+        QVERIFY(quiet.waitForLog("line open"));
+        QCOMPARE(request(quiet.http, "POST", "/api/commands/power%20on").status, 504);
+        QVERIFY(request(quiet.http, "GET", "/api/status").body.contains(R"("outcome":"no-reply")"));
+        QCOMPARE(exchange(quiet.http, "GET / HTTP/1.1\r\nHost: projector.example:80\r\n\r\n").status, 421);
+
+        Gatewayd none({"--port", "/nonexistent/qm25", "--http", "0"});
+        const Answer a = request(none.http, "POST", "/api/commands/power%20on");
+        QCOMPARE(a.status, 503);
+        QVERIFY(a.body.contains(R"("outcome":"port-error")"));
+        QVERIFY(request(none.http, "GET", "/api/status").body.contains(R"("line":"down")"));
+    }
+
+    // Ten wrong passwords in a minute, and the right one is refused too.
+    void wrongPasswordsThrottled()
+    {
+        Gatewayd d({"--port", "/nonexistent/qm25", "--http", "127.0.0.1:0", "--password-file", dir_.filePath("password")});
+        for (int i = 0; i < 10; ++i)
+            QCOMPARE(request(d.http, "GET", "/api/commands", "Authorization: Bearer guess" + QByteArray::number(i)).status, 401);
+        QCOMPARE(request(d.http, "GET", "/api/commands", kBearer).status, 429);
+        QVERIFY(d.waitForLog("too many wrong passwords"));
+    }
+
+    void cleanupTestCase() { QVERIFY2(d_->stop(), qPrintable(d_->log())); }
+};
+
+QTEST_GUILESS_MAIN(WebTest)
+#include "test_web.moc"
