@@ -39,7 +39,7 @@ int main(int argc, char *argv[])
     }
     steps.loaded = qm25::bench::monotonicNs();
     form.show();
-    const std::int64_t shown = qm25::bench::waitUntilPainted(&form);
+    const qm25::bench::Shown shown = qm25::bench::waitUntilPainted(&form);
     qm25::bench::reportShown(shown, form.line().isOpen(), steps);
     return 0;
 }
