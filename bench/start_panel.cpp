@@ -6,12 +6,12 @@
 // step done, and ends. The start-up benchmark times it from just before it
 // is spawned.
 #include <QApplication>
-#include <QIcon>
 #include <QStyleFactory>
 #include <cstdio>
 #include <memory>
 
 #include "app/panel_window.h"
+#include "app/start_up.h"
 #include "line/remembered_devices.h"
 #include "start_probe.h"
 
@@ -23,17 +23,14 @@ int main(int argc, char *argv[])
     QApplication::setStyle(QStyleFactory::create(QStringLiteral("Fusion")));
     QApplication::setApplicationName(QStringLiteral("qm25-control"));
     QApplication::setDesktopFileName(QStringLiteral("qm25-control"));
-    QIcon icon;
-    icon.addFile(QStringLiteral(":/icons/qm25-control-64.png"));
-    icon.addFile(QStringLiteral(":/icons/qm25-control-256.png"));
-    QApplication::setWindowIcon(icon);
 
     steps.appMade = qm25::bench::monotonicNs();
     qm25::RememberedDevices remembered;
     qm25::PortDevices devices(&remembered);
     qm25::PanelWindow form(devices);
+    QObject::connect(&form, &qm25::PanelWindow::completed, &qm25::setApplicationIcon);
     steps.windowMade = qm25::bench::monotonicNs();
-    if (!form.startUp()) {
+    if (!qm25::startPanel(form, false)) {
         std::fprintf(stderr, "qm25-bench-startpanel: %s\n", qPrintable(form.startupError()));
         return 1;
     }
