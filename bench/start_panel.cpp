@@ -1,10 +1,8 @@
 // qm25-bench-startpanel: the program's start-up, step by step as in
-// src/programs/panel_main.cpp, ending with the window shown and painted with its port open.
-// It then prints one line, "SHOWN", the monotonic time in ns, VmRSS and VmHWM
-// in kB, whether the port is open (0/1) and the times at which main() was
-// entered, the application object made, the window built and its start-up
-// step done, and ends. The start-up benchmark times it from just before it
-// is spawned.
+// src/programs/panel_main.cpp, until the window's first frame is out with
+// its port open, then until what that frame left queued (the window's lower
+// parts, the icon) is done. It prints one line (start_probe.h: reportShown)
+// and ends. The start-up benchmark times it from just before it is spawned.
 #include <QApplication>
 #include <QStyleFactory>
 #include <cstdio>
@@ -19,6 +17,8 @@ int main(int argc, char *argv[])
 {
     qm25::bench::Steps steps;
     steps.mainEntered = qm25::bench::monotonicNs();
+    if (const auto status = qm25::answerInfoOptions(argc, argv, qm25::RememberedDevices::defaultPath()))
+        return *status;
     QApplication app(argc, argv);
     QApplication::setStyle(QStyleFactory::create(QStringLiteral("Fusion")));
     QApplication::setApplicationName(QStringLiteral("qm25-control"));
@@ -27,6 +27,9 @@ int main(int argc, char *argv[])
     steps.appMade = qm25::bench::monotonicNs();
     qm25::RememberedDevices remembered;
     qm25::PortDevices devices(&remembered);
+    QString error;
+    if (!qm25::applyPortOptions(QApplication::arguments(), devices, &error))
+        return 1;
     qm25::PanelWindow form(devices);
     QObject::connect(&form, &qm25::PanelWindow::completed, &qm25::setApplicationIcon);
     steps.windowMade = qm25::bench::monotonicNs();
