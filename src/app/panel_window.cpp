@@ -251,6 +251,9 @@ void PanelWindow::buildControls(bool lowerPart)
         commandBox_ = static_cast<QLineEdit *>(find("Text1"));
         connect(static_cast<QPushButton *>(find("Command95")), &QPushButton::clicked, this, &PanelWindow::sendCommandLine);
         connect(static_cast<QPushButton *>(find("Command96")), &QPushButton::clicked, this, &PanelWindow::clearCommandLine);
+        // The devices' look-ups for the tool tips wait too; a tool tip that
+        // comes up asks again anyway.
+        updatePortToolTips();
         emit completed();
         return;
     }
@@ -384,7 +387,6 @@ void PanelWindow::bindControls()
                 chooseDevice(port);
         });
     }
-    updatePortToolTips();
 
     connect(picture_, &ImageControl::doubleClicked, this, &PanelWindow::openFullHeight);
     connect(portPanelTimer_, &IntervalTimer::tick, this, &PanelWindow::hidePortPanel);

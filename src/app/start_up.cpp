@@ -99,7 +99,6 @@ bool startPanel(PanelWindow &window, bool onScreen)
         if (!chosen->device.isEmpty())
             window.devices().nameForRun(1, chosen->device);
     }
-    window.updatePortToolTips();
     // Remembered only once it opened.
     if (chosen && chosen->remember)
         window.keepDevice(1, chosen->device);
