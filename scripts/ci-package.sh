@@ -14,7 +14,8 @@ SUDO=""
 [ "$(id -u)" -eq 0 ] || SUDO="sudo"
 DEBIAN_FRONTEND=noninteractive $SUDO apt-get install -y -qq "$deb" >/dev/null
 
-for f in /usr/bin/qm25-control /usr/bin/qm25-sim /usr/bin/qm25ctl /usr/share/applications/qm25-control.desktop \
+for f in /usr/bin/qm25-control /usr/bin/qm25-sim /usr/bin/qm25ctl /usr/lib/qm25-control/libqm25tcp.so \
+         /usr/share/applications/qm25-control.desktop \
          /usr/share/icons/hicolor/48x48/apps/qm25-control.png /usr/share/icons/hicolor/scalable/apps/qm25-control.svg; do
   [ -e "$f" ] || { echo "package: $f is missing" >&2; exit 1; }
 done
@@ -27,7 +28,7 @@ if ldd /usr/bin/qm25ctl | grep -E 'libQt6(Gui|Widgets)' >/dev/null; then
 fi
 
 out="$(mktemp -d)"
-trap 'kill "${panel:-}" "${sim:-}" 2>/dev/null || true; rm -rf "$out"' EXIT
+trap 'kill "${panel:-}" "${sim:-}" "${tcp:-}" 2>/dev/null || true; rm -rf "$out"' EXIT
 /usr/bin/qm25-sim --trace-file "$out/trace" >"$out/sim.out" &
 sim=$!
 for _ in $(seq 50); do grep -q '^QM25_COM1=' "$out/sim.out" && break; sleep 0.1; done
@@ -35,6 +36,14 @@ export "$(grep -m1 '^QM25_COM1=' "$out/sim.out")"
 status="$(/usr/bin/qm25ctl power)" || { echo "package: qm25ctl power failed" >&2; exit 1; }
 [ "$status" = "power: Stand by" ] || { echo "package: qm25ctl power said \"$status\"" >&2; exit 1; }
 echo "package: installed qm25ctl read \"$status\""
+# A device server: the installed programs find their network module.
+/usr/bin/qm25-sim --tcp 0 >"$out/tcp.out" &
+tcp=$!
+for _ in $(seq 50); do grep -q '^QM25_COM1=' "$out/tcp.out" && break; sleep 0.1; done
+status="$(/usr/bin/qm25ctl --port "$(sed -n 's/^QM25_COM1=//p' "$out/tcp.out")" power)" || status="failed"
+kill "$tcp"; wait "$tcp" 2>/dev/null || true
+[ "$status" = "power: Stand by" ] || { echo "package: qm25ctl power over TCP said \"$status\"" >&2; exit 1; }
+echo "package: installed qm25ctl read \"$status\" from a device server"
 QT_QPA_PLATFORM=offscreen /usr/bin/qm25-control 2>"$out/panel.err" &
 panel=$!
 sleep 2
