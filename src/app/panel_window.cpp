@@ -222,7 +222,7 @@ void PanelWindow::buildControls(bool lowerPart)
             w->show();
         if (c.command) {
             const CommandRow &row = *c.command;
-            auto *b = static_cast<CommandButton *>(w);
+            auto *b = qobject_cast<CommandButton *>(w);
             if (row.repeat == Repeat::None) {
                 connect(b, &QPushButton::clicked, this, [this, &row] { engine_.clickCommand(row); });
             } else {
@@ -246,11 +246,11 @@ void PanelWindow::buildControls(bool lowerPart)
 
     auto find = [this](const char *name) { return controls_.value(QString::fromLatin1(name)); };
     if (lowerPart) {
-        rxd_ = static_cast<QLabel *>(find("Label12"));
-        status_ = static_cast<QLabel *>(find("Label22"));
-        commandBox_ = static_cast<QLineEdit *>(find("Text1"));
-        connect(static_cast<QPushButton *>(find("Command95")), &QPushButton::clicked, this, &PanelWindow::sendCommandLine);
-        connect(static_cast<QPushButton *>(find("Command96")), &QPushButton::clicked, this, &PanelWindow::clearCommandLine);
+        rxd_ = qobject_cast<QLabel *>(find("Label12"));
+        status_ = qobject_cast<QLabel *>(find("Label22"));
+        commandBox_ = qobject_cast<QLineEdit *>(find("Text1"));
+        connect(qobject_cast<QPushButton *>(find("Command95")), &QPushButton::clicked, this, &PanelWindow::sendCommandLine);
+        connect(qobject_cast<QPushButton *>(find("Command96")), &QPushButton::clicked, this, &PanelWindow::clearCommandLine);
         // The devices' look-ups for the tool tips wait too; a tool tip that
         // comes up asks again anyway.
         updatePortToolTips();
@@ -259,13 +259,13 @@ void PanelWindow::buildControls(bool lowerPart)
     }
     if (!tabOrder.isEmpty())
         tabOrder.first().second->setFocus();
-    txd_ = static_cast<QLabel *>(find("Label11"));
-    portPanel_ = static_cast<QFrame *>(find("Frame8"));
-    dataButton_ = static_cast<CommandButton *>(find("Command34"));
-    com1_ = static_cast<QRadioButton *>(find("Option1"));
-    com2_ = static_cast<QRadioButton *>(find("Option2"));
-    speed19200_ = static_cast<QRadioButton *>(find("Option9"));
-    speed9600_ = static_cast<QRadioButton *>(find("Option10"));
+    txd_ = qobject_cast<QLabel *>(find("Label11"));
+    portPanel_ = qobject_cast<QFrame *>(find("Frame8"));
+    dataButton_ = qobject_cast<CommandButton *>(find("Command34"));
+    com1_ = qobject_cast<QRadioButton *>(find("Option1"));
+    com2_ = qobject_cast<QRadioButton *>(find("Option2"));
+    speed19200_ = qobject_cast<QRadioButton *>(find("Option9"));
+    speed9600_ = qobject_cast<QRadioButton *>(find("Option10"));
     // Each pair is a group of its own. Left to the widgets, the speed options
     // (in a frame inside the port panel) would count as the ports'
     // neighbours too, and a click on the port already marked would unmark it.
@@ -274,7 +274,7 @@ void PanelWindow::buildControls(bool lowerPart)
         group->addButton(first);
         group->addButton(second);
     }
-    picture_ = static_cast<ImageControl *>(find("Image1"));
+    picture_ = qobject_cast<ImageControl *>(find("Image1"));
 }
 
 QWidget *PanelWindow::createControl(const ControlSpec &c, QWidget *parentWidget)
@@ -365,7 +365,7 @@ QWidget *PanelWindow::createControl(const ControlSpec &c, QWidget *parentWidget)
 
 void PanelWindow::bindControls()
 {
-    auto button = [this](const char *name) { return static_cast<CommandButton *>(controls_.value(QString::fromLatin1(name))); };
+    auto button = [this](const char *name) { return qobject_cast<CommandButton *>(controls_.value(QString::fromLatin1(name))); };
     connect(button("Command16"), &QPushButton::clicked, this, &PanelWindow::end);
     connect(button("Command33"), &QPushButton::clicked, this, &PanelWindow::showPortPanel);
     connect(dataButton_, &QPushButton::clicked, this, &PanelWindow::toggleDataDisplay);
