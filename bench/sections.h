@@ -11,7 +11,7 @@ namespace qm25::bench {
 struct Options {
     bool quick = false;       // fewer samples, for a smoke run
     int loadSeconds = 60;     // length of each streaming run
-    int startupRuns = 10;     // start-ups of each kind
+    int startupRuns = 15;     // start-ups of each kind
 };
 
 // One line of the printed table.

@@ -16,6 +16,7 @@ SUDO=""
 DEBIAN_FRONTEND=noninteractive $SUDO apt-get install -y -qq "$deb" >/dev/null
 
 for f in /usr/bin/qm25-control /usr/bin/qm25-sim /usr/bin/qm25ctl /usr/bin/qm25d /usr/lib/systemd/system/qm25d@.service \
+         /usr/lib/qm25-control/libqm25tcp.so \
          /usr/share/applications/qm25-control.desktop \
          /usr/share/icons/hicolor/48x48/apps/qm25-control.png /usr/share/icons/hicolor/scalable/apps/qm25-control.svg; do
   [ -e "$f" ] || { echo "package: $f is missing" >&2; exit 1; }
@@ -36,7 +37,7 @@ id -nG qm25d | grep -qw dialout || { echo "package: no user qm25d in the group d
 echo "package: qm25d runs as user qm25d ($(id -nG qm25d))"
 
 out="$(mktemp -d)"
-trap 'kill "${panel:-}" "${gateway:-}" "${sim:-}" 2>/dev/null || true; rm -rf "$out"' EXIT
+trap 'kill "${panel:-}" "${gateway:-}" "${sim:-}" "${tcp:-}" 2>/dev/null || true; rm -rf "$out"' EXIT
 /usr/bin/qm25-sim --trace-file "$out/trace" >"$out/sim.out" &
 sim=$!
 for _ in $(seq 50); do grep -q '^QM25_COM1=' "$out/sim.out" && break; sleep 0.1; done
@@ -56,6 +57,14 @@ exec 3<&-
 [ "$greeting $answer" = "PJLINK 0 %1POWR=0" ] || { echo "package: qm25d said \"$greeting $answer\"" >&2; cat "$out/qm25d.err" >&2; exit 1; }
 kill "$gateway"; wait "$gateway" 2>/dev/null || true
 echo "package: installed qm25d answered \"$answer\""
+# A device server: the installed programs find their network module.
+/usr/bin/qm25-sim --tcp 0 >"$out/tcp.out" &
+tcp=$!
+for _ in $(seq 50); do grep -q '^QM25_COM1=' "$out/tcp.out" && break; sleep 0.1; done
+status="$(/usr/bin/qm25ctl --port "$(sed -n 's/^QM25_COM1=//p' "$out/tcp.out")" power)" || status="failed"
+kill "$tcp"; wait "$tcp" 2>/dev/null || true
+[ "$status" = "power: Stand by" ] || { echo "package: qm25ctl power over TCP said \"$status\"" >&2; exit 1; }
+echo "package: installed qm25ctl read \"$status\" from a device server"
 QT_QPA_PLATFORM=offscreen /usr/bin/qm25-control 2>"$out/panel.err" &
 panel=$!
 sleep 2

@@ -76,6 +76,19 @@ QImage asPlainLabel(const QLabel *line)
     return picture(&twin);
 }
 
+// Every control as the window has it (container, place, shown, what a
+// screen reader says) in the order they are drawn, then the tab order.
+QStringList describe(PanelWindow &f)
+{
+    QStringList d{QString::number(f.heightTwips())};
+    for (QWidget *w : f.findChildren<QWidget *>())
+        QDebug(&d.emplace_back()) << w->objectName() << w->parentWidget()->objectName() << w->geometry()
+                                  << w->isVisible() << w->accessibleName();
+    for (QWidget *w = f.nextInFocusChain(); w != &f; w = w->nextInFocusChain())
+        d << (w->focusPolicy() == Qt::NoFocus ? QString() : w->objectName());
+    return d;
+}
+
 }  // namespace
 
 class WindowTest : public QObject {
@@ -101,9 +114,12 @@ private slots:
         QCOMPARE(kinds, expected);
         QCOMPARE(f.windowTitle(), QStringLiteral("RUNO   QM25   CONTROL   Ver.1.40"));
         QCOMPARE(f.size(), QSize(633, 582));  // 9495 x 8730 twips
+        QHash<QWidget *, qsizetype> drawn;  // each control drawn above those before it in its container
         for (const ControlSpec &c : controlSpecs()) {
             QWidget *w = f.control(QString::fromLatin1(c.name));
             QCOMPARE(w->parentWidget(), c.parent ? f.control(QLatin1String(c.parent)) : &f);
+            QVERIFY2(w->parentWidget()->children().indexOf(w) > drawn.value(w->parentWidget(), -1), c.name);
+            drawn[w->parentWidget()] = w->parentWidget()->children().indexOf(w);
             QVERIFY2(w->parentWidget()->rect().contains(w->geometry()), c.name);
             if (auto *b = qobject_cast<QAbstractButton *>(w))
                 QCOMPARE(b->text(), QString::fromUtf8(c.caption));
@@ -174,9 +190,27 @@ private slots:
 
     void keysAndHeights()
     {
+        // Tab from Brightness "-" (STATUS, below, comes next), Ctrl+H and the
+        // double-click on the picture at once, before even the first frame,
+        // find the lower parts (built after it) as a window built whole has them.
+        const std::unique_ptr<Panel> whole = makePanel(QString(), false), early = makePanel(QString(), false);
+        whole->f().allControls();
+        for (PanelWindow *w : {&whole->f(), &early->f()}) {
+            w->show();
+            QApplication::setActiveWindow(w);
+            QVERIFY(w == &whole->f() || !w->findChild<QLineEdit *>());
+            w->findChild<QWidget *>(QStringLiteral("Command35"))->setFocus();
+            QTest::keyClick(QApplication::focusWidget(), Qt::Key_Tab);
+            QCOMPARE(QApplication::focusWidget()->objectName(), QStringLiteral("Command44"));
+            QTest::keyClick(QApplication::focusWidget(), Qt::Key_H, Qt::ControlModifier);
+            QTest::mouseDClick(w->picture(), Qt::LeftButton);
+        }
+        QCOMPARE(describe(early->f()), describe(whole->f()));
+
         PtyPeer com1;
         auto p = activePanel(com1);
         PanelWindow &f = p->f();
+        QTRY_VERIFY(f.findChild<QLineEdit *>());  // and they come by themselves
         QCOMPARE(QApplication::focusWidget(), f.control("Command17"));
         QTest::keyClick(QApplication::focusWidget(), Qt::Key_Tab);
         QCOMPARE(QApplication::focusWidget(), f.control("Command1"));
@@ -377,7 +411,6 @@ private slots:
         f.option9600()->click();
         QCOMPARE(p->warnings.size(), 1);
         QVERIFY2(p->warnings[0].contains("Unsupported baud rate"), qPrintable(p->warnings[0]));
-        QCOMPARE(f.line().settings(), QStringLiteral("19200,N,8,1"));
         QCOMPARE(f.line().settings(), QStringLiteral("19200,N,8,1"));
         QVERIFY(f.option19200()->isChecked() && !f.option9600()->isChecked());
         QCOMPARE(com1.deviceBaud(), 19200);

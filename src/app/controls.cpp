@@ -81,17 +81,33 @@ QString CommandButton::displayedCaption() const
     return wrapped_ = wrapped + line;
 }
 
-void CommandButton::paintEvent(QPaintEvent *event)
+namespace {
+
+// One palette for each colour scheme of the buttons. The style keeps each
+// button face it draws for the palette, size and state, but each button's
+// own palette is a palette of its own to it even where the colours are the
+// same: buttons of one colour painted with one palette share their faces.
+QPalette sharedPalette(const QPalette &own)
 {
-    const QString shown = displayedCaption();
-    if (shown == text()) {
-        QPushButton::paintEvent(event);
-        return;
-    }
+    static QList<QPalette> palettes;
+    QPalette shared = own;
+    if (const auto found = std::find(palettes.cbegin(), palettes.cend(), own); found != palettes.cend())
+        shared = *found;
+    else if (palettes.size() < 64)
+        palettes.append(own);
+    shared.setCurrentColorGroup(own.currentColorGroup());
+    return shared;
+}
+
+}  // namespace
+
+void CommandButton::paintEvent(QPaintEvent *)
+{
     QStylePainter p(this);
     QStyleOptionButton option;
     initStyleOption(&option);
-    option.text = shown;
+    option.text = displayedCaption();
+    option.palette = sharedPalette(option.palette);
     p.drawControl(QStyle::CE_PushButton, option);
 }
 

@@ -4,6 +4,7 @@
 #include <QButtonGroup>
 #include <QFontDatabase>
 #include <QFrame>
+#include <QImageReader>
 #include <QKeyEvent>
 #include <QLineEdit>
 #include <QMenu>
@@ -41,15 +42,20 @@ QString installedFamily(Face face)
     return face == Face::PGothic ? pgothic : gothic;
 }
 
-QFont makeFont(Face face, int pointSize100, bool bold)
+// One font for each face, size and weight, made once and shared by the
+// controls that use it.
+QFont makeFont(QHash<int, QFont> &made, Face face, int pointSize100, bool bold)
 {
+    const int key = (pointSize100 * 4 + int(face)) * 2 + (bold ? 1 : 0);
+    if (const auto found = made.constFind(key); found != made.cend())
+        return *found;
     QFont f(installedFamily(face));
     // Points at the fixed 96 dots an inch of the twips grid.
     f.setPixelSize(qRound(pointSize100 / 100.0 * 96.0 / 72.0));
     f.setWeight(bold ? QFont::Bold : QFont::Normal);
     f.setItalic(false);
     f.setUnderline(false);
-    return f;
+    return made.insert(key, f).value();
 }
 
 void paint(QWidget *w, QPalette::ColorRole role, std::uint32_t colour)
@@ -90,7 +96,7 @@ PanelWindow::PanelWindow(PortDevices &devices, QWidget *parent)
     QPalette pal = palette();
     pal.setColor(QPalette::WindowText, Qt::black);
     setPalette(pal);
-    setFont(makeFont(Face::Gothic, 900, true));
+    setFont(makeFont(fonts_, Face::Gothic, 900, true));
     setFixedSize(px(kDesignClientWidth), px(kDesignClientHeight));
 
     // The design's names for the line and the timers.
@@ -110,7 +116,9 @@ PanelWindow::PanelWindow(PortDevices &devices, QWidget *parent)
         return askForDevice(number, devices_.lookUp(number), startUpFailure, isVisible() ? this : nullptr);
     };
 
-    buildControls();
+    // What the window shows at start-up now; the lower parts once it has
+    // been painted (completeWindow()).
+    buildControls(false);
     bindControls();
     qApp->installEventFilter(this);
 }
@@ -121,8 +129,15 @@ PanelWindow::~PanelWindow()
         qApp->removeEventFilter(this);
 }
 
+QWidget *PanelWindow::control(const QString &name) const
+{
+    completeWindow();
+    return controls_.value(name);
+}
+
 QList<QObject *> PanelWindow::allControls() const
 {
+    completeWindow();
     QList<QObject *> all;
     for (auto *w : controls_)
         all.append(w);
@@ -130,118 +145,127 @@ QList<QObject *> PanelWindow::allControls() const
     return all;
 }
 
-void PanelWindow::buildControls()
+QLabel *PanelWindow::rxdLine() const
 {
+    completeWindow();
+    return rxd_;
+}
+
+QLabel *PanelWindow::statusLine() const
+{
+    completeWindow();
+    return status_;
+}
+
+QLineEdit *PanelWindow::commandBox() const
+{
+    completeWindow();
+    return commandBox_;
+}
+
+namespace {
+
+// Which controls lie in the lower parts: the display band's lines below TXD,
+// the status buttons, the signal types, fan, logo and command line. Each has
+// its top edge at or below the client area's start-up height without a
+// frame, the most a window of the start-up height can show; what lies inside
+// such a control lies there too. In the order of the layout table.
+const std::vector<bool> &lowerParts()
+{
+    static const std::vector<bool> lower = [] {
+        std::vector<bool> parts;
+        QHash<QByteArray, int> top;  // window pixels
+        for (const ControlSpec &c : controlSpecs()) {
+            const int at = (c.parent ? top.value(c.parent) : 0) + px(c.top);
+            top.insert(c.name, at);
+            parts.push_back(at >= px(kStartHeightTwips));
+        }
+        return parts;
+    }();
+    return lower;
+}
+
+}  // namespace
+
+void PanelWindow::completeWindow() const
+{
+    if (!complete_)
+        const_cast<PanelWindow *>(this)->buildControls(true);
+}
+
+void PanelWindow::buildControls(bool lowerPart)
+{
+    complete_ = lowerPart;
     // The lines lie on the window's own surface, below every control.
-    for (const LineSpec &l : lineSpecs()) {
-        auto *line = new LineControl(QPoint(px(l.x1), px(l.y1)), QPoint(px(l.x2), px(l.y2)),
-                                     QColor::fromRgb(kLineColour), kLineWidthPixels, this);
-        line->setObjectName(QString::fromLatin1(l.name));
-        controls_.insert(line->objectName(), line);
+    if (!lowerPart) {
+        for (const LineSpec &l : lineSpecs()) {
+            auto *line = new LineControl(QPoint(px(l.x1), px(l.y1)), QPoint(px(l.x2), px(l.y2)),
+                                         QColor::fromRgb(kLineColour), kLineWidthPixels, this);
+            line->setObjectName(QString::fromLatin1(l.name));
+            controls_.insert(line->objectName(), line);
+        }
     }
 
-    QList<std::pair<int, QWidget *>> tabOrder;
-    for (const ControlSpec &c : controlSpecs()) {
+    // Created in the table's order within each part; as every control of the
+    // lower parts comes after the controls of the upper part beside it, each
+    // is drawn above the same controls as when the window is built at once.
+    const std::vector<bool> &lower = lowerParts();
+    for (std::size_t i = 0; i < controlSpecs().size(); ++i) {
+        const ControlSpec &c = controlSpecs()[i];
+        if (lower[i] != lowerPart)
+            continue;
         QWidget *parentWidget = c.parent ? controls_.value(QString::fromLatin1(c.parent)) : this;
         Q_ASSERT(parentWidget);
-        const QString caption = QString::fromUtf8(c.caption);
-        QWidget *w = nullptr;
-        switch (c.kind) {
-        case Kind::Button: {
-            auto *b = new CommandButton(caption, parentWidget);
-            b->setAutoDefault(false);
-            paint(b, QPalette::Button, c.colour);
-            w = b;
-            break;
-        }
-        case Kind::Label: {
-            auto *l = new QLabel(caption, parentWidget);
-            l->setTextFormat(Qt::PlainText);
-            l->setAlignment(alignmentOf(c.align));
-            l->setAutoFillBackground(true);
-            l->setWordWrap(false);
-            paint(l, QPalette::Window, c.colour);
-            paint(l, QPalette::WindowText, c.textColour);
-            if (c.border) {
-                l->setFrameStyle(QFrame::Panel | QFrame::Sunken);
-                l->setLineWidth(1);
-                l->setIndent(2);
+        QWidget *w = createControl(c, parentWidget);
+        // A control made after its container was shown stays hidden unless shown.
+        if (lowerPart && !c.hiddenAtCreation && parentWidget->isVisible())
+            w->show();
+        if (c.command) {
+            const CommandRow &row = *c.command;
+            auto *b = qobject_cast<CommandButton *>(w);
+            if (row.repeat == Repeat::None) {
+                connect(b, &QPushButton::clicked, this, [this, &row] { engine_.clickCommand(row); });
+            } else {
+                connect(b, &CommandButton::mousePressed, this, [this, &row] { engine_.pressHeldButton(row); });
+                connect(b, &CommandButton::mouseReleased, this, [this, &row] { engine_.releaseHeldButton(row); });
             }
-            w = l;
-            break;
         }
-        case Kind::Frame: {
-            auto *f = new QFrame(parentWidget);
-            f->setFrameStyle(QFrame::Box | QFrame::Sunken);
-            f->setAutoFillBackground(true);
-            paint(f, QPalette::Window, c.colour);
-            w = f;
-            break;
-        }
-        case Kind::Option: {
-            auto *o = new QRadioButton(caption, parentWidget);
-            o->setAutoFillBackground(true);
-            o->setChecked(c.selectedAtCreation);
-            paint(o, QPalette::Window, c.colour);
-            w = o;
-            break;
-        }
-        case Kind::TextBox: {
-            auto *t = new QLineEdit(parentWidget);
-            // Whatever is typed or pasted goes out whole; the box does not
-            // cut it at Qt's default of 32767 characters.
-            t->setMaxLength(std::numeric_limits<int>::max());
-            paint(t, QPalette::Base, c.colour);
-            w = t;
-            break;
-        }
-        case Kind::Image: {
-            auto *img = new ImageControl(parentWidget);
-            const QPixmap pic(QStringLiteral(":/image1.bmp"));
-            img->setPixmap(pic);
-            img->setScaledContents(false);
-            w = img;
-            break;
-        }
-        }
-        w->setObjectName(QString::fromLatin1(c.name));
-        // What a screen reader says: the caption alone often says little
-        // ("+", "ON", an arrow) without the group title beside it.
-        if (c.command)
-            w->setAccessibleName(QString::fromLatin1(c.command->description.data(), qsizetype(c.command->description.size())));
-        else if (c.spoken)
-            w->setAccessibleName(QString::fromUtf8(c.spoken));
-        if (c.face != Face::None)
-            w->setFont(makeFont(c.face, c.pointSize100, c.bold));
-        if (c.kind == Kind::Image)
-            w->setGeometry(px(c.left), px(c.top), w->sizeHint().width(), w->sizeHint().height());
-        else
-            w->setGeometry(px(c.left), px(c.top), px(c.width), px(c.height));
-        if (c.hiddenAtCreation)
-            w->hide();
-        const bool takesFocus = c.kind == Kind::Button || c.kind == Kind::Option || c.kind == Kind::TextBox;
-        w->setFocusPolicy(takesFocus ? Qt::StrongFocus : Qt::NoFocus);
-        if (takesFocus)
-            tabOrder.append({c.tab, w});
-        controls_.insert(w->objectName(), w);
     }
 
+    // The tab order over every control built so far.
+    QList<std::pair<int, QWidget *>> tabOrder;
+    for (const ControlSpec &c : controlSpecs()) {
+        QWidget *w = controls_.value(QString::fromLatin1(c.name));
+        if (w && w->focusPolicy() != Qt::NoFocus)
+            tabOrder.append({c.tab, w});
+    }
     std::stable_sort(tabOrder.begin(), tabOrder.end(),
                      [](const auto &a, const auto &b) { return a.first < b.first; });
     for (qsizetype i = 1; i < tabOrder.size(); ++i)
         QWidget::setTabOrder(tabOrder[i - 1].second, tabOrder[i].second);
+
+    auto find = [this](const char *name) { return controls_.value(QString::fromLatin1(name)); };
+    if (lowerPart) {
+        rxd_ = qobject_cast<QLabel *>(find("Label12"));
+        status_ = qobject_cast<QLabel *>(find("Label22"));
+        commandBox_ = qobject_cast<QLineEdit *>(find("Text1"));
+        connect(qobject_cast<QPushButton *>(find("Command95")), &QPushButton::clicked, this, &PanelWindow::sendCommandLine);
+        connect(qobject_cast<QPushButton *>(find("Command96")), &QPushButton::clicked, this, &PanelWindow::clearCommandLine);
+        // The devices' look-ups for the tool tips wait too; a tool tip that
+        // comes up asks again anyway.
+        updatePortToolTips();
+        emit completed();
+        return;
+    }
     if (!tabOrder.isEmpty())
         tabOrder.first().second->setFocus();
-
-    txd_ = control<QLabel>(QStringLiteral("Label11"));
-    rxd_ = control<QLabel>(QStringLiteral("Label12"));
-    status_ = control<QLabel>(QStringLiteral("Label22"));
-    portPanel_ = control<QFrame>(QStringLiteral("Frame8"));
-    dataButton_ = control<CommandButton>(QStringLiteral("Command34"));
-    com1_ = control<QRadioButton>(QStringLiteral("Option1"));
-    com2_ = control<QRadioButton>(QStringLiteral("Option2"));
-    speed19200_ = control<QRadioButton>(QStringLiteral("Option9"));
-    speed9600_ = control<QRadioButton>(QStringLiteral("Option10"));
+    txd_ = qobject_cast<QLabel *>(find("Label11"));
+    portPanel_ = qobject_cast<QFrame *>(find("Frame8"));
+    dataButton_ = qobject_cast<CommandButton *>(find("Command34"));
+    com1_ = qobject_cast<QRadioButton *>(find("Option1"));
+    com2_ = qobject_cast<QRadioButton *>(find("Option2"));
+    speed19200_ = qobject_cast<QRadioButton *>(find("Option9"));
+    speed9600_ = qobject_cast<QRadioButton *>(find("Option10"));
     // Each pair is a group of its own. Left to the widgets, the speed options
     // (in a frame inside the port panel) would count as the ports'
     // neighbours too, and a click on the port already marked would unmark it.
@@ -250,31 +274,101 @@ void PanelWindow::buildControls()
         group->addButton(first);
         group->addButton(second);
     }
-    commandBox_ = control<QLineEdit>(QStringLiteral("Text1"));
-    picture_ = control<ImageControl>(QStringLiteral("Image1"));
+    picture_ = qobject_cast<ImageControl *>(find("Image1"));
+}
+
+QWidget *PanelWindow::createControl(const ControlSpec &c, QWidget *parentWidget)
+{
+    const QString caption = QString::fromUtf8(c.caption);
+    QWidget *w = nullptr;
+    switch (c.kind) {
+    case Kind::Button: {
+        auto *b = new CommandButton(caption, parentWidget);
+        b->setAutoDefault(false);
+        paint(b, QPalette::Button, c.colour);
+        w = b;
+        break;
+    }
+    case Kind::Label: {
+        auto *l = new QLabel(caption, parentWidget);
+        l->setTextFormat(Qt::PlainText);
+        l->setAlignment(alignmentOf(c.align));
+        l->setAutoFillBackground(true);
+        l->setWordWrap(false);
+        paint(l, QPalette::Window, c.colour);
+        paint(l, QPalette::WindowText, c.textColour);
+        if (c.border) {
+            l->setFrameStyle(QFrame::Panel | QFrame::Sunken);
+            l->setLineWidth(1);
+            l->setIndent(2);
+        }
+        w = l;
+        break;
+    }
+    case Kind::Frame: {
+        auto *f = new QFrame(parentWidget);
+        f->setFrameStyle(QFrame::Box | QFrame::Sunken);
+        f->setAutoFillBackground(true);
+        paint(f, QPalette::Window, c.colour);
+        w = f;
+        break;
+    }
+    case Kind::Option: {
+        auto *o = new QRadioButton(caption, parentWidget);
+        o->setAutoFillBackground(true);
+        o->setChecked(c.selectedAtCreation);
+        paint(o, QPalette::Window, c.colour);
+        w = o;
+        break;
+    }
+    case Kind::TextBox: {
+        auto *t = new QLineEdit(parentWidget);
+        // Whatever is typed or pasted goes out whole; the box does not
+        // cut it at Qt's default of 32767 characters.
+        t->setMaxLength(std::numeric_limits<int>::max());
+        paint(t, QPalette::Base, c.colour);
+        w = t;
+        break;
+    }
+    case Kind::Image: {
+        auto *img = new ImageControl(parentWidget);
+        // Read as the BMP it is: left to guess, the reader would first load
+        // every image format plugin to ask each whether it reads BMP.
+        QImageReader reader(QStringLiteral(":/image1.bmp"), "bmp");
+        reader.setAutoDetectImageFormat(false);
+        img->setPixmap(QPixmap::fromImage(reader.read()));
+        img->setScaledContents(false);
+        w = img;
+        break;
+    }
+    }
+    w->setObjectName(QString::fromLatin1(c.name));
+    // What a screen reader says: the caption alone often says little
+    // ("+", "ON", an arrow) without the group title beside it.
+    if (c.command)
+        w->setAccessibleName(QString::fromLatin1(c.command->description.data(), qsizetype(c.command->description.size())));
+    else if (c.spoken)
+        w->setAccessibleName(QString::fromUtf8(c.spoken));
+    if (c.face != Face::None)
+        w->setFont(makeFont(fonts_, c.face, c.pointSize100, c.bold));
+    if (c.kind == Kind::Image)
+        w->setGeometry(px(c.left), px(c.top), w->sizeHint().width(), w->sizeHint().height());
+    else
+        w->setGeometry(px(c.left), px(c.top), px(c.width), px(c.height));
+    if (c.hiddenAtCreation)
+        w->hide();
+    const bool takesFocus = c.kind == Kind::Button || c.kind == Kind::Option || c.kind == Kind::TextBox;
+    w->setFocusPolicy(takesFocus ? Qt::StrongFocus : Qt::NoFocus);
+    controls_.insert(w->objectName(), w);
+    return w;
 }
 
 void PanelWindow::bindControls()
 {
-    auto button = [this](const char *name) { return control<CommandButton>(QString::fromLatin1(name)); };
-
-    for (const ControlSpec &c : controlSpecs()) {
-        if (!c.command)
-            continue;
-        const CommandRow &row = *c.command;
-        CommandButton *b = button(c.name);
-        if (row.repeat == Repeat::None) {
-            connect(b, &QPushButton::clicked, this, [this, &row] { engine_.clickCommand(row); });
-        } else {
-            connect(b, &CommandButton::mousePressed, this, [this, &row] { engine_.pressHeldButton(row); });
-            connect(b, &CommandButton::mouseReleased, this, [this, &row] { engine_.releaseHeldButton(row); });
-        }
-    }
+    auto button = [this](const char *name) { return qobject_cast<CommandButton *>(controls_.value(QString::fromLatin1(name))); };
     connect(button("Command16"), &QPushButton::clicked, this, &PanelWindow::end);
     connect(button("Command33"), &QPushButton::clicked, this, &PanelWindow::showPortPanel);
     connect(dataButton_, &QPushButton::clicked, this, &PanelWindow::toggleDataDisplay);
-    connect(button("Command95"), &QPushButton::clicked, this, &PanelWindow::sendCommandLine);
-    connect(button("Command96"), &QPushButton::clicked, this, &PanelWindow::clearCommandLine);
 
     // An option's handler runs on every click, also on the option already
     // selected: that is how a port is opened again after it was lost.
@@ -293,7 +387,6 @@ void PanelWindow::bindControls()
                 chooseDevice(port);
         });
     }
-    updatePortToolTips();
 
     connect(picture_, &ImageControl::doubleClicked, this, &PanelWindow::openFullHeight);
     connect(portPanelTimer_, &IntervalTimer::tick, this, &PanelWindow::hidePortPanel);
@@ -309,8 +402,8 @@ void PanelWindow::showLine(DisplayLine line, const QString &text)
 {
     switch (line) {
     case DisplayLine::Txd: setDisplayText(txd_, text); break;
-    case DisplayLine::Rxd: setDisplayText(rxd_, text); break;
-    case DisplayLine::Status: status_->setText(text); break;
+    case DisplayLine::Rxd: setDisplayText(rxdLine(), text); break;
+    case DisplayLine::Status: statusLine()->setText(text); break;
     }
 }
 
@@ -327,6 +420,8 @@ int PanelWindow::heightTwips() const
 
 void PanelWindow::setHeightTwips(int twips)
 {
+    if (twips > kStartHeightTwips)
+        completeWindow();
     frameSeen_ = frameExtent();
     const int client = std::max(1, px(twips) - frameSeen_.height());
     setFixedHeight(client);
@@ -340,6 +435,12 @@ QSize PanelWindow::frameExtent() const { return frameGeometry().size() - size();
 
 bool PanelWindow::event(QEvent *event)
 {
+    // The lower parts are built once the first frame is out, before anything
+    // else the event loop has to do.
+    if (event->type() == QEvent::Paint && !complete_ && !completing_) {
+        completing_ = true;
+        QMetaObject::invokeMethod(this, &PanelWindow::completeWindow, Qt::QueuedConnection);
+    }
     const bool handled = QWidget::event(event);
     // A window manager frames the window right after it is shown; where
     // none does, a frame that comes much later (a window manager started
@@ -439,6 +540,23 @@ void PanelWindow::end()
 
 bool PanelWindow::eventFilter(QObject *watched, QEvent *event)
 {
+    // Nothing a person does finds the window without its lower parts: a key
+    // could move the focus there or open them, a click reveal them.
+    if (!complete_) {
+        switch (event->type()) {
+        case QEvent::ShortcutOverride:
+        case QEvent::KeyPress:
+        case QEvent::MouseButtonPress:
+        case QEvent::MouseButtonDblClick:
+        case QEvent::TouchBegin:
+        case QEvent::Wheel:
+            if (watched->isWidgetType() && static_cast<QWidget *>(watched)->window() == this)
+                completeWindow();
+            break;
+        default:
+            break;
+        }
+    }
     // Key preview: the window sees each key press before the control that
     // has the focus, and passes it on.
     if (event->type() == QEvent::KeyPress && !ended_) {

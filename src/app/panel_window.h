@@ -18,6 +18,8 @@ class QRadioButton;
 
 namespace qm25 {
 
+struct ControlSpec;
+
 // The window's outer heights, in twips (15 to a pixel at 96 dots an inch).
 inline constexpr int kStartHeightTwips = 5350;  // the main buttons only
 inline constexpr int kDataHeightTwips = 6645;   // with the data display and the status buttons
@@ -46,20 +48,24 @@ public:
     int portNumber() const { return portNumber_; }
 
     // --- controls, found by their object names --------------------------------
-    QWidget *control(const QString &name) const { return controls_.value(name); }
+    // The window is built in two steps: what the first frame shows, then,
+    // once that frame is out, the lower parts (below the start-up height).
+    // Any call here, and anything a person does in the window, builds them
+    // first if they are not there yet.
+    QWidget *control(const QString &name) const;
     template <class T> T *control(const QString &name) const { return qobject_cast<T *>(control(name)); }
     // Every control of the design, the timers and the line included.
     QList<QObject *> allControls() const;
 
     QLabel *txdLine() const { return txd_; }
-    QLabel *rxdLine() const { return rxd_; }
-    QLabel *statusLine() const { return status_; }
+    QLabel *rxdLine() const;
+    QLabel *statusLine() const;
     QFrame *portPanel() const { return portPanel_; }
     CommandButton *dataButton() const { return dataButton_; }  // shows and hides the data display
     QRadioButton *portOption(int port) const { return port == 1 ? com1_ : com2_; }
     QRadioButton *option19200() const { return speed19200_; }
     QRadioButton *option9600() const { return speed9600_; }
-    QLineEdit *commandBox() const { return commandBox_; }
+    QLineEdit *commandBox() const;
     ImageControl *picture() const { return picture_; }
     IntervalTimer *portPanelTimer() const { return portPanelTimer_; }
 
@@ -123,12 +129,19 @@ public:
     // start-up or an empty text; nothing when cancelled or quit.
     std::function<std::optional<DeviceChoice>(int port, const QString &startUpFailure)> askDevice;
 
+signals:
+    // The lower parts are built: after the first frame, or earlier when
+    // something needed them.
+    void completed();
+
 protected:
     bool event(QEvent *event) override;
     bool eventFilter(QObject *watched, QEvent *event) override;
 
 private:
-    void buildControls();
+    void buildControls(bool lowerParts);
+    QWidget *createControl(const ControlSpec &spec, QWidget *parent);
+    void completeWindow() const;
     void bindControls();
     void showLine(DisplayLine line, const QString &text);
     void warnLinkLost(const QString &description);
@@ -147,6 +160,9 @@ private:
     PortLine *line_;
     int portNumber_ = 1;
     QHash<QString, QWidget *> controls_;
+    QHash<int, QFont> fonts_;  // one for each face, size and weight
+    bool complete_ = false;    // the lower parts are built
+    bool completing_ = false;  // ... or will be, after the first frame
     QLabel *txd_ = nullptr;
     QLabel *rxd_ = nullptr;
     QLabel *status_ = nullptr;

@@ -1,8 +1,10 @@
 #include "app/start_up.h"
 
+#include <QApplication>
 #include <QCommandLineParser>
-#include <QCoreApplication>
+#include <QIcon>
 #include <cstdio>
+#include <utility>
 
 #include "app/panel_window.h"
 #include "line/port_devices.h"
@@ -72,6 +74,17 @@ bool applyPortOptions(const QStringList &arguments, PortDevices &devices, QStrin
     return true;
 }
 
+void setApplicationIcon()
+{
+    static bool set = false;
+    if (std::exchange(set, true))
+        return;
+    QIcon icon;
+    icon.addFile(QStringLiteral(":/icons/qm25-control-64.png"));
+    icon.addFile(QStringLiteral(":/icons/qm25-control-256.png"));
+    QApplication::setWindowIcon(icon);
+}
+
 bool startPanel(PanelWindow &window, bool onScreen)
 {
     std::optional<DeviceChoice> chosen;
@@ -79,13 +92,13 @@ bool startPanel(PanelWindow &window, bool onScreen)
         // Nobody could answer a dialog on a platform without a screen.
         if (!onScreen)
             return false;
+        setApplicationIcon();
         chosen = window.askDevice(1, window.startupError());
         if (!chosen)
             return false;
         if (!chosen->device.isEmpty())
             window.devices().nameForRun(1, chosen->device);
     }
-    window.updatePortToolTips();
     // Remembered only once it opened.
     if (chosen && chosen->remember)
         window.keepDevice(1, chosen->device);

@@ -17,6 +17,12 @@ std::optional<int> answerInfoOptions(int argc, char **argv, const QString &setti
 // for anything it does not know.
 bool applyPortOptions(const QStringList &arguments, PortDevices &devices, QString *error);
 
+// The program's icon for all its windows. Reading its pictures takes as long
+// as building much of the window, so the panel's window gets it once its
+// first frame is out (PanelWindow::completed), the device chooser before it
+// asks. Only the first call reads them.
+void setApplicationIcon();
+
 // Starts the panel: opens COM1 (PanelWindow::startUp). When COM1 cannot be opened
 // and there is a screen, the device chooser says why and offers another
 // device, a retry or quitting, until the port opens or the operator quits.

@@ -1,7 +1,8 @@
 #include "line/tcp_device.h"
 
-#include <QHostAddress>
 #include <QRegularExpression>
+
+#include "line/tcp_socket.h"
 
 namespace qm25 {
 namespace {
@@ -28,7 +29,10 @@ std::optional<TcpDevice> parseTcpDevice(const QString &device, QString *why)
             return std::nullopt;
         }
         server.host = rest.mid(1, close - 1);
-        if (QHostAddress(server.host).protocol() != QAbstractSocket::IPv6Protocol) {
+        const TcpModule *network = tcpModule(why);
+        if (!network)
+            return std::nullopt;
+        if (!network->isIpv6Address(server.host)) {
             *why = QStringLiteral("\"%1\" in brackets is no IPv6 address").arg(server.host);
             return std::nullopt;
         }

@@ -1,6 +1,5 @@
 #include "line/tcp_line.h"
 
-#include <QTcpSocket>
 #include <QTimer>
 
 #ifdef Q_OS_LINUX
@@ -37,41 +36,13 @@ void watchForAVanishedPeer(qintptr socket)
 }  // namespace
 
 TcpLine::TcpLine(const QString &device, QObject *parent)
-    : DeviceLine(parent), device_(device), socket_(new QTcpSocket(this)), connectTimer_(new QTimer(this))
+    : DeviceLine(parent), device_(device), connectTimer_(new QTimer(this))
 {
     connectTimer_->setSingleShot(true);
     connect(connectTimer_, &QTimer::timeout, this, [this] { connectFailed(ConnectFailure::TimedOut, {}); });
-    connect(socket_, &QTcpSocket::connected, this, [this] {
-        connectTimer_->stop();
-        // Each frame leaves at once, not when the last one is acknowledged:
-        // a held button repeats every 5 ms.
-        socket_->setSocketOption(QAbstractSocket::LowDelayOption, 1);
-        watchForAVanishedPeer(socket_->socketDescriptor());
-        connecting_ = false;
-        open_ = true;
-        if (!opening_)  // made at once: open() says so itself
-            emit opened();
-    });
-    connect(socket_, &QTcpSocket::readyRead, this, [this] {
-        if (!open_)
-            return;
-        const QByteArray bytes = socket_->readAll();
-        if (!bytes.isEmpty())
-            emit received(bytes);
-    });
-    connect(socket_, &QTcpSocket::errorOccurred, this,
-            [this](QAbstractSocket::SocketError e) { onSocketError(static_cast<int>(e)); });
-    connect(socket_, &QTcpSocket::disconnected, this, [this] {
-        if (open_)
-            connectionLost(kServerClosed);
-    });
 }
 
-TcpLine::~TcpLine()
-{
-    disconnect(socket_, nullptr, this, nullptr);
-    socket_->abort();
-}
+TcpLine::~TcpLine() = default;
 
 bool TcpLine::open(const LineSettings &, QString *why)
 {
@@ -80,6 +51,36 @@ bool TcpLine::open(const LineSettings &, QString *why)
     server_ = parseTcpDevice(device_, why);
     if (!server_)
         return false;
+    if (!socket_) {
+        const TcpModule *module = tcpModule(why);
+        if (!module)
+            return false;
+        TcpSocket::Handlers handlers;
+        handlers.connected = [this] {
+            connectTimer_->stop();
+            // Each frame leaves at once, not when the last one is acknowledged:
+            // a held button repeats every 5 ms.
+            socket_->setLowDelay();
+            watchForAVanishedPeer(socket_->descriptor());
+            connecting_ = false;
+            open_ = true;
+            if (!opening_)  // made at once: open() says so itself
+                emit opened();
+        };
+        handlers.readyRead = [this] {
+            if (!open_)
+                return;
+            const QByteArray bytes = socket_->readAll();
+            if (!bytes.isEmpty())
+                emit received(bytes);
+        };
+        handlers.error = [this](TcpSocket::Error e, const QString &system) { onSocketError(e, system); };
+        handlers.disconnected = [this] {
+            if (open_)
+                connectionLost(kServerClosed);
+        };
+        socket_ = module->makeSocket(std::move(handlers));
+    }
     // A failure found while connecting starts is returned, not signalled.
     opening_ = connecting_ = true;
     connectTimer_->start(kTcpConnectTimeoutMs);
@@ -114,12 +115,9 @@ bool TcpLine::write(const QByteArray &bytes, QString *why)
         *why = QStringLiteral("port closed");
         return false;
     }
-    if (socket_->write(bytes) != bytes.size()) {
-        *why = socket_->errorString();
-        return false;
-    }
     // Onto the connection now, not at the next turn of the event loop.
-    socket_->flush();
+    if (!socket_->write(bytes, why))
+        return false;
     if (!open_) {
         *why = QStringLiteral("port closed");
         return false;
@@ -136,7 +134,7 @@ void TcpLine::discardInput()
     // And what the system holds for the socket, not read yet. (The end of
     // the connection is not taken: it stays for the socket to see.)
     char drop[512];
-    while (::recv(int(socket_->socketDescriptor()), drop, sizeof drop, MSG_DONTWAIT) > 0) {
+    while (::recv(int(socket_->descriptor()), drop, sizeof drop, MSG_DONTWAIT) > 0) {
     }
 #endif
 }
@@ -158,19 +156,18 @@ void TcpLine::connectionLost(const QString &why)
     emit lost(why);
 }
 
-void TcpLine::onSocketError(int code)
+void TcpLine::onSocketError(TcpSocket::Error e, const QString &system)
 {
-    const auto e = static_cast<QAbstractSocket::SocketError>(code);
-    const QString system = socket_->errorString();
+    using Error = TcpSocket::Error;
     if (connecting_) {
-        const ConnectFailure failure = e == QAbstractSocket::ConnectionRefusedError ? ConnectFailure::Refused
-                                       : e == QAbstractSocket::HostNotFoundError    ? ConnectFailure::NameNotFound
-                                       : e == QAbstractSocket::SocketTimeoutError   ? ConnectFailure::TimedOut
-                                       : e == QAbstractSocket::NetworkError         ? ConnectFailure::NoRoute
-                                                                                    : ConnectFailure::Other;
+        const ConnectFailure failure = e == Error::Refused        ? ConnectFailure::Refused
+                                       : e == Error::NameNotFound ? ConnectFailure::NameNotFound
+                                       : e == Error::TimedOut     ? ConnectFailure::TimedOut
+                                       : e == Error::NoRoute      ? ConnectFailure::NoRoute
+                                                                  : ConnectFailure::Other;
         connectFailed(failure, system);
     } else if (open_) {
-        connectionLost(e == QAbstractSocket::RemoteHostClosedError ? kServerClosed : system);
+        connectionLost(e == Error::RemoteClosed ? kServerClosed : system);
     }
 }
 

@@ -1,11 +1,12 @@
 #pragma once
 #include <QString>
+#include <memory>
 #include <optional>
 
 #include "line/device_line.h"
 #include "line/tcp_device.h"
+#include "line/tcp_socket.h"
 
-class QTcpSocket;
 class QTimer;
 
 namespace qm25 {
@@ -15,7 +16,8 @@ namespace qm25 {
 // connection. Connecting does not block: open() returns at once with the
 // line connecting, and opened() or openFailed() follows from the event
 // loop, within kTcpConnectTimeoutMs. The server sets its serial line's
-// speed itself.
+// speed itself. The socket comes from the network module (tcp_socket.h),
+// loaded at the first opening.
 class TcpLine : public DeviceLine {
     Q_OBJECT
 public:
@@ -34,11 +36,11 @@ public:
 
 private:
     void connectFailed(ConnectFailure failure, const QString &system);
-    void onSocketError(int code);
+    void onSocketError(TcpSocket::Error error, const QString &system);
     void connectionLost(const QString &why);
 
     QString device_;
-    QTcpSocket *socket_;
+    std::unique_ptr<TcpSocket> socket_;  // once the module is loaded
     QTimer *connectTimer_;
     std::optional<TcpDevice> server_;  // while connecting or open
     bool connecting_ = false;

@@ -1,6 +1,5 @@
 // qm25-control: the control panel.
 #include <QApplication>
-#include <QIcon>
 #include <QStyleFactory>
 #include <cstdio>
 
@@ -16,10 +15,6 @@ int main(int argc, char *argv[])
     QApplication::setStyle(QStyleFactory::create(QStringLiteral("Fusion")));
     QApplication::setApplicationName(QStringLiteral("qm25-control"));
     QApplication::setDesktopFileName(QStringLiteral("qm25-control"));
-    QIcon icon;
-    icon.addFile(QStringLiteral(":/icons/qm25-control-64.png"));
-    icon.addFile(QStringLiteral(":/icons/qm25-control-256.png"));
-    QApplication::setWindowIcon(icon);
 
     qm25::RememberedDevices remembered;
     qm25::PortDevices devices(&remembered);
@@ -29,6 +24,7 @@ int main(int argc, char *argv[])
         return 1;
     }
     qm25::PanelWindow window(devices);
+    QObject::connect(&window, &qm25::PanelWindow::completed, &qm25::setApplicationIcon);
     const QString platform = QGuiApplication::platformName();
     const bool onScreen = platform != QLatin1String("offscreen") && platform != QLatin1String("minimal");
     if (!qm25::startPanel(window, onScreen)) {
