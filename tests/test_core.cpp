@@ -91,7 +91,6 @@ private slots:
         // A row of each table (each table whole is the fuzz target's
         // oracle), and replies that match none.
         row("CR0", "24\r", "Cooling down  PWR Management");
-        row("CR0", "81\r", " Cooling down & sutandby (All Lamp FAIL)");
         row("CR0", "99\r", nullptr);
         row("CR0", "09\r", nullptr);  // a power state, but no row of the table
         row("CR0", "0", nullptr);      // one character is no key yet
@@ -102,14 +101,11 @@ private slots:
         row("CRA", "FF\r", " Stand by");
         row("CRA", "ff\r", nullptr);
         row("CR7", "03\r", " No1,2 ON  : 2 Lamp mode");
-        row("CR7", "12\r", nullptr);
         row("CR3", "12345\r", " 1 2 3 4 5 CR  Hour Use");
-        row("CR3", "", "  Hour Use");
         row("CR3", "0123456789012345678901\r", " 0 1 2 3 4 5 6 7 8 9 0 1 2 3 4 5 6 7 8 Hour Use");
         row("CR6", "0123456789ABCDEFGH\r", "  S1= 0 1 2 3 4 C  ,   S2=  7 8 9 A C , S3= C D E F G C");
         row("CR6", "123\r", "  S1= 1 2 3 CR  C  ,   S2=  C , S3= C");
         row("CR9", "0123\r", " 0 1 2 3 CR ");
-        row("CR9", "\x06", " ACK ");
     }
     void statusLine()
     {
@@ -203,8 +199,6 @@ private slots:
         QTest::newRow("tabs and line feeds") << "\t\n 4 2" << 42.0;
         QTest::newRow("blanks inside exponent") << "1 E + 2" << 100.0;
         QTest::newRow("CR is not skipped") << "\r5" << 0.0;
-        QTest::newRow("exponent sign alone") << "1E+" << 1.0;
-        QTest::newRow("below double") << "0.0000001E-400" << 0.0;
         QTest::newRow("leading zeros do not count") << QString(400, u'0') + "1E300" << 1e300;
     }
     void readLeadingNumber()
@@ -214,15 +208,6 @@ private slots:
         QCOMPARE(qm25::readLeadingNumber(text), value);
         QVERIFY(std::isinf(qm25::readLeadingNumber(QStringLiteral("1") + QString(400, u'0'))));
         QVERIFY(qm25::readLeadingNumber(u"-1E99999") < -1e308);
-    }
-
-    void roundHalfEven()
-    {
-        const std::pair<double, double> cases[] = {{0.5, 0}, {1.5, 2},   {2.5, 2},         {-0.5, 0},
-                                                   {-1.5, -2}, {-2.5, -2}, {2.4999999, 2}, {2.5000001, 3},
-                                                   {-2.6, -3}, {4503599627370497.0, 4503599627370497.0}};
-        for (auto [value, rounded] : cases)
-            QCOMPARE(qm25::roundHalfEven(value), rounded);
     }
 
     // --- line settings -------------------------------------------------------------

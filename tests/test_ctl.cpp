@@ -73,7 +73,6 @@ private slots:
         QTest::newRow("unknown name") << QStringList{"power", "onn"} << "error: unknown command \"onn\"";
         QTest::newRow("unknown option") << QStringList{"--colour", "power"} << "error: unknown option";
         QTest::newRow("bad speed") << QStringList{"--baud", "1200", "power"} << "error: --baud wants 19200 or 9600";
-        QTest::newRow("wait out of range") << QStringList{"--wait", "-1", "power"} << "error: --wait wants a number from 0 to 3600";
         QTest::newRow("list alone") << QStringList{"list", "power"} << "error: list goes alone";
         QTest::newRow("nothing") << QStringList{"--json"} << "error: no command given";
     }

@@ -229,7 +229,6 @@ private slots:
         QTest::addColumn<int>("status");  // 0: no window system may be asked for
         QTest::addColumn<QString>("says");
         QTest::newRow("help") << QStringList{"--help"} << 0 << "--com1 <DEVICE>";
-        QTest::newRow("version") << QStringList{"-v"} << 0 << "qm25-control 1.40\n";
         QTest::newRow("--com1 before QM25_COM1") << QStringList{"--com1", "/nonexistent/qm25-option"} << 1
                                                  << "qm25-control: Cannot open COM1 (/nonexistent/qm25-option)";
         QTest::newRow("unknown") << QStringList{"--colour"} << 1 << "Unknown option 'colour'";

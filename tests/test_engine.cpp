@@ -296,7 +296,10 @@ private slots:
         QCOMPARE(r.txd().size(), 1 + 2 * kMaxRenderedChars);
     }
 
-    void aRefusedWriteIsShownAndStillTimesOut()
+    // Notes of the panel's own on the STATUS line: why a frame did not go
+    // out (it still shows and times out), and a note that keeps the display
+    // clear of the exchange under way.
+    void notesOnTheStatusLine()
     {
         Rig r;
         r.line.refusal = QStringLiteral("port closed");
@@ -305,17 +308,14 @@ private slots:
         QCOMPARE(r.txd(), QStringLiteral(" C 0 0 CR "));
         r.e.replyTimeOut();
         QCOMPARE(r.rxd(), QStringLiteral(" X X X X"));
-    }
-
-    void aNoteKeepsTheDisplayClearOfAnExchange()
-    {
-        Rig r;
-        r.e.showNote(QStringLiteral(" Speed: set by the device server"));  // with no exchange: cleared in time
-        QVERIFY(r.e.clearTimer()->isEnabled());
+        r.line.refusal.clear();
         r.click("power");
         QTest::qSleep(100);
         r.e.showNote(QStringLiteral(" Speed: set by the device server"));
         QVERIFY(r.e.clearTimer()->remainingTime() <= 920);  // not postponed by the note
+        r.e.clearDisplay();
+        r.e.showNote(QStringLiteral(" Speed: set by the device server"));  // with no exchange: cleared in time
+        QVERIFY(r.e.clearTimer()->isEnabled());
     }
 
     void aLostLineStopsTheRepeatAtOnce()

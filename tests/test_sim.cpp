@@ -2,7 +2,6 @@
 // assembler, its options, and the program serving a pseudo-terminal.
 #include <QFile>
 #include <QFileInfo>
-#include <QTcpSocket>
 #include <QTemporaryDir>
 #include <QtTest>
 
@@ -166,24 +165,6 @@ private slots:
         SimProcess missing({"--device", "/nonexistent/ttyS9"});
         QVERIFY(!missing.ok());
         QVERIFY2(missing.failure().contains("status 1"), qPrintable(missing.failure()));
-    }
-
-    void theProgramServesOneTcpClientAtATime()
-    {
-        SimProcess sim({"--tcp", "0"});
-        const QUrl url(sim.devicePath());
-        QVERIFY2(url.scheme() == "tcp" && url.host() == "127.0.0.1" && url.port() > 0, qPrintable(sim.failure()));
-        QTcpSocket first, second;
-        const auto ask = [&](QTcpSocket &s, const QByteArray &frame) {
-            if (s.state() == QAbstractSocket::UnconnectedState)
-                s.connectToHost(url.host(), quint16(url.port()));
-            s.write(frame);
-            return s.waitForReadyRead(5000) ? s.readAll() : QByteArray();
-        };
-        QCOMPARE(ask(first, "CR0\r"), QByteArray("80\r"));
-        QCOMPARE(ask(second, "CR0\r"), QByteArray());  // closed at once; the first keeps the line
-        QCOMPARE(second.state(), QAbstractSocket::UnconnectedState);
-        QCOMPARE(ask(first, "C00\r"), ack);
     }
 };
 
