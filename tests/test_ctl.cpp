@@ -117,8 +117,8 @@ private slots:
         QTest::addColumn<QString>("says");
         QTest::addColumn<int>("lines");  // on stdout and stderr: one per command run
         QTest::newRow("status read") << "" << "power" << 0 << "power: Stand by\n" << 1;
-        QTest::newRow("refused in stand-by") << "" << "input pc2" << 1 << "input pc2: not accepted, reply \" ? CR \"" << 1;
-        QTest::newRow("unknown code") << "" << "send C99" << 1 << "send C99: not accepted, reply \" E R R CR \"" << 1;
+        QTest::newRow("refused in stand-by") << "" << "input pc2" << 1 << "input pc2: not accepted, reply \" ? CR \" (refused in the projector's present state)" << 1;
+        QTest::newRow("unknown code") << "" << "send C99" << 1 << "send C99: not accepted, reply \" E R R CR \" (a code the projector does not know)" << 1;
         QTest::newRow("over a device server") << "--tcp 127.0.0.1:0" << "power" << 0 << "power: Stand by\n" << 1;
         QTest::newRow("silent projector") << "--no-reply" << "power" << 3 << "power: no reply within 500 ms" << 1;
         QTest::newRow("no such port") << "" << "--port /nonexistent/qm25 power" << 4
