@@ -133,6 +133,8 @@ private slots:
                                       << "power on: accepted, but the power reads \"Count down\"" << 1;
         QTest::newRow("power fail ends the wait") << "--warmup-ms 300 --lamp-fails" << "power on" << 5
                                                   << "power on: accepted, but the power reads \"Power Fail\"" << 1;
+        QTest::newRow("a typed power on does not wait") << "--warmup-ms 30000" << "--wait 0.2 send C00" << 0
+                                                       << "send C00: accepted\n" << 1;
         QTest::newRow("first failure stops the rest") << "--warmup-ms 30000" << "--wait 0 power on input pc2 power" << 1
                                                       << "power on: accepted\n" << 2;
         // Waiting out the time-out would take 120 s and fail the run.
