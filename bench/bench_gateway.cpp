@@ -45,17 +45,6 @@ struct Poller {
     bool greeted = false;
 };
 
-double cpuSeconds(qint64 pid)
-{
-    QFile f(QStringLiteral("/proc/%1/stat").arg(pid));
-    if (!f.open(QIODevice::ReadOnly))
-        return -1;
-    // After the name in parentheses: state is field 3, utime 14, stime 15.
-    const QByteArray stat = f.readAll();
-    const QList<QByteArray> fields = stat.mid(stat.lastIndexOf(')') + 2).split(' ');
-    return double(fields.value(11).toLongLong() + fields.value(12).toLongLong()) / double(sysconf(_SC_CLK_TCK));
-}
-
 // Frames in and reply bytes out that the simulator traced, and their bytes.
 struct LineCount {
     long frames = 0;
@@ -79,22 +68,6 @@ LineCount countTrace(const QString &file)
         c.frames += m.captured(1) == QLatin1String("in");
     }
     return c;
-}
-
-// The word after `prefix` in what the process wrote (kept in `seen`), once
-// its line is complete; empty when it does not come within the time-out.
-QString processLine(QProcess &p, QString &seen, const QString &prefix, int timeoutMs, bool stderrChannel)
-{
-    QElapsedTimer t;
-    t.start();
-    while (t.elapsed() < timeoutMs) {
-        const qsizetype at = seen.indexOf(prefix);
-        if (at >= 0 && seen.indexOf(QLatin1Char('\n'), at) > 0)
-            return seen.mid(at + prefix.size()).section(QLatin1Char('\n'), 0, 0).section(QLatin1Char(' '), 0, 0);
-        p.waitForReadyRead(100);
-        seen += QString::fromLocal8Bit(stderrChannel ? p.readAllStandardError() : p.readAllStandardOutput());
-    }
-    return {};
 }
 
 }  // namespace
@@ -128,7 +101,7 @@ int main(int argc, char *argv[])
     QProcess sim, gateway;
     sim.start(QStringLiteral(QM25_SIM_BIN), {"--trace-file", trace, "--delay", QString::number(replyDelayMs)});
     QString simSaid, gatewaySaid;
-    const QString device = processLine(sim, simSaid, QStringLiteral("QM25_COM1="), 15000, false);
+    const QString device = wordAfter(sim, simSaid, QStringLiteral("QM25_COM1="), 15000, false);
     if (device.isEmpty()) {
         std::fprintf(stderr, "qm25-bench-gateway: the simulator named no device\n");
         return 1;
@@ -136,7 +109,7 @@ int main(int argc, char *argv[])
     gateway.start(QStringLiteral(QM25_GATEWAY_BIN),
                   {"--port", device, "--pjlink", "127.0.0.1:0", "--raw", "127.0.0.1:0", "--retry-ms", "500"});
     const auto said = [&](const char *prefix) {
-        return processLine(gateway, gatewaySaid, QLatin1String(prefix), 15000, true);
+        return wordAfter(gateway, gatewaySaid, QLatin1String(prefix), 15000, true);
     };
     const quint16 pjlinkPort = quint16(said("PJLink on 127.0.0.1:").toUInt());
     const quint16 rawPort = quint16(said("raw exchanges on 127.0.0.1:").toUInt());
@@ -204,7 +177,7 @@ int main(int argc, char *argv[])
                 && std::all_of(pollers.begin(), pollers.end(), [](const auto &p) { return p->greeted; })))
         QCoreApplication::processEvents(QEventLoop::AllEvents, 50);
     const long rssStartKb = rssKb(pid_t(pid));
-    const double cpuStart = cpuSeconds(pid);
+    const double cpuStart = processCpuSeconds(pid);
     const LineCount lineStart = countTrace(trace);
     const std::int64_t t0 = nowNs();
 
@@ -250,7 +223,7 @@ int main(int argc, char *argv[])
     });
     app.exec();
     const double wall = toMs(nowNs() - t0) / 1000.0;
-    const double cpu = cpuSeconds(pid) - cpuStart;
+    const double cpu = processCpuSeconds(pid) - cpuStart;
     const long rssEndKb = rssKb(pid_t(pid));
     const LineCount line = countTrace(trace);
     const long frames = line.frames - lineStart.frames;

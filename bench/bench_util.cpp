@@ -1,6 +1,7 @@
 #include "bench_util.h"
 
 #include <QFile>
+#include <QElapsedTimer>
 #include <QFileInfo>
 #include <algorithm>
 #include <cerrno>
@@ -355,6 +356,31 @@ double loadAverage1()
 {
     double l[1] = {0};
     return getloadavg(l, 1) == 1 ? l[0] : -1;
+}
+
+double processCpuSeconds(qint64 pid)
+{
+    QFile f(QStringLiteral("/proc/%1/stat").arg(pid));
+    if (!f.open(QIODevice::ReadOnly))
+        return -1;
+    // After the name in parentheses: state is field 3, utime 14, stime 15.
+    const QByteArray stat = f.readAll();
+    const QList<QByteArray> fields = stat.mid(stat.lastIndexOf(')') + 2).split(' ');
+    return double(fields.value(11).toLongLong() + fields.value(12).toLongLong()) / double(sysconf(_SC_CLK_TCK));
+}
+
+QString wordAfter(QProcess &process, QString &seen, const QString &prefix, int timeoutMs, bool standardError)
+{
+    QElapsedTimer t;
+    t.start();
+    while (t.elapsed() < timeoutMs) {
+        const qsizetype at = seen.indexOf(prefix);
+        if (at >= 0 && seen.indexOf(QLatin1Char('\n'), at) > 0)
+            return seen.mid(at + prefix.size()).section(QLatin1Char('\n'), 0, 0).section(QLatin1Char(' '), 0, 0);
+        process.waitForReadyRead(100);
+        seen += QString::fromLocal8Bit(standardError ? process.readAllStandardError() : process.readAllStandardOutput());
+    }
+    return {};
 }
 
 }  // namespace qm25::bench

@@ -4,6 +4,7 @@
 // pseudo-terminal the panel is driven through, child processes, and /proc.
 #include <QByteArray>
 #include <QJsonObject>
+#include <QProcess>
 #include <QString>
 #include <QStringList>
 #include <cstdint>
@@ -33,6 +34,12 @@ long rssKb(pid_t pid);        // VmRSS, -1 when unreadable
 long peakRssKb(pid_t pid);    // VmHWM
 double selfCpuMs();           // user + system time of this process
 double threadCpuMs();         // user + system time of the calling thread
+// User + system time another process has used, in seconds; -1 when it cannot be read.
+double processCpuSeconds(qint64 pid);
+// The word after `prefix` in what a child process writes on standard error
+// or output (gathered in `seen`), once its line is complete; empty when it
+// does not come within the time-out.
+QString wordAfter(QProcess &process, QString &seen, const QString &prefix, int timeoutMs, bool standardError);
 
 // The projector's end of the panel's line, a non-blocking descriptor the
 // benchmark's threads wait on with poll(); the panel opens path().

@@ -39,30 +39,6 @@ namespace {
 
 const QByteArray kPassword = "bench-password";
 
-double cpuSeconds(qint64 pid)
-{
-    QFile f(QStringLiteral("/proc/%1/stat").arg(pid));
-    if (!f.open(QIODevice::ReadOnly))
-        return -1;
-    const QByteArray stat = f.readAll();
-    const QList<QByteArray> fields = stat.mid(stat.lastIndexOf(')') + 2).split(' ');
-    return double(fields.value(11).toLongLong() + fields.value(12).toLongLong()) / double(sysconf(_SC_CLK_TCK));
-}
-
-QString processLine(QProcess &p, QString &seen, const QString &prefix, bool stderrChannel)
-{
-    QElapsedTimer t;
-    t.start();
-    while (t.elapsed() < 15000) {
-        const qsizetype at = seen.indexOf(prefix);
-        if (at >= 0 && seen.indexOf(QLatin1Char('\n'), at) > 0)
-            return seen.mid(at + prefix.size()).section(QLatin1Char('\n'), 0, 0).section(QLatin1Char(' '), 0, 0);
-        p.waitForReadyRead(100);
-        seen += QString::fromLocal8Bit(stderrChannel ? p.readAllStandardError() : p.readAllStandardOutput());
-    }
-    return {};
-}
-
 // The line: a relay between qm25d and the simulator that notes each frame
 // (qm25d to projector) and each reply, cut at CR, when it passes.
 class LineRelay : public QObject {
@@ -228,7 +204,7 @@ int main(int argc, char *argv[])
     QProcess sim, gateway;
     QString simSaid, gatewaySaid;
     sim.start(QStringLiteral(QM25_SIM_BIN), {"--tcp", "127.0.0.1:0", "--warmup-ms", "1000"});
-    const quint16 simPort = quint16(processLine(sim, simSaid, QStringLiteral("QM25_COM1=tcp://127.0.0.1:"), false).toUInt());
+    const quint16 simPort = quint16(wordAfter(sim, simSaid, QStringLiteral("QM25_COM1=tcp://127.0.0.1:"), 15000, false).toUInt());
     if (!simPort) {
         std::fprintf(stderr, "qm25-bench-web: the simulator did not start: %s\n", qPrintable(simSaid));
         return 1;
@@ -237,7 +213,7 @@ int main(int argc, char *argv[])
     gateway.start(QStringLiteral(QM25_GATEWAY_BIN),
                   {"--port", QStringLiteral("tcp://127.0.0.1:%1").arg(line.port()), "--pjlink", "127.0.0.1:0", "--http",
                    "127.0.0.1:0", "--password-file", passwordFile.fileName()});
-    const quint16 httpPort = quint16(processLine(gateway, gatewaySaid, QStringLiteral("HTTP on 127.0.0.1:"), true).toUInt());
+    const quint16 httpPort = quint16(wordAfter(gateway, gatewaySaid, QStringLiteral("HTTP on 127.0.0.1:"), 15000, true).toUInt());
     if (!httpPort) {
         std::fprintf(stderr, "qm25-bench-web: qm25d did not start: %s\n", qPrintable(gatewaySaid));
         return 1;
@@ -346,7 +322,7 @@ int main(int argc, char *argv[])
     };
 
     const long rssStartKb = rssKb(pid_t(pid));
-    const double cpuStart = cpuSeconds(pid);
+    const double cpuStart = processCpuSeconds(pid);
     const std::int64_t t0 = nowNs();
     for (auto &p : posters)
         post(p.get());
@@ -359,7 +335,7 @@ int main(int argc, char *argv[])
     drain.start();
     while (drain.elapsed() < 2000)
         QCoreApplication::processEvents(QEventLoop::AllEvents, 50);
-    const double cpuEnd = cpuSeconds(pid);
+    const double cpuEnd = processCpuSeconds(pid);
     const long rssEndKb = rssKb(pid_t(pid));
     const double runSeconds = toMs(nowNs() - t0) / 1000.0;
 
