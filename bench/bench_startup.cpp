@@ -71,7 +71,7 @@ QJsonObject runStartup(const Options &o, Report &r)
     }
     const QStringList env{QStringLiteral("QT_QPA_PLATFORM=offscreen"), QStringLiteral("QM25_COM1=") + pty.path()};
     // The yardstick: as many plain buttons as the panel has controls.
-    const int controls = int(controlSpecs().size() + lineSpecs().size());
+    const int controls = int(designedControls().size() + designedLines().size());
     const QStringList bareArgs{QString::number(controls)};
 
     // One of each first, to fill the file cache; not counted.

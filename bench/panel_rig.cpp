@@ -42,7 +42,7 @@ bool runEventLoopUntil(const std::function<bool()> &done, int timeoutMs)
 std::vector<ClickButton> clickButtons()
 {
     std::vector<ClickButton> buttons;
-    for (const ControlSpec &c : controlSpecs())
+    for (const DesignedControl &c : designedControls())
         if (c.command && c.command->repeat == Repeat::None)
             buttons.push_back({c.name, c.command});
     return buttons;

@@ -115,7 +115,7 @@ private slots:
         QCOMPARE(f.windowTitle(), QStringLiteral("RUNO   QM25   CONTROL   Ver.1.40"));
         QCOMPARE(f.size(), QSize(633, 582));  // 9495 x 8730 twips
         QHash<QWidget *, qsizetype> drawn;  // each control drawn above those before it in its container
-        for (const ControlSpec &c : controlSpecs()) {
+        for (const DesignedControl &c : designedControls()) {
             QWidget *w = f.control(QString::fromLatin1(c.name));
             QCOMPARE(w->parentWidget(), c.parent ? f.control(QLatin1String(c.parent)) : &f);
             QVERIFY2(w->parentWidget()->children().indexOf(w) > drawn.value(w->parentWidget(), -1), c.name);
@@ -128,7 +128,7 @@ private slots:
         QCOMPARE(f.control("Command17")->geometry(), QRect(8, 40, 41, 20));
         QCOMPARE(f.control("Frame9")->geometry(), QRect(3, 328, 421, 86));
         QCOMPARE(f.picture()->geometry(), QRect(544, 8, 80, 26));  // the picture, unscaled
-        for (const LineSpec &l : lineSpecs()) {
+        for (const DesignedLine &l : designedLines()) {
             auto *line = f.control<LineControl>(QString::fromLatin1(l.name));
             QCOMPARE(line->from(), QPoint(l.x1 / 15, l.y1 / 15));
             QVERIFY(line->testAttribute(Qt::WA_TransparentForMouseEvents));
@@ -424,7 +424,7 @@ private slots:
         PanelWindow &f = p->f();
         // Every command button has its row, and the design's buttons all one.
         int bound = 0;
-        for (const ControlSpec &c : controlSpecs())
+        for (const DesignedControl &c : designedControls())
             bound += c.command ? 1 : 0;
         QCOMPARE(bound, 62);
         p->click("Command17");  // ON under POWER

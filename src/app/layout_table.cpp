@@ -9,7 +9,7 @@ namespace {
 
 // In creation order; a frame comes before the controls inside it, and a
 // control created later is drawn above one created earlier.
-const ControlSpec kControls[] = {
+const DesignedControl kControls[] = {
 //   name  kind  parent  caption  left top width height  colour  text  face  pt*100 bold  tab  align  border hidden selected
 //   command (its row in the catalogue)  spoken (what a screen reader says, where no command says it)
     {"Frame1", Kind::Frame, nullptr, "", 120, 240, 1695, 975, 0xC0C0C0, kNoColour, Face::None, 0, false, 0, Align::Left, false, false, false, nullptr, nullptr},
@@ -124,7 +124,7 @@ const ControlSpec kControls[] = {
     {"Command96", Kind::Button, "Frame15", "CLS", 6480, 240, 615, 255, 0xFFC0C0, kNoColour, Face::Gothic, 900, true, 94, Align::Left, false, false, false, nullptr, "Clear command line"},
 };
 
-constexpr LineSpec kLines[] = {
+constexpr DesignedLine kLines[] = {
     {"Line1", 1080, 2400, 1080, 2880},
     {"Line2", 2160, 2400, 2160, 2880},
     {"Line3", 3120, 2880, 3120, 3480},
@@ -141,7 +141,7 @@ constexpr LineSpec kLines[] = {
 
 }  // namespace
 
-std::span<const ControlSpec> controlSpecs() { return kControls; }
-std::span<const LineSpec> lineSpecs() { return kLines; }
+std::span<const DesignedControl> designedControls() { return kControls; }
+std::span<const DesignedLine> designedLines() { return kLines; }
 
 }  // namespace qm25

@@ -17,7 +17,7 @@ inline constexpr std::uint32_t kNoColour = 0xFFFFFFFFu;
 inline constexpr std::uint32_t kSystemButtonFace = 0x01000000u;
 inline constexpr std::uint32_t kSystemWindow = 0x02000000u;
 
-struct ControlSpec {
+struct DesignedControl {
     const char *name;
     Kind kind;
     const char *parent;  // nullptr: directly on the window
@@ -37,7 +37,7 @@ struct ControlSpec {
     const char *spoken;         // what a screen reader says where no command says it; nullptr: the caption
 };
 
-struct LineSpec {
+struct DesignedLine {
     const char *name;
     int x1, y1, x2, y2;  // client coordinates, twips
 };
@@ -50,7 +50,7 @@ inline constexpr std::uint32_t kWindowColour = 0xC0C0C0;
 inline constexpr std::uint32_t kLineColour = 0x8080FF;
 inline constexpr int kLineWidthPixels = 2;
 
-std::span<const ControlSpec> controlSpecs();
-std::span<const LineSpec> lineSpecs();
+std::span<const DesignedControl> designedControls();
+std::span<const DesignedLine> designedLines();
 
 }  // namespace qm25

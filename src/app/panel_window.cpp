@@ -175,7 +175,7 @@ const std::vector<bool> &lowerParts()
     static const std::vector<bool> lower = [] {
         std::vector<bool> parts;
         QHash<QByteArray, int> top;  // window pixels
-        for (const ControlSpec &c : controlSpecs()) {
+        for (const DesignedControl &c : designedControls()) {
             const int at = (c.parent ? top.value(c.parent) : 0) + px(c.top);
             top.insert(c.name, at);
             parts.push_back(at >= px(kStartHeightTwips));
@@ -198,7 +198,7 @@ void PanelWindow::buildControls(bool lowerPart)
     complete_ = lowerPart;
     // The lines lie on the window's own surface, below every control.
     if (!lowerPart) {
-        for (const LineSpec &l : lineSpecs()) {
+        for (const DesignedLine &l : designedLines()) {
             auto *line = new LineControl(QPoint(px(l.x1), px(l.y1)), QPoint(px(l.x2), px(l.y2)),
                                          QColor::fromRgb(kLineColour), kLineWidthPixels, this);
             line->setObjectName(QString::fromLatin1(l.name));
@@ -210,8 +210,8 @@ void PanelWindow::buildControls(bool lowerPart)
     // lower parts comes after the controls of the upper part beside it, each
     // is drawn above the same controls as when the window is built at once.
     const std::vector<bool> &lower = lowerParts();
-    for (std::size_t i = 0; i < controlSpecs().size(); ++i) {
-        const ControlSpec &c = controlSpecs()[i];
+    for (std::size_t i = 0; i < designedControls().size(); ++i) {
+        const DesignedControl &c = designedControls()[i];
         if (lower[i] != lowerPart)
             continue;
         QWidget *parentWidget = c.parent ? controls_.value(QString::fromLatin1(c.parent)) : this;
@@ -234,7 +234,7 @@ void PanelWindow::buildControls(bool lowerPart)
 
     // The tab order over every control built so far.
     QList<std::pair<int, QWidget *>> tabOrder;
-    for (const ControlSpec &c : controlSpecs()) {
+    for (const DesignedControl &c : designedControls()) {
         QWidget *w = controls_.value(QString::fromLatin1(c.name));
         if (w && w->focusPolicy() != Qt::NoFocus)
             tabOrder.append({c.tab, w});
@@ -277,7 +277,7 @@ void PanelWindow::buildControls(bool lowerPart)
     picture_ = qobject_cast<ImageControl *>(find("Image1"));
 }
 
-QWidget *PanelWindow::createControl(const ControlSpec &c, QWidget *parentWidget)
+QWidget *PanelWindow::createControl(const DesignedControl &c, QWidget *parentWidget)
 {
     const QString caption = QString::fromUtf8(c.caption);
     QWidget *w = nullptr;

@@ -18,7 +18,7 @@ class QRadioButton;
 
 namespace qm25 {
 
-struct ControlSpec;
+struct DesignedControl;
 
 // The window's outer heights, in twips (15 to a pixel at 96 dots an inch).
 inline constexpr int kStartHeightTwips = 5350;  // the main buttons only
@@ -140,7 +140,7 @@ protected:
 
 private:
     void buildControls(bool lowerParts);
-    QWidget *createControl(const ControlSpec &spec, QWidget *parent);
+    QWidget *createControl(const DesignedControl &control, QWidget *parent);
     void completeWindow() const;
     void bindControls();
     void showLine(DisplayLine line, const QString &text);
