@@ -91,7 +91,7 @@ QStringList readStream(const QByteArray &stream, qsizetype step, const QByteArra
                 std::vector<ExchangeResult> results;
                 for (std::size_t i = 0; i < plan.steps.size(); ++i) {
                     results.push_back(reply(pick + unsigned(out.size() + i), stream));
-                    if (!succeeded(results.back()))
+                    if (!succeeds(nullptr, results.back().outcome))
                         break;
                 }
                 const QByteArray answer = answerFor(r, results);
@@ -104,7 +104,7 @@ QStringList readStream(const QByteArray &stream, qsizetype step, const QByteArra
                 out << QString::fromLatin1(in.bytes);
                 break;
             case Input::Kind::Close:
-                if (!in.bytes.isEmpty() && in.bytes != QByteArray(kAuthError.data(), qsizetype(kAuthError.size())))
+                if (!in.bytes.isEmpty() && in.bytes != bytes(kAuthError))
                     fail("a close that sends something else than PJLINK ERRA");
                 out << QStringLiteral("close");
                 closed = true;

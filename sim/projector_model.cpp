@@ -48,17 +48,17 @@ constexpr double kDegreesPerSecond = 1.0;  // how fast every sensor follows its 
 
 Reply ack(QString note)
 {
-    return {Reply::Kind::Ack, QByteArray(kAckReply.data(), qsizetype(kAckReply.size())), std::move(note)};
+    return {Reply::Kind::Ack, bytes(kAckReply).toByteArray(), std::move(note)};
 }
 
 Reply refusal(QString note)
 {
-    return {Reply::Kind::Refused, QByteArray(kNakReply.data(), qsizetype(kNakReply.size())), std::move(note)};
+    return {Reply::Kind::Refused, bytes(kNakReply).toByteArray(), std::move(note)};
 }
 
 Reply unknown()
 {
-    return {Reply::Kind::Unknown, QByteArray(kErrReply.data(), qsizetype(kErrReply.size())), QStringLiteral("unknown code")};
+    return {Reply::Kind::Unknown, bytes(kErrReply).toByteArray(), QStringLiteral("unknown code")};
 }
 
 int hexDigit(char c)

@@ -62,8 +62,8 @@ private slots:
     {
         QSet<QString> names, codes;
         for (const CommandRow &row : commands()) {
-            const QString name = QString::fromLatin1(row.name.data(), qsizetype(row.name.size()));
-            const QString code = QString::fromLatin1(row.code.data(), qsizetype(row.code.size()));
+            const QString name = latin1(row.name);
+            const QString code = latin1(row.code);
             QVERIFY2(!names.contains(name) && !codes.contains(code), qPrintable(name));
             names.insert(name);
             codes.insert(code);

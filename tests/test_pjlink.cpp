@@ -134,7 +134,7 @@ private slots:
         const pjlink::Plan plan = pjlink::planFor(r, {"Room 101"});
         QStringList planned;
         for (const CommandRow *row : plan.steps)
-            planned << QString::fromLatin1(row->name.data(), qsizetype(row->name.size()));
+            planned << QString(latin1(row->name));
         QCOMPARE(planned, commands);
         std::vector<ExchangeResult> results;
         for (const QString &reply : replies)

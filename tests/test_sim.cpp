@@ -95,7 +95,7 @@ private slots:
     void everyCatalogueCodeIsKnownAndOthersAreNot()
     {
         for (const qm25::CommandRow &row : qm25::commands()) {
-            const QByteArrayView code(row.code.data(), qsizetype(row.code.size()));
+            const QByteArrayView code = qm25::bytes(row.code);
             ProjectorModel off({}, 0);
             On on;
             for (const Reply &r : {off.handle(code, 0), on.m.handle(code, kCountDown)}) {

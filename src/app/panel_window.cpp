@@ -346,7 +346,7 @@ QWidget *PanelWindow::createControl(const DesignedControl &c, QWidget *parentWid
     // What a screen reader says: the caption alone often says little
     // ("+", "ON", an arrow) without the group title beside it.
     if (c.command)
-        w->setAccessibleName(QString::fromLatin1(c.command->description.data(), qsizetype(c.command->description.size())));
+        w->setAccessibleName(latin1(c.command->description));
     else if (c.spoken)
         w->setAccessibleName(QString::fromUtf8(c.spoken));
     if (c.face != Face::None)

@@ -7,7 +7,7 @@ std::span<const CommandRow> commands() { return kCatalogue; }
 const CommandRow *commandNamed(QStringView name)
 {
     for (const CommandRow &row : kCatalogue)
-        if (QLatin1String(row.name.data(), qsizetype(row.name.size())) == name)
+        if (latin1(row.name) == name)
             return &row;
     return nullptr;
 }
@@ -15,7 +15,7 @@ const CommandRow *commandNamed(QStringView name)
 const CommandRow *commandWithCode(QStringView code)
 {
     for (const CommandRow &row : kCatalogue)
-        if (QLatin1String(row.code.data(), qsizetype(row.code.size())) == code)
+        if (latin1(row.code) == code)
             return &row;
     return nullptr;
 }
@@ -32,11 +32,10 @@ QString kindName(CommandKind kind)
 
 QJsonObject toJson(const CommandRow &row)
 {
-    const auto text = [](std::string_view s) { return QString::fromLatin1(s.data(), qsizetype(s.size())); };
-    return {{"name", text(row.name)},
-            {"code", text(row.code)},
+    return {{"name", latin1(row.name)},
+            {"code", latin1(row.code)},
             {"kind", kindName(row.kind)},
-            {"description", text(row.description)},
+            {"description", latin1(row.description)},
             {"timeout_ms", row.times.replyTimeoutMs}};
 }
 

@@ -69,7 +69,7 @@ QString explain(const Result &r)
     if (!r.error.isEmpty())
         return r.error;
     const QByteArray body = r.reply.endsWith(kCr) ? r.reply.chopped(1) : r.reply;
-    const bool acknowledged = r.reply == QByteArrayView(kAckReply.data(), qsizetype(kAckReply.size()));
+    const bool acknowledged = r.reply == bytes(kAckReply);
     switch (r.outcome) {
     case Outcome::Ok:
         if (acknowledged)
@@ -77,9 +77,9 @@ QString explain(const Result &r)
         return r.value ? plainText(*r.value) : r.rendered.trimmed();
     case Outcome::NotAccepted: {
         QString text = QStringLiteral("not accepted, reply \"%1\"").arg(r.rendered);
-        if (r.reply == QByteArrayView(kNakReply.data(), qsizetype(kNakReply.size())))
+        if (r.reply == bytes(kNakReply))
             text += QLatin1String(" (refused in the projector's present state)");
-        else if (r.reply == QByteArrayView(kErrReply.data(), qsizetype(kErrReply.size())))
+        else if (r.reply == bytes(kErrReply))
             text += QLatin1String(" (a code the projector does not know)");
         return text;
     }

@@ -27,6 +27,10 @@ inline constexpr qsizetype kReplyCap = 32767;
 // What the RXD line shows when no reply came within the reply time-out.
 inline const QString kNoReplyText = QStringLiteral(" X X X X");
 
+// The protocol's and the catalogue's texts as Qt takes them.
+inline QLatin1String latin1(std::string_view text) { return QLatin1String(text.data(), qsizetype(text.size())); }
+inline QByteArrayView bytes(std::string_view text) { return QByteArrayView(text.data(), qsizetype(text.size())); }
+
 // The frame of a command code: the code and CR.
 inline QByteArray frameOf(std::string_view code)
 {

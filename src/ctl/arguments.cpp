@@ -43,8 +43,6 @@ Exit status:
 
 namespace {
 
-QString fromView(std::string_view text) { return QString::fromLatin1(text.data(), qsizetype(text.size())); }
-
 bool readNumber(const QString &option, const QString &text, double low, double high, double *out, QString *error)
 {
     bool ok = false;
@@ -64,7 +62,7 @@ struct Token {
 
 }  // namespace
 
-QString Request::name() const { return isTyped() ? QStringLiteral("send") : fromView(row->name); }
+QString Request::name() const { return isTyped() ? QStringLiteral("send") : QString(latin1(row->name)); }
 
 QByteArray Request::frame() const
 {

@@ -14,8 +14,6 @@ namespace {
 
 constexpr int kUsageStatus = 2;
 
-QString fromView(std::string_view text) { return QString::fromLatin1(text.data(), qsizetype(text.size())); }
-
 void printList(QTextStream &out, bool json)
 {
     for (const CommandRow &row : commands()) {
@@ -24,10 +22,10 @@ void printList(QTextStream &out, bool json)
             continue;
         }
         out << QStringLiteral("%1 %2 %3 ms  %4")
-                   .arg(fromView(row.name), -22)
-                   .arg(fromView(row.code), -21)
+                   .arg(latin1(row.name), -22)
+                   .arg(latin1(row.code), -21)
                    .arg(row.times.replyTimeoutMs, 5)
-                   .arg(fromView(row.description))
+                   .arg(latin1(row.description))
             << Qt::endl;
     }
     if (json)

@@ -4,7 +4,7 @@
 #include <algorithm>
 
 #include "core/catalogue.h"
-#include "gateway/pjlink.h"
+#include "core/outcome.h"
 
 namespace qm25::gateway {
 
@@ -18,7 +18,7 @@ bool ExchangeQueue::Job::finished() const
 {
     // Every step done, or one failed: the steps after it are not run.
     return std::all_of(results.begin(), results.end(), [](const auto &r) { return r.has_value(); })
-           || std::any_of(results.begin(), results.end(), [](const auto &r) { return r && !pjlink::succeeded(*r); });
+           || std::any_of(results.begin(), results.end(), [](const auto &r) { return r && !succeeds(nullptr, r->outcome); });
 }
 
 std::size_t ExchangeQueue::Job::nextStep() const
@@ -34,7 +34,7 @@ std::vector<ExchangeResult> ExchangeQueue::Job::inOrder() const
         if (!r)
             break;
         out.push_back(*r);
-        if (!pjlink::succeeded(*r))
+        if (!succeeds(nullptr, r->outcome))
             break;
     }
     return out;

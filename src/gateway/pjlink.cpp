@@ -65,8 +65,6 @@ constexpr Served1 kServed[] = {
     {"CLSS", Served::Class, {}},
 };
 
-QByteArray bytes(std::string_view s) { return QByteArray(s.data(), qsizetype(s.size())); }
-
 const Served1 *servedOf(const QByteArray &command)
 {
     for (const Served1 &s : kServed)
@@ -192,7 +190,7 @@ Input RequestReader::next()
     afterCr_ = true;
     if (!digest_.isEmpty()) {
         if (line.size() < kDigestLength || line.left(kDigestLength).toLower() != digest_)
-            return close(QStringLiteral("wrong password"), bytes(kAuthError));
+            return close(QStringLiteral("wrong password"), bytes(kAuthError).toByteArray());
         line.remove(0, kDigestLength);
         digest_.clear();
     }
@@ -232,7 +230,7 @@ QByteArray inputList()
 {
     QByteArray list;
     for (const Choice &c : kInputChoices)
-        list += (list.isEmpty() ? "" : " ") + bytes(c.parameter);
+        list += (list.isEmpty() ? "" : " ") + bytes(c.parameter).toByteArray();
     return list;
 }
 
@@ -258,8 +256,8 @@ Plan planFor(const Request &request, const Identity &identity)
     switch (s->what) {
     case Served::Inputs: plan.answer = answer(request, inputList()); break;
     case Served::Name: plan.answer = answer(request, printable(identity.name, kMaxName)); break;
-    case Served::Maker: plan.answer = answer(request, bytes(kMaker)); break;
-    case Served::Product: plan.answer = answer(request, bytes(kProduct)); break;
+    case Served::Maker: plan.answer = answer(request, bytes(kMaker).toByteArray()); break;
+    case Served::Product: plan.answer = answer(request, bytes(kProduct).toByteArray()); break;
     case Served::Class: plan.answer = answer(request, "1"); break;
     default:
         plan.steps.push_back(s->read);
@@ -269,27 +267,18 @@ Plan planFor(const Request &request, const Identity &identity)
     return plan;
 }
 
-bool succeeded(const ExchangeResult &result)
-{
-    using O = ExchangeResult::Outcome;
-    return result.outcome == O::Ack || result.outcome == O::Data;
-}
-
 QByteArray answerFor(const Request &request, std::span<const ExchangeResult> results)
 {
     const Plan plan = planFor(request, {});
     if (!plan.answer.isEmpty())
         return plan.answer;
     for (std::size_t i = 0; i < plan.steps.size(); ++i) {
-        if (i >= results.size() || !succeeded(results[i])) {
+        if (i >= results.size() || !succeeds(plan.steps[i], results[i].outcome)) {
             // The projector refuses it now (NAK): unavailable at this time;
             // no reply, no line, or a reply of the wrong kind: a failure.
             const bool refused = i < results.size() && results[i].outcome == ExchangeResult::Outcome::Nak;
             return answer(request, refused ? "ERR3" : "ERR4");
         }
-        const bool wantsData = plan.steps[i]->isStatusRead();
-        if (wantsData != (results[i].outcome == ExchangeResult::Outcome::Data))
-            return answer(request, "ERR4");
     }
     if (request.parameter != "?")
         return answer(request, "OK");
@@ -307,7 +296,7 @@ QByteArray answerFor(const Request &request, std::span<const ExchangeResult> res
             const auto *name = std::find_if(std::begin(kInputNames), std::end(kInputNames),
                                             [&](const auto &n) { return n.first == i->input; });
             if (name != std::end(kInputNames))
-                result = bytes(name->second);
+                result = bytes(name->second).toByteArray();
             else
                 unavailable = true;
         }

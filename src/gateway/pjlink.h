@@ -13,6 +13,7 @@
 
 #include "core/catalogue.h"
 #include "core/exchange_client.h"
+#include "core/outcome.h"
 
 namespace qm25::pjlink {
 
@@ -107,9 +108,6 @@ Plan planFor(const Request &request, const Identity &identity);
 // The answer to a planned request from the results of its steps, in order;
 // fewer results than steps when one failed and the rest did not run.
 QByteArray answerFor(const Request &request, std::span<const ExchangeResult> results);
-// Whether an exchange's outcome lets the next step of a request run: ACK
-// for a command, data for a status read.
-bool succeeded(const ExchangeResult &result);
 
 // The inputs there are, as INST ? lists them: "11 12 21".
 QByteArray inputList();

@@ -10,7 +10,7 @@ namespace {
 const CommandRow *const kReads[] = {&command("power"), &command("input"), &command("lamp time"),
                                     &command("temperatures"), &command("mute")};
 
-QString nameOf(const CommandRow *row) { return QString::fromLatin1(row->name.data(), qsizetype(row->name.size())); }
+QString nameOf(const CommandRow *row) { return latin1(row->name); }
 
 }  // namespace
 

@@ -58,7 +58,6 @@ const char *className(Colour c)
     return "";
 }
 
-QByteArray fromView(std::string_view text) { return QByteArray(text.data(), qsizetype(text.size())); }
 
 QByteArray escaped(const QByteArray &text) { return QString::fromUtf8(text).toHtmlEscaped().toUtf8(); }
 
@@ -80,7 +79,7 @@ QByteArray controlsMarkup()
             // A held button repeats with its own period, as on the panel.
             const int repeatMs = b.command->repeat == Repeat::Adjuster ? b.command->held.repeatPeriodMs : 0;
             out += "\n    <button type=\"button\" class=\"" + QByteArray(className(b.colour)) + "\" data-command=\""
-                   + escaped(fromView(b.command->name)) + "\" aria-label=\"" + escaped(fromView(b.command->description))
+                   + escaped(bytes(b.command->name).toByteArray()) + "\" aria-label=\"" + escaped(bytes(b.command->description).toByteArray())
                    + "\"" + (repeatMs ? " data-repeat-ms=\"" + QByteArray::number(repeatMs) + '"' : QByteArray()) + ">"
                    + escaped(b.caption) + "</button>";
         }
