@@ -7,7 +7,7 @@
 #include <csignal>
 #include <poll.h>
 
-#include "app/layout_table.h"
+#include "core/layout_table.h"
 #include "bench_util.h"
 #include "sections.h"
 

@@ -1,6 +1,6 @@
 #include "panel_rig.h"
 
-#include "app/layout_table.h"
+#include "core/layout_table.h"
 
 #include <QApplication>
 #include <QEventLoop>

@@ -14,7 +14,7 @@
 #include <fcntl.h>
 #include <unistd.h>
 
-#include "app/layout_table.h"
+#include "core/layout_table.h"
 #include "core/render.h"
 #include "line/serial_port_line.h"
 #include "support/panel.h"

@@ -4,7 +4,7 @@
 // borders included, from start-up on, and the window starts centred.
 #include <QtTest>
 
-#include "app/layout_table.h"
+#include "core/layout_table.h"
 #include "support/sim_process.h"
 
 using namespace qm25;

@@ -16,7 +16,6 @@
 #include <limits>
 #include <utility>
 
-#include "app/layout_table.h"
 
 namespace qm25 {
 namespace {
@@ -51,7 +50,7 @@ QFont makeFont(QHash<int, QFont> &made, Face face, int pointSize100, bool bold)
         return *found;
     QFont f(installedFamily(face));
     // Points at the fixed 96 dots an inch of the twips grid.
-    f.setPixelSize(qRound(pointSize100 / 100.0 * 96.0 / 72.0));
+    f.setPixelSize(fontPixels(pointSize100));
     f.setWeight(bold ? QFont::Bold : QFont::Normal);
     f.setItalic(false);
     f.setUnderline(false);
@@ -84,7 +83,7 @@ Qt::Alignment alignmentOf(Align a)
 
 }  // namespace
 
-QString PanelWindow::title() { return QStringLiteral("RUNO   QM25   CONTROL   Ver.1.40"); }
+QString PanelWindow::title() { return QLatin1String(kWindowTitle); }
 
 PanelWindow::PanelWindow(PortDevices &devices, QWidget *parent)
     : QWidget(parent), devices_(devices), line_(new PortLine(this))
@@ -345,10 +344,8 @@ QWidget *PanelWindow::createControl(const DesignedControl &c, QWidget *parentWid
     w->setObjectName(QString::fromLatin1(c.name));
     // What a screen reader says: the caption alone often says little
     // ("+", "ON", an arrow) without the group title beside it.
-    if (c.command)
-        w->setAccessibleName(latin1(c.command->description));
-    else if (c.spoken)
-        w->setAccessibleName(QString::fromUtf8(c.spoken));
+    if (c.command || c.spoken)
+        w->setAccessibleName(spokenName(c));
     if (c.face != Face::None)
         w->setFont(makeFont(fonts_, c.face, c.pointSize100, c.bold));
     if (c.kind == Kind::Image)
@@ -581,7 +578,7 @@ void PanelWindow::keyDown(int key, Qt::KeyboardModifiers modifiers)
     if (held == Qt::ControlModifier && key == Qt::Key_H) {
         setHeightTwips(kPanelHeightTwips);
         fullHeightOffered_ = true;
-        dataButton_->setText(QStringLiteral("CLOSE"));
+        dataButton_->setText(QLatin1String(kDataCloseCaption));
         dataButton_->setVisible(true);
     }
 }
@@ -591,7 +588,7 @@ void PanelWindow::openFullHeight()
     if (!fullHeightOffered_)
         return;
     setHeightTwips(kFullHeightTwips);
-    dataButton_->setText(QStringLiteral("CLOSE"));
+    dataButton_->setText(QLatin1String(kDataCloseCaption));
     dataButton_->setVisible(true);
 }
 
@@ -601,10 +598,10 @@ void PanelWindow::toggleDataDisplay()
     fullHeightOffered_ = false;
     if (heightTwips() >= kTallHeightTwips) {
         setHeightTwips(kStartHeightTwips);
-        dataButton_->setText(QStringLiteral("データを表示する"));
+        dataButton_->setText(QString::fromUtf8(kDataShowCaption));
     } else {
         setHeightTwips(kDataHeightTwips);
-        dataButton_->setText(QStringLiteral("データを表示しない"));
+        dataButton_->setText(QString::fromUtf8(kDataHideCaption));
     }
     portPanelTimer_->setEnabled(true);
 }

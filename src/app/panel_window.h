@@ -9,6 +9,7 @@
 #include "app/controls.h"
 #include "app/device_chooser.h"
 #include "core/exchange_engine.h"
+#include "core/layout_table.h"
 #include "line/port_devices.h"
 #include "line/port_line.h"
 
@@ -17,16 +18,6 @@ class QLineEdit;
 class QRadioButton;
 
 namespace qm25 {
-
-struct DesignedControl;
-
-// The window's outer heights, in twips (15 to a pixel at 96 dots an inch).
-inline constexpr int kStartHeightTwips = 5350;  // the main buttons only
-inline constexpr int kDataHeightTwips = 6645;   // with the data display and the status buttons
-inline constexpr int kPanelHeightTwips = 7200;  // Ctrl+H: the same with a little more room
-inline constexpr int kFullHeightTwips = 9100;   // the whole window
-// The show/hide button shortens a window at least this high, and opens a lower one.
-inline constexpr int kTallHeightTwips = 6000;
 
 // The panel's one window (object name "Form1"): the controls as designed,
 // each command button bound to the exchange engine, the three display lines

@@ -1,7 +1,8 @@
-#include "app/layout_table.h"
+#include "core/layout_table.h"
 
 #include "core/catalogue.h"
 
+#include <QJsonArray>
 #include <array>
 
 namespace qm25 {
@@ -143,5 +144,87 @@ constexpr DesignedLine kLines[] = {
 
 std::span<const DesignedControl> designedControls() { return kControls; }
 std::span<const DesignedLine> designedLines() { return kLines; }
+
+int fontPixels(int pointSize100) { return int(pointSize100 * 96 / 72.0 / 100.0 + 0.5); }
+
+QString spokenName(const DesignedControl &c)
+{
+    if (c.command)
+        return latin1(c.command->description);
+    return QString::fromUtf8(c.spoken ? c.spoken : c.caption);
+}
+
+namespace {
+
+QJsonValue colourJson(std::uint32_t colour)
+{
+    if (colour == kNoColour)
+        return QJsonValue::Null;
+    if (colour == kSystemButtonFace)
+        return QStringLiteral("button-face");
+    if (colour == kSystemWindow)
+        return QStringLiteral("window");
+    return QStringLiteral("#%1").arg(colour, 6, 16, QLatin1Char('0'));
+}
+
+QString controlKindName(Kind kind)
+{
+    static const char *const names[] = {"button", "label", "frame", "option", "textbox", "image"};
+    return QLatin1String(names[int(kind)]);
+}
+
+}  // namespace
+
+QJsonObject layoutJson()
+{
+    static const char *const faces[] = {nullptr, "gothic", "pgothic"};
+    static const char *const aligns[] = {"left", "center", "right"};
+    static const char *const repeats[] = {"none", "adjuster", "cursor"};
+    QJsonArray controls, lines;
+    for (const DesignedControl &c : kControls) {
+        controls.append(QJsonObject{
+            {"name", QLatin1String(c.name)},
+            {"kind", controlKindName(c.kind)},
+            {"parent", c.parent ? QJsonValue(QLatin1String(c.parent)) : QJsonValue::Null},
+            {"caption", QString::fromUtf8(c.caption)},
+            {"left", c.left},
+            {"top", c.top},
+            {"width", c.width},
+            {"height", c.height},
+            {"colour", colourJson(c.colour)},
+            {"textColour", colourJson(c.textColour)},
+            {"face", c.face == Face::None ? QJsonValue::Null : QJsonValue(QLatin1String(faces[int(c.face)]))},
+            {"points", c.pointSize100 / 100.0},
+            {"pixels", fontPixels(c.pointSize100)},
+            {"bold", c.bold},
+            {"tab", c.tab},
+            {"align", QLatin1String(aligns[int(c.align)])},
+            {"border", c.border},
+            {"hidden", c.hiddenAtCreation},
+            {"selected", c.selectedAtCreation},
+            {"command", c.command ? QJsonValue(latin1(c.command->name)) : QJsonValue::Null},
+            {"repeat", QLatin1String(repeats[int(c.command ? c.command->repeat : Repeat::None)])},
+            {"spoken", spokenName(c)},
+        });
+    }
+    for (const DesignedLine &l : kLines)
+        lines.append(QJsonObject{{"name", QLatin1String(l.name)}, {"x1", l.x1}, {"y1", l.y1}, {"x2", l.x2}, {"y2", l.y2}});
+    return {
+        {"title", QLatin1String(kWindowTitle)},
+        {"width", kDesignClientWidth},
+        {"height", kDesignClientHeight},
+        {"twipsPerPixel", kTwipsPerPixel},
+        {"colour", colourJson(kWindowColour)},
+        {"lineColour", colourJson(kLineColour)},
+        {"lineWidth", kLineWidthPixels},
+        {"heights", QJsonObject{{"start", kStartHeightTwips}, {"data", kDataHeightTwips}, {"panel", kPanelHeightTwips},
+                                {"full", kFullHeightTwips}, {"tall", kTallHeightTwips}}},
+        {"dataCaptions", QJsonObject{{"show", QString::fromUtf8(kDataShowCaption)},
+                                     {"hide", QString::fromUtf8(kDataHideCaption)},
+                                     {"close", QLatin1String(kDataCloseCaption)}}},
+        {"controls", controls},
+        {"lines", lines},
+    };
+}
 
 }  // namespace qm25

@@ -1,4 +1,6 @@
 #pragma once
+#include <QJsonObject>
+#include <QString>
 #include <cstdint>
 #include <span>
 
@@ -7,8 +9,10 @@ namespace qm25 {
 struct CommandRow;
 
 // The window as designed: every visible control with its place, look and
-// state at creation. Positions and sizes are in twips, relative to the
-// container (the window's client area, or the frame's outer corner).
+// state at creation, as plain data that the window builds its widgets from
+// and the gateway serves to the panel in a browser. Positions and sizes are
+// in twips, relative to the container (the window's client area, or the
+// frame's outer corner).
 enum class Kind { Button, Label, Frame, Option, TextBox, Image };
 enum class Face { None, Gothic, PGothic };  // fixed-pitch and proportional Gothic
 enum class Align { Left, Center, Right };
@@ -49,8 +53,31 @@ inline constexpr int kTwipsPerPixel = 15;
 inline constexpr std::uint32_t kWindowColour = 0xC0C0C0;
 inline constexpr std::uint32_t kLineColour = 0x8080FF;
 inline constexpr int kLineWidthPixels = 2;
+inline constexpr char kWindowTitle[] = "RUNO   QM25   CONTROL   Ver.1.40";
+
+// The window's outer heights, in twips (15 to a pixel at 96 dots an inch).
+inline constexpr int kStartHeightTwips = 5350;  // the main buttons only
+inline constexpr int kDataHeightTwips = 6645;   // with the data display and the status buttons
+inline constexpr int kPanelHeightTwips = 7200;  // Ctrl+H: the same with a little more room
+inline constexpr int kFullHeightTwips = 9100;   // the whole window
+// The show/hide button shortens a window at least this high, and opens a lower one.
+inline constexpr int kTallHeightTwips = 6000;
+// The show/hide button's captions (UTF-8): what its next click does.
+inline constexpr char kDataShowCaption[] = "データを表示する";
+inline constexpr char kDataHideCaption[] = "データを表示しない";
+inline constexpr char kDataCloseCaption[] = "CLOSE";
 
 std::span<const DesignedControl> designedControls();
 std::span<const DesignedLine> designedLines();
+
+// A font's size in pixels at the twips grid's 96 dots an inch.
+int fontPixels(int pointSize100);
+// What a screen reader says for the control: its command's description,
+// else its own words for it, else its caption.
+QString spokenName(const DesignedControl &control);
+// The whole layout as JSON: the window's size, heights, colours and title,
+// every control (its command by its catalogue name, with how it repeats) and
+// every line.
+QJsonObject layoutJson();
 
 }  // namespace qm25
