@@ -4,6 +4,7 @@
 #include <QByteArray>
 #include <QByteArrayView>
 #include <QString>
+#include <QStringView>
 #include <string_view>
 
 namespace qm25 {
@@ -30,6 +31,16 @@ inline const QString kNoReplyText = QStringLiteral(" X X X X");
 // The protocol's and the catalogue's texts as Qt takes them.
 inline QLatin1String latin1(std::string_view text) { return QLatin1String(text.data(), qsizetype(text.size())); }
 inline QByteArrayView bytes(std::string_view text) { return QByteArrayView(text.data(), qsizetype(text.size())); }
+
+// Where a typed code holds a control character (CR, LF, ...), which would
+// end or split its frame: the index of the first, or -1.
+inline qsizetype controlCharacterAt(QStringView code)
+{
+    for (qsizetype i = 0; i < code.size(); ++i)
+        if (code[i].unicode() < 32 || code[i].unicode() == 127)
+            return i;
+    return -1;
+}
 
 // The frame of a command code: the code and CR.
 inline QByteArray frameOf(std::string_view code)

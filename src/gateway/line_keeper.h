@@ -31,6 +31,8 @@ public:
     void start();
     ExchangeClient *client() { return &client_; }
     bool isUp() const { return up_; }
+    // The device as messages name it, at the last attempt.
+    QString label() const { return label_; }
 
 signals:
     void up(const QString &label);
