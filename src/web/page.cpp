@@ -96,6 +96,11 @@ std::optional<PageFile> pageFile(const QString &path)
          {"text/html; charset=utf-8", resource(QStringLiteral("index.html")).replace("<!-- controls -->", controlsMarkup())}},
         {QStringLiteral("/panel.css"), {"text/css; charset=utf-8", resource(QStringLiteral("panel.css"))}},
         {QStringLiteral("/panel.js"), {"text/javascript; charset=utf-8", resource(QStringLiteral("panel.js"))}},
+        // The whole panel, drawn from GET /api/layout.
+        {QStringLiteral("/panel"), {"text/html; charset=utf-8", resource(QStringLiteral("whole.html"))}},
+        {QStringLiteral("/whole.css"), {"text/css; charset=utf-8", resource(QStringLiteral("whole.css"))}},
+        {QStringLiteral("/whole.js"), {"text/javascript; charset=utf-8", resource(QStringLiteral("whole.js"))}},
+        {QStringLiteral("/image1.bmp"), {"image/bmp", resource(QStringLiteral("image1.bmp"))}},
     };
     const auto it = files.find(path);
     if (it == files.end())

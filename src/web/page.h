@@ -13,7 +13,8 @@ struct PageFile {
     QByteArray body;
 };
 
-// The file served at `path` ("/", "/panel.css", "/panel.js"), or nothing.
+// The file served at `path` ("/", "/panel.css", "/panel.js"; the whole
+// panel's "/panel", "/whole.css", "/whole.js", "/image1.bmp"), or nothing.
 std::optional<PageFile> pageFile(const QString &path);
 
 // The buttons' markup alone, as it goes into the page.

@@ -9,6 +9,7 @@
 #include <QWebSocket>
 
 #include "core/catalogue.h"
+#include "core/layout_table.h"
 #include "gateway/exchange_queue.h"
 #include "web/page.h"
 
@@ -49,7 +50,8 @@ int statusOf(Outcome outcome)
 
 WebServer::WebServer(gateway::ExchangeQueue *queue, gateway::LineKeeper *keeper, const QByteArray &password,
                      Logger logger, QObject *parent)
-    : QAbstractHttpServer(parent), queue_(queue), access_(password), live_(queue, keeper), logger_(std::move(logger))
+    : QAbstractHttpServer(parent), queue_(queue), access_(password), live_(queue, keeper), logger_(std::move(logger)),
+      panels_(queue, keeper, &access_, logger_)
 {
     connect(&live_, &LiveStatus::changed, this, &WebServer::broadcast);
     connect(this, &QAbstractHttpServer::newWebSocketConnection, this, &WebServer::takeWatchers);
@@ -152,7 +154,8 @@ bool WebServer::handleRequest(const QHttpServerRequest &request, QTcpSocket *soc
         return true;
     }
     const bool command = path.startsWith(kCommandsPrefix);
-    const bool known = command || path == "/api/status" || path == "/api/commands" || path == "/api/live";
+    const bool known = command || path == "/api/status" || path == "/api/commands" || path == "/api/live"
+                       || path == "/api/panel" || path == "/api/layout";
     if (!known) {
         respondJson(socket, 404, error(QStringLiteral("no such page")), close);
         return true;
@@ -170,7 +173,7 @@ bool WebServer::handleRequest(const QHttpServerRequest &request, QTcpSocket *soc
                     verdict.status == 401 ? "WWW-Authenticate: Bearer realm=\"qm25d\"\r\n" : QByteArray());
         return true;
     }
-    if (path == "/api/live") {
+    if (path == "/api/live" || path == "/api/panel") {
         respondJson(socket, 426, error(QStringLiteral("a WebSocket connection only")), close, "Upgrade: websocket\r\n");
     } else if (path == "/api/commands") {
         QJsonArray list;
@@ -179,6 +182,9 @@ bool WebServer::handleRequest(const QHttpServerRequest &request, QTcpSocket *soc
         respondJson(socket, 200, list, close, {}, head);
     } else if (path == "/api/status") {
         sendStatus(socket, close, head);
+    } else if (path == "/api/layout") {
+        static const QJsonObject layout = layoutJson();
+        respondJson(socket, 200, layout, close, {}, head);
     } else {
         runCommand(QUrl::fromPercentEncoding(path.mid(kCommandsPrefix.size())), socket, close);
     }
@@ -279,11 +285,14 @@ void WebServer::sendStatus(QTcpSocket *socket, bool close, bool headOnly)
 
 std::optional<Refusal> WebServer::checkUpgrade(const RequestHead &head)
 {
-    if (QUrl(QString::fromLatin1(head.target)).path() != QLatin1String("/api/live"))
-        return Refusal{404, QStringLiteral("WebSocket connections at /api/live only")};
+    const QString path = QUrl(QString::fromLatin1(head.target)).path();
+    if (path != QLatin1String("/api/live") && path != QLatin1String("/api/panel"))
+        return Refusal{404, QStringLiteral("WebSocket connections at /api/live and /api/panel only")};
     const Verdict v = access_.check([&head](const QByteArray &name) { return head.header(name); }, true);
     if (v.status)
         return Refusal{v.status, v.why};
+    if (path == QLatin1String("/api/panel"))
+        return panels_.refusal();
     if (int(watchers_.size()) >= kMaxWatchers)
         return Refusal{503, QStringLiteral("%1 watchers already").arg(kMaxWatchers)};
     return std::nullopt;
@@ -295,6 +304,10 @@ void WebServer::takeWatchers()
         QWebSocket *ws = nextPendingWebSocketConnection().release();
         if (!ws)
             continue;
+        if (ws->requestUrl().path() == QLatin1String("/api/panel")) {
+            panels_.take(ws);
+            continue;
+        }
         ws->setParent(this);
         ws->setMaxAllowedIncomingFrameSize(1024);
         ws->setMaxAllowedIncomingMessageSize(1024);

@@ -3,11 +3,14 @@
 // queue of exchanges as the PJLink and raw clients.
 //
 //   GET  /                       the page (and /panel.css, /panel.js)
+//   GET  /panel                  the whole panel (and /whole.css, /whole.js, /image1.bmp)
+//   GET  /api/layout             the window's layout table, which /panel draws
 //   GET  /api/status             the status, read fresh or at most 1 s old
 //   GET  /api/commands           the catalogue: name, code, kind, description
 //   POST /api/commands/NAME      runs one command: its outcome object
 //   POST /api/login, /api/logout the page's session cookie
 //   GET  /api/live               WebSocket: the status whenever it changes
+//   GET  /api/panel              WebSocket: one whole panel's session (web/panel_session.h)
 #include <QAbstractHttpServer>
 #include <QByteArray>
 #include <QJsonValue>
@@ -20,6 +23,7 @@
 #include "web/access.h"
 #include "web/http_guard.h"
 #include "web/live_status.h"
+#include "web/panel_session.h"
 
 class QWebSocket;
 
@@ -71,6 +75,7 @@ private:
     GuardedServer *tcp_ = nullptr;  // owned by the HTTP server once bound
     std::map<QTcpSocket *, int> queueClients_;
     std::map<QWebSocket *, Watcher> watchers_;
+    Panels panels_;
 };
 
 }  // namespace qm25::web
