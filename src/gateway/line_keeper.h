@@ -31,8 +31,6 @@ public:
     void start();
     ExchangeClient *client() { return &client_; }
     bool isUp() const { return up_; }
-    // The device as messages name it, at the last attempt.
-    QString label() const { return label_; }
 
 signals:
     void up(const QString &label);

@@ -5,7 +5,7 @@
 #include <QWebSocket>
 
 #include "core/catalogue.h"
-#include "gateway/line_keeper.h"
+#include "gateway/state_watcher.h"
 
 namespace qm25::web {
 namespace {
@@ -29,7 +29,7 @@ const char *lineName(DisplayLine line)
 
 }  // namespace
 
-PanelSession::PanelSession(QWebSocket *socket, gateway::ExchangeQueue *queue, gateway::LineKeeper *keeper,
+PanelSession::PanelSession(QWebSocket *socket, gateway::ExchangeQueue *queue, gateway::StateWatcher *watcher,
                            Access *access, const QByteArray &session, Logger logger, QObject *parent)
     : QObject(parent),
       socket_(socket),
@@ -37,7 +37,8 @@ PanelSession::PanelSession(QWebSocket *socket, gateway::ExchangeQueue *queue, ga
       session_(session),
       logger_(std::move(logger)),
       label_(QStringLiteral("panel %1").arg(peerOf(socket))),
-      exchanges_(queue, label_)
+      exchanges_(queue, label_),
+      watcher_(watcher)
 {
     socket->setParent(this);
     socket->setMaxAllowedIncomingFrameSize(kMaxPanelMessage);
@@ -78,20 +79,24 @@ PanelSession::PanelSession(QWebSocket *socket, gateway::ExchangeQueue *queue, ga
         emit ended(this);
     });
 
-    connect(keeper, &gateway::LineKeeper::up, this, [this](const QString &device) { lineIs(true, device); });
-    connect(keeper, &gateway::LineKeeper::down, this, [this](const QString &why) { lineIs(false, why); });
+    connect(watcher, &gateway::StateWatcher::changed, this, &PanelSession::showLine);
     send({{"alive_ms", kAliveMs}});
-    lineIs(keeper->isUp(), keeper->isUp() ? keeper->label() : QString());
+    showLine();
     logger_(QStringLiteral("HTTP %1 connected").arg(label_), true);
 }
 
 PanelSession::~PanelSession() = default;
 
-void PanelSession::lineIs(bool up, const QString &detail)
+// The line as the gateway's state has it, whenever that changes.
+void PanelSession::showLine()
 {
-    QJsonObject m{{"line", up ? "up" : "down"}};
-    if (!detail.isEmpty())
-        m.insert(up ? QStringLiteral("device") : QStringLiteral("why"), detail);
+    const std::pair line{watcher_->lineUp(), watcher_->lineUp() ? QString() : watcher_->lineError()};
+    if (lineShown_ == line)
+        return;
+    lineShown_ = line;
+    QJsonObject m{{"line", line.first ? "up" : "down"}};
+    if (!line.second.isEmpty())
+        m.insert(QStringLiteral("why"), line.second);
     send(m);
 }
 
@@ -196,9 +201,9 @@ void PanelSession::act(const QString &verb, const QJsonValue &value)
 
 // --- the panels at once --------------------------------------------------------------
 
-Panels::Panels(gateway::ExchangeQueue *queue, gateway::LineKeeper *keeper, Access *access, PanelSession::Logger logger,
-               QObject *parent)
-    : QObject(parent), queue_(queue), keeper_(keeper), access_(access), logger_(std::move(logger))
+Panels::Panels(gateway::ExchangeQueue *queue, gateway::StateWatcher *watcher, Access *access,
+               PanelSession::Logger logger, QObject *parent)
+    : QObject(parent), queue_(queue), watcher_(watcher), access_(access), logger_(std::move(logger))
 {
 }
 
@@ -219,7 +224,7 @@ void Panels::take(QWebSocket *socket)
         return;
     }
     ++open_;
-    auto *session = new PanelSession(socket, queue_, keeper_, access_,
+    auto *session = new PanelSession(socket, queue_, watcher_, access_,
                                      Access::cookie(socket->request().rawHeader("Cookie"), kSessionCookie), logger_, this);
     connect(session, &PanelSession::ended, this, [this](PanelSession *s) {
         --open_;

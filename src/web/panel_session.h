@@ -13,7 +13,7 @@
 // and hears
 //   {"alive_ms": N}     first: how often to say "alive" while a button is held
 //   {"txd"|"rxd"|"status": TEXT}   a display line's new text
-//   {"line": "up"|"down", "device"?: LABEL, "why"?: TEXT}
+//   {"line": "up"|"down", "why"?: TEXT}   at first, and when it changes
 //   {"stopped": WHY}    the repeat of a held button stopped without a release
 //   {"refused": WHY}    a message that was not taken
 #include <QByteArray>
@@ -22,7 +22,7 @@
 #include <QString>
 #include <QTimer>
 #include <functional>
-#include <map>
+#include <utility>
 #include <optional>
 
 #include "gateway/panel_exchanges.h"
@@ -32,7 +32,7 @@
 class QWebSocket;
 
 namespace qm25::gateway {
-class LineKeeper;
+class StateWatcher;
 }
 
 namespace qm25::web {
@@ -57,7 +57,7 @@ public:
 
     // `session`: the login it came with (empty: by token, or no password);
     // once that has ended, the next message closes the connection.
-    PanelSession(QWebSocket *socket, gateway::ExchangeQueue *queue, gateway::LineKeeper *keeper, Access *access,
+    PanelSession(QWebSocket *socket, gateway::ExchangeQueue *queue, gateway::StateWatcher *watcher, Access *access,
                  const QByteArray &session, Logger logger, QObject *parent = nullptr);
     ~PanelSession() override;
 
@@ -71,7 +71,7 @@ private:
     void send(const QJsonObject &message);
     void refuse(const QString &why);
     void close(int code, const QString &why, bool loud);
-    void lineIs(bool up, const QString &detail);
+    void showLine();
 
     QWebSocket *socket_;
     Access *access_;
@@ -84,6 +84,8 @@ private:
     int inSecond_ = 0;
     qint64 backlog_ = 0;
     bool closing_ = false;
+    gateway::StateWatcher *watcher_;
+    std::optional<std::pair<bool, QString>> lineShown_;  // up, and why not
 };
 
 // The panels at once: refused beyond kMaxPanels, each ended as its
@@ -91,14 +93,14 @@ private:
 class Panels : public QObject {
     Q_OBJECT
 public:
-    Panels(gateway::ExchangeQueue *queue, gateway::LineKeeper *keeper, Access *access, PanelSession::Logger logger,
+    Panels(gateway::ExchangeQueue *queue, gateway::StateWatcher *watcher, Access *access, PanelSession::Logger logger,
            QObject *parent = nullptr);
     std::optional<Refusal> refusal() const;
     void take(QWebSocket *socket);
 
 private:
     gateway::ExchangeQueue *queue_;
-    gateway::LineKeeper *keeper_;
+    gateway::StateWatcher *watcher_;
     Access *access_;
     PanelSession::Logger logger_;
     int open_ = 0;
