@@ -1,7 +1,7 @@
 // qm25d as a program, on the simulator's pseudo-terminal: PJLink clients
 // and raw exchange clients on loopback, the password, a line that goes and
-// comes back, clients that flood or send garbage, the bounds on connections,
-// PJLink Class 2's search and notifications by UDP.
+// comes back, clients that flood or send garbage (TCP and UDP), the bounds
+// on connections, PJLink Class 2's search and notifications.
 #include <QCryptographicHash>
 #include <QNetworkDatagram>
 #include <QProcess>
@@ -74,12 +74,11 @@ struct Heard {
             while (socket.hasPendingDatagrams())
                 got << socket.receiveDatagram().data();
         });
-        bound = socket.bind(QHostAddress(QLatin1String(address)), port);
+        socket.bind(QHostAddress(QLatin1String(address)), port);
     }
     bool waitFor(const QByteArray &datagram) { return QTest::qWaitFor([&] { return got.contains(datagram + '\r'); }, 15000); }
     QUdpSocket socket;
     QByteArrayList got;
-    bool bound = false;
 };
 
 // The digest that proves the password, from the greeting's random value.
@@ -101,7 +100,8 @@ bool answersSoon(Client &c, const QByteArray &request, const QByteArray &answer)
 class GatewayTest : public QObject {
     Q_OBJECT
 private slots:
-    // Behind a password: every command, then a wrong and a missing digest.
+    // Behind a password: every command of both classes, a controller's
+    // notifications of what changed, then a wrong and a missing digest.
     void servesEachCommand()
     {
         QTemporaryDir dir;
@@ -110,75 +110,32 @@ private slots:
         SimProcess sim({"--warmup-ms", "1500", "--cooldown-ms", "500"});
         QVERIFY2(sim.ok(), qPrintable(sim.failure()));
         Gatewayd d({"--port", sim.devicePath(), "--name", "Room 101", "--password-file", file.fileName()});
-        Client c(d.pjlink);
+        Heard heard("127.0.0.2", d.pjlink);  // where notifications to a controller on 127.0.0.2 go
+        Client c(d.pjlink, QHostAddress("127.0.0.2"));
         QCOMPARE(c.ask(digest(c, "Qm25-room") + "%1POWR ?"), QByteArray("%1POWR=0"));
         c.converse("INPT 11=ERR3 | AVMT ?=ERR3 | POWR 1=OK | POWR ?=3 | AVMT 31=ERR3 | LAMP ?=0 1");
+        c.converse("FREZ 1=ERR3 | SVOL 1=ERR3 | IRES ?=ERR3 | MVOL 1=ERR1 | INNM ?12=PC2 | SNUM ?= | SVER ?=1.40"
+                   " | POWR ?=ERR1", "%2");
         QVERIFY(answersSoon(c, "%1POWR ?", "%1POWR=1"));
         c.converse("INPT 21=OK | INPT ?=21 | AVMT 31=OK | AVMT ?=31 | AVMT 10=OK | AVMT ?=21 | ERST ?=000000"
-                   " | INFO ?=QM25 SIM 1.40 | NAME ?=Room 101 | INPT 59=ERR2 | FREZ 1=ERR1 | POWR 0=OK | POWR ?=2");
+                   " | INFO ?=QM25 SIM 1.40 | NAME ?=Room 101 | INPT 59=ERR2 | FREZ 1=ERR1");
+        c.converse("SVOL 1=OK | SVOL 0=OK | INPT 12=OK | INPT ?=12 | IRES ?=*", "%2");
         // Answers come in the order of the requests, made at once or after an
         // exchange, or when their turn comes (the freeze as just set).
-        c.socket.write("%1CLSS ?\r%1INPT ?\r%1XXXX ?\r%2FREZ ?\r");
-        QCOMPARE(c.lines(4), QByteArray("%1CLSS=2|%1INPT=21|%1XXXX=ERR1|%2FREZ=0"));
+        c.socket.write("%1CLSS ?\r%1INPT ?\r%1XXXX ?\r%2FREZ 1\r%2FREZ ?\r%2FREZ 0\r%2FREZ ?\r");
+        QCOMPARE(c.lines(7), QByteArray("%1CLSS=2|%1INPT=12|%1XXXX=ERR1|%2FREZ=OK|%2FREZ=1|%2FREZ=OK|%2FREZ=0"));
+        // The power switched off as the panel would, through the raw port: the
+        // controller hears of it without asking, as of every change, once.
+        QCOMPARE(Client(d.raw).ask("C01"), QByteArray("\x06"));
+        QVERIFY(heard.socket.state() == QAbstractSocket::BoundState && heard.waitFor("%2POWR=2"));
+        QCOMPARE(heard.got.mid(0, 6).join().replace('\r', ' '),
+                 QByteArray("%2POWR=3 %2POWR=1 %2INPT=21 %2AVMT=21 %2INPT=12 %2POWR=2 "));
 
         Client wrong(d.pjlink), none(d.pjlink);
         QCOMPARE(wrong.ask(digest(wrong, "qm25-room") + "%1POWR ?"), QByteArray("PJLINK ERRA"));
         QVERIFY(none.line().startsWith("PJLINK 1 "));
         QCOMPARE(none.ask("%1POWR ?"), QByteArray("PJLINK ERRA"));
         QVERIFY(wrong.waitClosed() && none.waitClosed() && d.waitForLog("wrong password", 2));
-    }
-
-    // A Class 2 controller: the commands of the class, the notifications of
-    // what changes, from its own requests and from the raw port's; searches,
-    // among floods of datagrams that are none.
-    void classTwo()
-    {
-        QTemporaryDir dir;
-        QFile file(dir.filePath("room.password"));
-        QVERIFY(file.open(QIODevice::WriteOnly) && file.write("Qm25-room\n") && file.flush());
-        SimProcess sim({"--warmup-ms", "300", "--cooldown-ms", "300"});
-        QVERIFY2(sim.ok(), qPrintable(sim.failure()));
-        Gatewayd d({"--port", sim.devicePath(), "--password-file", file.fileName()});
-        QVERIFY(d.waitForLog("line open"));
-        Heard heard("127.0.0.2", d.pjlink);
-        QVERIFY(heard.bound);
-        Client c(d.pjlink, QHostAddress("127.0.0.2"));
-        // The same password as Class 1's; then each class its own commands.
-        QCOMPARE(c.ask(digest(c, "Qm25-room") + "%1CLSS ?"), QByteArray("%1CLSS=2"));
-        c.converse("POWR ?=0 | FREZ 1=ERR1");
-        c.converse("FREZ 1=ERR3 | SVOL 1=ERR3 | MVOL 1=ERR1 | INNM ?12=PC2 | INNM ?31=ERR2 | SNUM ?= | SVER ?=1.40"
-                   " | IRES ?=ERR3 | RRES ?=ERR1 | FILT ?=ERR1 | RLMP ?= | RFIL ?= | POWR ?=ERR1", "%2");
-        c.converse("POWR 1=OK");
-        QVERIFY(answersSoon(c, "%1POWR ?", "%1POWR=1"));
-        // A FREZ ? after a FREZ 1 sent before it says what that one set.
-        c.socket.write("%2FREZ 1\r%2FREZ ?\r%2FREZ 0\r%2FREZ ?\r");
-        QCOMPARE(c.lines(4), QByteArray("%2FREZ=OK|%2FREZ=1|%2FREZ=OK|%2FREZ=0"));
-        c.converse("SVOL 1=OK | SVOL 0=OK | SVOL ?=ERR2 | INPT 12=OK | INPT ?=12 | INST ?=11 12 21 | IRES ?=*", "%2");
-        // The power as the panel would switch it, through the raw port: the
-        // controller hears of it without asking; of each change once.
-        QCOMPARE(Client(d.raw).ask("C01"), QByteArray("\x06"));
-        QVERIFY(heard.waitFor("%2POWR=2"));
-        QCOMPARE(heard.got.mid(0, 4).join().replace('\r', ' '), QByteArray("%2POWR=3 %2POWR=1 %2INPT=12 %2POWR=2 "));
-
-        // Searches from one searcher far past its one answer a second, with
-        // datagrams that are no search, empty or too long; another searcher
-        // still has its answer.
-        Heard searcher("127.0.0.3", d.pjlink), other("127.0.0.4", d.pjlink);
-        QVERIFY(searcher.bound && other.bound);
-        for (int i = 0; i < 300; ++i) {
-            searcher.socket.writeDatagram("%2SRCH\r", QHostAddress::LocalHost, d.pjlink);
-            searcher.socket.writeDatagram(QByteArray(i % 200, 'x'), QHostAddress::LocalHost, d.pjlink);
-        }
-        for (int i = 0; i < 15 && other.got.isEmpty(); ++i) {  // the kernel may drop some of the flood
-            other.socket.writeDatagram("%2SRCH\r", QHostAddress::LocalHost, d.pjlink);
-            if (QTest::qWaitFor([&] { return !other.got.isEmpty(); }, 1000))
-                break;
-        }
-        QCOMPARE(other.got.value(0), QByteArray("%2ACKN=00:00:00:00:00:00\r"));
-        QVERIFY(searcher.got.size() >= 1 && searcher.got.size() <= 2 && searcher.got.front() == "%2ACKN=00:00:00:00:00:00\r");
-        QVERIFY(d.waitForLog("UDP: dropped"));
-        QCOMPARE(d.log().count("UDP: dropped"), 1);  // once a minute at most
-        QVERIFY2(d.stop(), qPrintable(d.log()));
     }
 
     void lineLostAndBack()
@@ -257,6 +214,21 @@ private slots:
             QVERIFY(g->waitClosed());
         QVERIFY(d.waitForLog("not printable ASCII") && d.waitForLog("longer than 136 bytes")
                 && d.waitForLog("longer than 256 bytes"));
+        // Searches far past one answer a second, with datagrams that are no
+        // search, empty or too long; another searcher still has its answer.
+        Heard searcher("127.0.0.3", d.pjlink), other("127.0.0.4", d.pjlink);
+        for (int i = 0; i < 300; ++i) {
+            searcher.socket.writeDatagram("%2SRCH\r", QHostAddress::LocalHost, d.pjlink);
+            searcher.socket.writeDatagram(QByteArray(i % 200, 'x'), QHostAddress::LocalHost, d.pjlink);
+        }
+        for (int i = 0; i < 15 && other.got.isEmpty(); ++i) {  // the kernel may drop some of the flood
+            other.socket.writeDatagram("%2SRCH\r", QHostAddress::LocalHost, d.pjlink);
+            if (QTest::qWaitFor([&] { return !other.got.isEmpty(); }, 1000))
+                break;
+        }
+        QCOMPARE(other.got.value(0), QByteArray("%2ACKN=00:00:00:00:00:00\r"));
+        QVERIFY(searcher.got.size() >= 1 && searcher.got.size() <= 2 && searcher.got.front() == "%2ACKN=00:00:00:00:00:00\r");
+        QVERIFY(d.waitForLog("UDP: dropped") && d.log().count("UDP: dropped") == 1);  // once a minute at most
         QVERIFY(QTest::qWaitFor([&] { return flood.in.count('\r') > kFlood || flood.closed(); }, 60000));
         QCOMPARE(flood.in.count("%1INPT=ERR3\r"), kFlood);  // answered in full, in the end
         QVERIFY2(d.stop(), qPrintable(d.log()));
