@@ -1,8 +1,10 @@
 // qm25d's HTTP API as a program, on the simulator: the status codes of its
 // answers, the password as a bearer token and as the page's session cookie,
-// the origin check, and requests that break the rules, on loopback.
+// the origin check, and requests that break the rules, on loopback; the
+// whole panel's sessions and their bounds.
 #include <QTcpSocket>
 #include <QTemporaryDir>
+#include <QWebSocket>
 #include <QtTest>
 
 #include "support/gateway_process.h"
@@ -58,6 +60,28 @@ Answer request(quint16 port, const QByteArray &method, const QByteArray &path, c
 }
 
 const QByteArray kBearer = "Authorization: Bearer Room-101";
+
+// A whole panel's session, by the password as a bearer token from the
+// page's own origin; what it hears, in order.
+struct Panel {
+    explicit Panel(quint16 port)
+    {
+        QNetworkRequest r(QUrl(QStringLiteral("ws://127.0.0.1:%1/api/panel").arg(port)));
+        r.setRawHeader("Authorization", "Bearer Room-101");
+        r.setRawHeader("Origin", "http://127.0.0.1:" + QByteArray::number(port));
+        QObject::connect(&ws, &QWebSocket::textMessageReceived, [this](const QString &m) { heard += m + '\n'; });
+        ws.open(r);
+    }
+    bool open()
+    {
+        (void)QTest::qWaitFor([&] { return ws.state() != QAbstractSocket::ConnectingState; }, 10000);
+        return ws.state() == QAbstractSocket::ConnectedState;
+    }
+    bool hears(const QString &piece) { return QTest::qWaitFor([&] { return heard.contains(piece); }, 10000); }
+    bool closed() { return QTest::qWaitFor([&] { return ws.state() == QAbstractSocket::UnconnectedState; }, 10000); }
+    QWebSocket ws;
+    QString heard;
+};
 
 }  // namespace
 
@@ -190,6 +214,94 @@ private slots:
             QCOMPARE(request(d.http, "GET", "/api/commands", "Authorization: Bearer guess" + QByteArray::number(i)).status, 401);
         QCOMPARE(request(d.http, "GET", "/api/commands", kBearer).status, 429);
         QVERIFY(d.waitForLog("too many wrong passwords"));
+    }
+
+    // Each message, or several in turn; what the session hears, or how its
+    // connection is closed. Another session is served meanwhile.
+    void panelMessages_data()
+    {
+        QTest::addColumn<QByteArrayList>("messages");  // "\0..." goes as a binary message
+        QTest::addColumn<QString>("hears");            // a piece of a message, or "closed CODE"
+        const auto row = [](const char *name, const QByteArrayList &messages, const QString &hears) {
+            QTest::newRow(name) << messages << hears;
+        };
+        row("a click", {R"({"click":"settings"})"}, R"({"rxd":" 1 1 CR "})");
+        row("a typed code", {R"({"send":"CR3"})"}, R"({"status":" 0 0 0 0 0 CR  Hour Use"})");
+        row("not JSON", {"hello"}, "a message is a JSON object of one member");
+        row("two members", {R"({"click":"settings","end":true})"}, "a message is a JSON object of one member");
+        row("no such message", {R"({"fly":"settings"})"}, R"(no such message: \"fly\")");
+        row("a held button clicked", {R"({"click":"volume up"})"}, R"(no button clicks \"volume up\")");
+        row("a read without a button clicked", {R"({"click":"pressure"})"}, R"(no button clicks \"pressure\")");
+        row("a click button held", {R"({"press":"power on"})"}, R"(no button repeats \"power on\" while held)");
+        row("two held at once", {R"({"press":"volume up"})", R"({"press":"keystone up"})"},
+            "one held button at a time: volume up is held");
+        row("another let go", {R"({"press":"volume up"})", R"({"release":"zoom in"})"}, R"(\"zoom in\" is not held)");
+        row("a control character", {R"({"send":"C00\rC01"})"}, "character 4 of the code is a control character (code 13)");
+        row("no text", {R"({"send":5})"}, "send a text");
+        row("held, then silent", {R"({"press":"volume up"})"}, R"({"stopped":"no word from this page for 500 ms"})");
+        row("too long", {QByteArray(5000, 'x')}, "closed 1009");
+        row("binary", {QByteArray("\0binary", 7)}, "closed 1003");
+        row("a flood", QByteArrayList(30, R"({"alive":true})"), "closed 1008");
+        row("END", {R"({"end":true})"}, "closed 1000");
+    }
+    void panelMessages()
+    {
+        QFETCH(QByteArrayList, messages);
+        QFETCH(QString, hears);
+        Panel p(d_->http), other(d_->http);
+        QVERIFY(p.open() && other.open());
+        QVERIFY(p.hears(R"({"line":"up"})"));
+        for (const QByteArray &m : messages)
+            m.startsWith('\0') ? p.ws.sendBinaryMessage(m) : p.ws.sendTextMessage(QString::fromUtf8(m));
+        if (hears.startsWith("closed "))
+            QVERIFY2(p.closed() && p.ws.closeCode() == hears.mid(7).toInt(), qPrintable(p.ws.closeReason()));
+        else
+            QVERIFY2(p.hears(hears), qPrintable(p.heard));
+        other.ws.sendTextMessage(R"({"click":"input"})");
+        QVERIFY2(other.hears(R"({"rxd":" 1 CR "})"), qPrintable(other.heard));
+    }
+
+    // Sixteen panels at once: more are refused, over and over, as others
+    // come and go; one that never reads is cut off; those open are served.
+    void panelBounds()
+    {
+        std::vector<std::unique_ptr<Panel>> open;
+        while (open.size() < 16) {
+            open.push_back(std::make_unique<Panel>(d_->http));
+            if (!open.back()->open())
+                open.pop_back();  // one of the test before has not quite gone
+            QVERIFY(open.size() < 16 || open.back()->ws.isValid());
+        }
+        for (int round = 0; round < 3; ++round) {
+            for (int i = 0; i < 10; ++i)
+                QVERIFY(!Panel(d_->http).open());
+            open[round]->ws.close();
+            QVERIFY(open[round]->closed());
+            open[round] = std::make_unique<Panel>(d_->http);
+            QVERIFY(QTest::qWaitFor([&] { return open[round]->open() || (open[round] = std::make_unique<Panel>(d_->http), false); }, 10000));
+        }
+        QVERIFY(d_->waitForLog("16 panels open already"));
+        open.pop_back();
+        QVERIFY(QTest::qWaitFor([&] { return Panel(d_->http).open(); }, 10000));
+
+        // It asks for long frames, each another than the last, 20 a second,
+        // and reads nothing of what it hears; another asks once a second.
+        QTcpSocket mute;
+        mute.connectToHost(QHostAddress::LocalHost, d_->http);
+        mute.write("GET /api/panel HTTP/1.1\r\nHost: 127.0.0.1\r\nUpgrade: websocket\r\nConnection: Upgrade\r\n"
+                   "Sec-WebSocket-Key: dGhlIHNhbXBsZSBub25jZQ==\r\nSec-WebSocket-Version: 13\r\n" + kBearer + "\r\n\r\n");
+        QVERIFY(mute.waitForReadyRead(10000) && mute.peek(12) == "HTTP/1.1 101");
+        mute.setReadBufferSize(1);
+        for (int i = 0; !d_->log().contains("takes nothing, cut off") && i < 1200; ++i) {
+            const QByteArray payload = "{\"send\":\"" + QByteArray(3900, char('A' + i % 2)) + "\"}";
+            mute.write(QByteArray("\x81\xfe", 2) + char(payload.size() >> 8) + char(payload.size() & 0xff)
+                       + QByteArray(4, '\0') + payload);  // masked with zeros
+            if (i % 20 == 0)
+                open.front()->ws.sendTextMessage(R"({"click":"input"})");
+            QTest::qWait(50);
+        }
+        QVERIFY2(d_->log().contains("takes nothing, cut off"), qPrintable(d_->log().right(1500)));
+        QVERIFY(open.front()->hears(R"({"rxd":" 1 CR "})"));
     }
 
     void cleanupTestCase() { QVERIFY2(d_->stop(), qPrintable(d_->log())); }

@@ -4,6 +4,9 @@
 // the display lines draw.
 #include <QAccessible>
 #include <QFrame>
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
 #include <QLineEdit>
 #include <QRadioButton>
 #include <QtTest>
@@ -121,6 +124,12 @@ private slots:
             QVERIFY2(w->parentWidget()->children().indexOf(w) > drawn.value(w->parentWidget(), -1), c.name);
             drawn[w->parentWidget()] = w->parentWidget()->children().indexOf(w);
             QVERIFY2(w->parentWidget()->rect().contains(w->geometry()), c.name);
+            if (c.kind != Kind::Image)  // the picture takes its own size
+                QCOMPARE(w->geometry(), QRect(qRound(c.left / 15.0), qRound(c.top / 15.0), qRound(c.width / 15.0),
+                                              qRound(c.height / 15.0)));
+            const auto role = c.kind == Kind::Button ? QPalette::Button : c.kind == Kind::TextBox ? QPalette::Base : QPalette::Window;
+            if (c.colour <= 0xFFFFFF)
+                QCOMPARE(w->palette().color(role), QColor::fromRgb(c.colour));
             if (auto *b = qobject_cast<QAbstractButton *>(w))
                 QCOMPARE(b->text(), QString::fromUtf8(c.caption));
             QCOMPARE(w->isHidden(), c.hiddenAtCreation);
@@ -236,6 +245,22 @@ private slots:
         QTest::mouseDClick(f.picture(), Qt::LeftButton);
         QCOMPARE(f.frameGeometry().height(), 607);
         QCOMPARE(f.heightTwips(), 9100);
+        // Every control's place in the window and the order Tab takes, for
+        // the browser test of the same layout.
+        QJsonObject rects;
+        for (const DesignedControl &c : designedControls()) {
+            const QWidget *w = f.control(QLatin1String(c.name));
+            const QPoint at = w->mapTo(&f, QPoint());
+            rects[QLatin1String(c.name)] = QJsonArray{at.x(), at.y(), w->width(), w->height()};
+        }
+        QJsonArray tab;
+        f.control("Command17")->setFocus();
+        do {
+            tab.append(QApplication::focusWidget()->objectName());
+            QTest::keyClick(QApplication::focusWidget(), Qt::Key_Tab);
+        } while (QApplication::focusWidget() != f.control("Command17") && tab.size() < 200);
+        QFile dump(QStringLiteral(QM25_WINDOW_DUMP));
+        QVERIFY(dump.open(QIODevice::WriteOnly) && dump.write(QJsonDocument(QJsonObject{{"rects", rects}, {"tab", tab}}).toJson()) > 0);
         f.control("Command17")->setFocus();
         QTest::keyClick(f.control("Command17"), Qt::Key_H, Qt::ControlModifier);
         QCOMPARE(f.heightTwips(), 7200);

@@ -2,15 +2,19 @@
 // npm's puppeteer-core on a phone-sized window: the password asked once,
 // power on seen going count-down then on, volume up held repeating on the
 // line (the simulator's trace) and stopping at the release, the lost line
-// shown when the simulator goes. Screenshots into SHOTS.
-//   node web_panel.js NODE_MODULES QM25D QM25_SIM SHOTS
+// shown when the simulator goes. Then the whole panel at /panel against the
+// window's own controls (WINDOW, written by test_window): their places and
+// Tab order, a click, the display lines, a held cursor key after D.Zoom, the
+// command line, and a browser killed while it holds a button. Screenshots
+// into SHOTS.
+//   node web_panel.js NODE_MODULES QM25D QM25_SIM SHOTS WINDOW
 'use strict';
 const { spawn } = require('child_process');
 const fs = require('fs');
 const os = require('os');
 const path = require('path');
 
-const [modules, qm25d, sim, shots] = process.argv.slice(2);
+const [modules, qm25d, sim, shots, windowDump] = process.argv.slice(2);
 const puppeteer = require(path.resolve(modules, 'puppeteer-core'));
 const dir = fs.mkdtempSync(path.join(os.tmpdir(), 'qm25-web-'));
 const children = [];
@@ -36,6 +40,22 @@ function start(program, args, pattern, stream) {
 // The frames the simulator received with this code.
 const frames = (code) => (fs.readFileSync(path.join(dir, 'trace'), 'utf8').match(new RegExp(`\\bin +"${code}<CR>"`, 'g')) || []).length;
 const text = (page, selector) => page.$eval(selector, (e) => e.textContent);
+const sleep = (ms) => new Promise((r) => setTimeout(r, ms));
+const launch = (profile) => puppeteer.launch({
+  executablePath: '/usr/bin/chromium',
+  headless: true,
+  userDataDir: path.join(dir, profile),
+  args: ['--no-sandbox', '--disable-gpu', '--disable-background-networking', '--disable-component-update',
+    '--disable-sync', '--no-first-run'],
+});
+// Presses a control of the whole panel with the mouse, holds it, lets go.
+async function hold(page, name, ms) {
+  const box = await (await page.$(`[data-name=${name}]`)).boundingBox();
+  await page.mouse.move(box.x + box.width / 2, box.y + box.height / 2);
+  await page.mouse.down();
+  await sleep(ms);
+  await page.mouse.up();
+}
 const waitText = (page, selector, pattern) => page.waitForFunction(
   (s, p) => new RegExp(p).test(document.querySelector(s).textContent), { timeout: 15000 }, selector, pattern.source)
   .then(() => true, () => false);
@@ -47,13 +67,7 @@ async function main() {
     path.join(dir, 'trace')], /QM25_COM1=(\S+)/, 'stdout');
   const port = await start(qm25d, ['--port', device, '--pjlink', '127.0.0.1:0', '--http', '127.0.0.1:0',
     '--password-file', path.join(dir, 'password')], /HTTP on 127\.0\.0\.1:(\d+)/, 'stderr');
-  const browser = await puppeteer.launch({
-    executablePath: '/usr/bin/chromium',
-    headless: true,
-    userDataDir: path.join(dir, 'profile'),
-    args: ['--no-sandbox', '--disable-gpu', '--disable-background-networking', '--disable-component-update',
-      '--disable-sync', '--no-first-run'],
-  });
+  const browser = await launch('profile');
   try {
     const page = await browser.newPage();
     await page.setViewport({ width: 390, height: 844, deviceScaleFactor: 1, isMobile: true, hasTouch: true });
@@ -115,6 +129,94 @@ async function main() {
     // A desktop-sized window.
     await page.setViewport({ width: 1280, height: 800 });
     await page.screenshot({ path: path.join(shots, 'web-desktop.png'), fullPage: true });
+
+    // The whole panel at the window's size, 633 pixels wide: every control at
+    // the window's place within 2 pixels (the port panel's choices belong to
+    // qm25d's machine: in their place it says how the line is), Tab in the
+    // window's order.
+    const whole = await browser.newPage();
+    await whole.setViewport({ width: 633, height: 700, deviceScaleFactor: 1 });
+    await whole.goto(`http://127.0.0.1:${port}/panel`);
+    check('the whole panel goes live', await waitText(whole, '#connection', /^Live$/));
+    await whole.keyboard.down('Control');
+    await whole.keyboard.press('KeyH');
+    await whole.keyboard.up('Control');
+    await whole.click('[data-name=Image1]', { count: 2 });
+    await whole.click('[data-name=Command33]');
+    const drawn = await whole.evaluate(() => {
+      const form = document.getElementById('form').getBoundingClientRect();
+      return Object.fromEntries([...document.querySelectorAll('[data-name]')].map((e) => {
+        const r = e.getBoundingClientRect();
+        return [e.dataset.name, [r.x - form.x, r.y - form.y, r.width, r.height]];
+      }));
+    });
+    const win = JSON.parse(fs.readFileSync(windowDump, 'utf8'));
+    const names = Object.keys(win.rects);
+    const missing = names.filter((n) => !drawn[n]).sort().join();
+    check('every control but the port choices is drawn', missing === 'Frame13,Option1,Option10,Option2,Option9', missing);
+    const off = names.filter((n) => drawn[n] && drawn[n].some((v, i) => Math.abs(v - win.rects[n][i]) > 2));
+    check('each at its place in the window, within 2 pixels', !off.length, off.map((n) => [n, drawn[n], win.rects[n]]));
+    await whole.focus('[data-name=Command17]');
+    const order = [];
+    for (let i = 0; i < win.tab.length; i++) {
+      order.push(await whole.evaluate(() => document.activeElement.dataset.name));
+      await whole.keyboard.press('Tab');
+    }
+    check('Tab goes as in the window', order.join() === win.tab.join(), order);
+
+    // SETTING: its frame on the line, and the display lines as the window shows them.
+    await whole.click('[data-name=Command47]');
+    check('TXD shows the frame', await waitText(whole, '[data-name=Label11]', /^ C R 4 CR $/));
+    check('RXD the reply', await waitText(whole, '[data-name=Label12]', /^ 1 1 CR $/));
+    check('STATUS what it says', await waitText(whole, '[data-name=Label22]', /^ Normally$/));
+    await whole.screenshot({ path: path.join(shots, 'web-whole.png') });
+    check('the frame went out', frames('CR4') === 1, frames('CR4'));
+    // The command line: a typed code goes out as typed (once the reply
+    // time-out has emptied the receive buffer: RXD would show both).
+    await sleep(600);
+    await whole.type('[data-name=Text1]', 'CR9');
+    await whole.click('[data-name=Command95]');
+    check('a typed code goes out', await waitText(whole, '[data-name=Label22]', /^ Q M 2 5 /) && frames('CR9') === 1,
+      [await text(whole, '[data-name=Label11]'), await text(whole, '[data-name=Label22]'), frames('CR9')]);
+
+    // ↑ held after a D.Zoom release repeats every 5 ms while held, and stops
+    // at the release but for the frames on their way.
+    await hold(whole, 'Command48', 50);
+    const up = frames('C3C');
+    await hold(whole, 'Command5', 1000);
+    const whileHeld = frames('C3C') - up;
+    check('↑ repeats fast while held', whileHeld >= 50 && whileHeld <= 220, whileHeld);
+    check('kept alive by the page', await text(whole, '#connection') === 'Live', await text(whole, '#connection'));
+    await sleep(300);
+    const afterRelease = frames('C3C') - up;
+    check('and stops at the release', afterRelease - whileHeld <= 4, afterRelease - whileHeld);
+    await sleep(300);
+    check('for good', frames('C3C') - up === afterRelease, frames('C3C') - up);
+
+    // A browser killed while it holds ↑: the repeat stops at once.
+    const lost = await launch('lost');
+    const gone = await lost.newPage();
+    await gone.setViewport({ width: 633, height: 700 });
+    await gone.goto(`http://127.0.0.1:${port}/panel`);
+    await gone.waitForSelector('#password', { visible: true, timeout: 15000 });
+    await gone.type('#password', 'Room-101');
+    await gone.keyboard.press('Enter');
+    check('a second browser goes live', await waitText(gone, '#connection', /^Live$/));
+    await hold(gone, 'Command48', 50);
+    const arrow = await (await gone.$('[data-name=Command5]')).boundingBox();
+    await gone.mouse.move(arrow.x + 5, arrow.y + 5);
+    await gone.mouse.down();
+    await sleep(500);
+    const atKill = frames('C3C');
+    process.kill(-lost.process().pid, 'SIGKILL');  // all its processes at once
+    await sleep(500);
+    const stoppedAt = frames('C3C');
+    await sleep(500);
+    check('it repeated while held', atKill - afterRelease - up >= 20, atKill - afterRelease - up);
+    // (The browser's processes take some tens of milliseconds to go, and
+    // their connection with them.)
+    check('the repeat stops when the browser is killed', stoppedAt - atKill <= 40 && frames('C3C') === stoppedAt,
+      [stoppedAt - atKill, frames('C3C') - stoppedAt]);
 
     // The simulator goes: the line is shown lost.
     await page.setViewport({ width: 390, height: 844, isMobile: true, hasTouch: true });

@@ -209,8 +209,10 @@ function showLine() {
   const up = line.state === 'up';
   com.textContent = up ? 'Line: up' : 'Line: down';
   com.setAttribute('aria-label', `The line to the projector: ${up ? 'up' : 'down'}`);
-  $('port-note').textContent = `${up ? `Line up: ${line.detail || 'open'}` : `Line down${line.detail ? `: ${line.detail}` : ''}`}
-The port and its speed are set where qm25d runs.`;
+  const note = `${up ? 'The line is up.' : `The line is down${line.detail ? `: ${line.detail}` : '.'}`}
+qm25d holds the port: its device and speed are chosen where qm25d runs.`;
+  $('port-note').textContent = note;
+  com.title = note;
 }
 
 function end() {
@@ -227,7 +229,7 @@ function hear(m) {
   }
   if ('alive_ms' in m) aliveMs = m.alive_ms;
   if ('line' in m) {
-    line = { state: m.line, detail: m.device || m.why || '' };
+    line = { state: m.line, detail: m.why || '' };
     showLine();
   }
   if ('stopped' in m) {
