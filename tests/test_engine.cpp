@@ -9,7 +9,9 @@
 #include "core/exchange_client.h"
 #include "core/exchange_engine.h"
 #include "core/render.h"
+#include "line/serial_port_line.h"
 #include "support/fake_line.h"
+#include "support/pty.h"
 
 using namespace qm25;
 using namespace qm25::test;
@@ -408,6 +410,30 @@ private slots:
         client.lineRestored();
         QTimer::singleShot(0, &line, [&] { line.hangUp(QStringLiteral("gone")); });  // lost while waiting
         QCOMPARE(client.run("CR0\r", 5000).why, QStringLiteral("gone"));
+    }
+
+    // Bytes that come just before an exchange starts are dropped with the
+    // rest of the input, also when the port saw them come before they were
+    // dropped: the line goes on, the exchange gets its own reply.
+    void aLateReplyDroppedAsAnExchangeStarts()
+    {
+        PtyPeer projector;
+        SerialPortLine line(projector.path());
+        QString why;
+        QVERIFY2(line.open(*parseCommSettings(QStringLiteral("19200,N,8,1")), &why), qPrintable(why));
+        ExchangeClient client(&line);
+        QSignalSpy lost(&line, &Line::lost);
+        for (int i = 0; i < 20; ++i) {
+            QMetaObject::invokeMethod(&client, [&] { client.start("CR0\r", 2000); }, Qt::QueuedConnection);
+            QVERIFY(projector.write("late\r"));
+            QTest::qWait(0);
+            QCOMPARE(projector.readExactly(4), QByteArray("CR0\r"));
+            QVERIFY(projector.write("00\r"));
+            QSignalSpy done(&client, &ExchangeClient::finished);
+            QVERIFY(done.wait(2000));
+            QCOMPARE(done.first().first().value<ExchangeResult>().reply, QByteArray("00\r"));
+        }
+        QCOMPARE(lost.count(), 0);
     }
 };
 

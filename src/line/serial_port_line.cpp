@@ -9,6 +9,7 @@
 #include <cerrno>
 #include <cstring>
 #include <grp.h>
+#include <poll.h>
 #include <pwd.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -203,6 +204,16 @@ void SerialPortLine::discardInput()
     serial_->readAll();
 }
 
+bool SerialPortLine::deviceThere() const
+{
+#ifdef Q_OS_UNIX
+    pollfd p{int(serial_->handle()), POLLIN, 0};
+    return ::poll(&p, 1, 0) >= 0 && !(p.revents & (POLLHUP | POLLERR | POLLNVAL));
+#else
+    return false;
+#endif
+}
+
 void SerialPortLine::onError(int code)
 {
     const auto e = static_cast<QSerialPort::SerialPortError>(code);
@@ -210,6 +221,15 @@ void SerialPortLine::onError(int code)
     // open(), not reported as a loss.
     if (e == QSerialPort::NoError || e == QSerialPort::TimeoutError || opening_ || !open_)
         return;
+    // A read that found nothing, while the device is there: the port was
+    // about to read, in the same turn of the event loop, what discardInput()
+    // dropped. It reports that with whatever error number was left from
+    // before, and may stop reading: it reads again, the line goes on.
+    if ((e == QSerialPort::ReadError || e == QSerialPort::ResourceError) && deviceThere()) {
+        serial_->clearError();
+        serial_->setReadBufferSize(serial_->readBufferSize());  // reads again
+        return;
+    }
     const QString why = serial_->errorString();
     // Closed before anything else: a vanished device makes the port report
     // the error again and again for as long as it stays open. Reported at

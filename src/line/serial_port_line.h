@@ -26,6 +26,8 @@ public:
 
 private:
     void onError(int code);
+    // The device is open and has not hung up.
+    bool deviceThere() const;
 
     QString device_;
     QSerialPort *serial_;
