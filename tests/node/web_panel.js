@@ -218,6 +218,9 @@ async function main() {
     check('the repeat stops when the browser is killed', stoppedAt - atKill <= 40 && frames('C3C') === stoppedAt,
       [stoppedAt - atKill, frames('C3C') - stoppedAt]);
 
+    await whole.close();
+    await page.bringToFront();
+
     // The simulator goes: the line is shown lost.
     await page.setViewport({ width: 390, height: 844, isMobile: true, hasTouch: true });
     children[0].kill();
