@@ -4,7 +4,7 @@
 //   qm25-bench [--quick] [--only PART,...] [--json FILE]
 //              [--load-seconds N] [--startup-runs N]
 //
-// PARTS: pure, click, reply, repeat, repeat-tcp, start, ctl, load (all by
+// PARTS: pure, click, reply, repeat, repeat-tcp, held, start, ctl, load (all by
 // default, in that order). QM25_BENCH_LOAD_S sets the length of each streaming run (default
 // 60 s) unless --load-seconds is given.
 #include <QApplication>
@@ -80,7 +80,7 @@ int main(int argc, char *argv[])
             o.startupRuns = std::max(1, value().toInt());
         else {
             std::fprintf(stderr,
-                         "usage: qm25-bench [--quick] [--only pure,click,reply,repeat,repeat-tcp,start,ctl,load] [--json FILE]\n"
+                         "usage: qm25-bench [--quick] [--only pure,click,reply,repeat,repeat-tcp,held,start,ctl,load] [--json FILE]\n"
                          "                  [--load-seconds N] [--startup-runs N]\n");
             return 2;
         }
@@ -109,7 +109,8 @@ int main(int argc, char *argv[])
     };
     const Part parts[] = {
         {"pure", runPure},   {"click", runClickToWire}, {"reply", runReplyToDisplay},
-        {"repeat", runRepeat}, {"repeat-tcp", runRepeatTcp}, {"start", runStartup}, {"ctl", runCtl}, {"load", runLoad},
+        {"repeat", runRepeat}, {"repeat-tcp", runRepeatTcp}, {"held", runHeld}, {"start", runStartup}, {"ctl", runCtl},
+        {"load", runLoad},
     };
     QStringList stolenByPart;
     for (const Part &p : parts) {

@@ -46,6 +46,8 @@ QJsonObject runRepeat(const Options &o, Report &r);
 QJsonObject runRepeatTcp(const Options &o, Report &r);
 QJsonObject runStartup(const Options &o, Report &r);
 QJsonObject runLoad(const Options &o, Report &r);
+// Held buttons through qm25d's whole panel session against the window's own.
+QJsonObject runHeld(const Options &o, Report &r);
 // qm25ctl: a status read from process start to exit.
 QJsonObject runCtl(const Options &o, Report &r);
 
