@@ -125,7 +125,7 @@ int main(int argc, char *argv[])
         return 1;
     }
 
-    std::vector<Projector> fleet(std::size_t(count));
+    std::vector<Projector> fleet(static_cast<std::size_t>(count));
     for (std::size_t i = 0; i < fleet.size(); ++i) {
         Projector &p = fleet[i];
         p.sim = new QProcess(&app);

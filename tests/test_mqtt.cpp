@@ -286,7 +286,7 @@ private slots:
     {
         broker_.kill();
         broker_.waitForFinished();
-        QVERIFY(a_->waitForLog("lost:") && b_->waitForLog("lost:"));
+        QVERIFY(a_->waitForLog("lost the connection") && b_->waitForLog("lost the connection"));
         QVERIFY(startBroker());
         QVERIFY(a_->waitForLog("MQTT: connected", 2) && b_->waitForLog("MQTT: connected", 2));
         subscribe();

@@ -9,11 +9,21 @@
 #include <mqtt_protocol.h>
 #include <mutex>
 #include <poll.h>
+#include <sys/socket.h>
 
 namespace qm25::mqtt {
 namespace {
 
 QString seconds(int ms) { return QString::number(ms / 1000); }
+
+// The library's text for a code, without its full stop.
+QString textOf(int rc)
+{
+    QString text = QString::fromUtf8(mosquitto_strerror(rc));
+    if (text.endsWith(QLatin1Char('.')))
+        text.chop(1);
+    return text;
+}
 
 }  // namespace
 
@@ -30,6 +40,15 @@ BrokerLink::BrokerLink(Settings settings, QObject *parent) : QObject(parent), se
     });
     retry_.setSingleShot(true);
     connect(&retry_, &QTimer::timeout, this, &BrokerLink::connectNow);
+    // A broker that takes the connection and never answers it.
+    answer_.setSingleShot(true);
+    answer_.setInterval(kAnswerMs);
+    connect(&answer_, &QTimer::timeout, this, [this] {
+        if (connected_)
+            return;
+        unwatch();  // the next attempt replaces the socket
+        failed(QStringLiteral("no answer within %1 s").arg(seconds(kAnswerMs)), false);
+    });
 }
 
 BrokerLink::~BrokerLink()
@@ -74,7 +93,7 @@ bool BrokerLink::start(QString *error)
             mosquitto_int_option(mosq_, MOSQ_OPT_TLS_USE_OS_CERTS, 1);
         }
         if (rc != MOSQ_ERR_SUCCESS) {
-            *error = QStringLiteral("MQTT: TLS cannot be set up: %1").arg(QString::fromUtf8(mosquitto_strerror(rc)));
+            *error = QStringLiteral("MQTT: TLS cannot be set up: %1").arg(textOf(rc));
             return false;
         }
     }
@@ -101,7 +120,9 @@ void BrokerLink::connectNow()
     const int error = errno;
     syncSocket();
     if (rc != MOSQ_ERR_SUCCESS)
-        failed(causeOf(rc, error));
+        failed(causeOf(rc, error), false);
+    else
+        answer_.start();
 }
 
 void BrokerLink::syncSocket()
@@ -109,11 +130,7 @@ void BrokerLink::syncSocket()
     const int fd = mosquitto_socket(mosq_);
     if (fd != fd_) {
         // The library has closed the socket these watched, or opened another.
-        for (auto *n : {reader_.release(), writer_.release()})
-            if (n) {
-                n->setEnabled(false);
-                n->deleteLater();
-            }
+        unwatch();
         fd_ = fd;
         if (fd_ >= 0) {
             reader_ = std::make_unique<QSocketNotifier>(fd_, QSocketNotifier::Read);
@@ -126,16 +143,48 @@ void BrokerLink::syncSocket()
         writer_->setEnabled(mosquitto_want_write(mosq_));
 }
 
-void BrokerLink::readable()
+void BrokerLink::unwatch()
 {
-    mosquitto_loop_read(mosq_, 1);
-    syncSocket();
+    // Not deleted at once: this may run within one of their signals.
+    for (QSocketNotifier *n : {reader_.release(), writer_.release()})
+        if (n) {
+            n->setEnabled(false);
+            n->deleteLater();
+        }
+    fd_ = -1;
 }
 
-void BrokerLink::writable()
+void BrokerLink::readable() { afterLoop(mosquitto_loop_read(mosq_, 1)); }
+
+void BrokerLink::writable() { afterLoop(mosquitto_loop_write(mosq_, 1)); }
+
+void BrokerLink::afterLoop(int rc)
 {
-    mosquitto_loop_write(mosq_, 1);
-    syncSocket();
+    const int error = errno;
+    const int fd = mosquitto_socket(mosq_);
+    // A failure the library leaves standing: an error it returns without
+    // closing, or (while TLS is being set up) a socket the broker has
+    // closed or refused, which it would try to write to again and again.
+    bool dead = false;
+    if (fd >= 0 && disconnects_ == disconnectsSeen_) {
+        pollfd p{fd, POLLIN, 0};
+        dead = rc > 0 || (!connected_ && ::poll(&p, 1, 0) > 0 && (p.revents & (POLLHUP | POLLERR)));
+    }
+    disconnectsSeen_ = disconnects_;
+    if (!dead) {
+        syncSocket();
+        return;
+    }
+    int pending = 0;
+    socklen_t size = sizeof pending;
+    getsockopt(fd, SOL_SOCKET, SO_ERROR, &pending, &size);
+    const int cause = pending ? pending : error;
+    unwatch();  // the next attempt replaces the socket
+    const bool known = cause && cause != EAGAIN && cause != EPIPE;
+    failed(rc > 0      ? causeOf(rc, cause)
+           : known     ? QString::fromLocal8Bit(std::strerror(cause))
+                       : QStringLiteral("the connection was refused or closed before TLS was set up"),
+           std::exchange(connected_, false));
 }
 
 void BrokerLink::onConnect(mosquitto *, void *self, int rc, int, const mqtt5__property *)
@@ -145,10 +194,11 @@ void BrokerLink::onConnect(mosquitto *, void *self, int rc, int, const mqtt5__pr
         // The library closes the connection after this; the next attempt waits its turn.
         link->refusal_ = refusalReason(rc);
         const QString why = QStringLiteral("the broker refused the connection: %1").arg(link->refusal_);
-        QMetaObject::invokeMethod(link, [link, why] { link->failed(why); }, Qt::QueuedConnection);
+        QMetaObject::invokeMethod(link, [link, why] { link->failed(why, false); }, Qt::QueuedConnection);
         return;
     }
     link->connected_ = true;
+    link->answer_.stop();
     link->retryMs_ = kFirstRetryMs;
     link->reported_.clear();
     emit link->connected();
@@ -158,6 +208,7 @@ void BrokerLink::onDisconnect(mosquitto *, void *self, int rc, const mqtt5__prop
 {
     auto *link = static_cast<BrokerLink *>(self);
     const int error = errno;
+    ++link->disconnects_;
     const bool was = std::exchange(link->connected_, false);
     link->unacknowledged_.clear();
     if (was)
@@ -166,8 +217,7 @@ void BrokerLink::onDisconnect(mosquitto *, void *self, int rc, const mqtt5__prop
         return;
     const QString why = link->causeOf(rc, error);
     // Not from within the library's call: the socket is closed after this returns.
-    QMetaObject::invokeMethod(link, [link, why, was] { link->failed((was ? QStringLiteral("lost: ") : QString()) + why); },
-                              Qt::QueuedConnection);
+    QMetaObject::invokeMethod(link, [link, why, was] { link->failed(why, was); }, Qt::QueuedConnection);
 }
 
 QString BrokerLink::causeOf(int rc, int error) const
@@ -177,33 +227,34 @@ QString BrokerLink::causeOf(int rc, int error) const
     if (rc == MOSQ_ERR_TLS || rc == MOSQ_ERR_TLS_HANDSHAKE || libError_.contains(QLatin1String("OpenSSL"))) {
         if (libError_.contains(QLatin1String("certificate verify failed")))
             return QStringLiteral("the broker's certificate is not trusted (%1): give its CA with --mqtt-ca").arg(libError_);
-        return QStringLiteral("TLS failed: %1").arg(libError_.isEmpty() ? QString::fromUtf8(mosquitto_strerror(rc)) : libError_);
+        if (libError_.isEmpty() && error != 0 && error != EAGAIN)
+            return QString::fromLocal8Bit(std::strerror(error));  // the connection, before TLS could start
+        return QStringLiteral("TLS failed: %1").arg(libError_.isEmpty() ? textOf(rc) : libError_);
     }
     if (rc == MOSQ_ERR_ERRNO)
         return QString::fromLocal8Bit(std::strerror(error));
     if (rc == MOSQ_ERR_KEEPALIVE)
         return QStringLiteral("the broker stopped answering");
-    return QString::fromUtf8(mosquitto_strerror(rc));
+    return textOf(rc);
 }
 
-void BrokerLink::failed(const QString &why)
+void BrokerLink::failed(const QString &why, bool lost)
 {
+    answer_.stop();
     if (stopping_ || connected_ || retry_.isActive())
         return;
-    report(QStringLiteral("%1 %2; trying again in %3 s, then less often, at most every %4 s")
-               .arg(settings_.broker.text(), why, seconds(retryMs_), seconds(kMaxRetryMs)));
+    // Once while the broker cannot be had, unless it starts refusing the
+    // gateway for another reason (its login, its certificate).
+    const bool refusal = why.contains(QLatin1String("refused the connection")) || why.contains(QLatin1String("TLS"))
+                         || why.contains(QLatin1String("certificate"));
+    if (reported_.isEmpty() || (refusal && why != reported_)) {
+        reported_ = why;
+        emit trouble(QStringLiteral("%1 %2: %3; trying again in %4 s, then less often, at most every %5 s")
+                         .arg(QLatin1String(lost ? "lost the connection to" : "cannot connect to"), settings_.broker.text(),
+                              why, seconds(retryMs_), seconds(kMaxRetryMs)));
+    }
     retry_.start(retryMs_);
     retryMs_ = std::min(retryMs_ * 2, kMaxRetryMs);
-}
-
-void BrokerLink::report(const QString &text)
-{
-    // Once per cause: the next attempt that fails alike says nothing.
-    QString cause = text.left(text.indexOf(QLatin1String("; trying again")));
-    if (cause == reported_)
-        return;
-    reported_ = cause;
-    emit trouble(text);
 }
 
 void BrokerLink::onMessage(mosquitto *, void *self, const mosquitto_message *m, const mqtt5__property *props)
@@ -274,6 +325,7 @@ void BrokerLink::stop(bool withWill)
 {
     stopping_ = true;
     retry_.stop();
+    answer_.stop();
     housekeeping_.stop();
     if (!mosq_ || fd_ < 0)
         return;

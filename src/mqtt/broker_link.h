@@ -3,8 +3,9 @@
 // event loop: its socket watched with QSocketNotifier, its keep-alive on a
 // timer, no thread of its own. It connects in the background, and while the
 // broker cannot be reached, or goes away, tries again after 1 s, 2 s, 4 s
-// ... at most every 30 s. Each cause of trouble is reported once, until the
-// connection works again.
+// ... at most every 30 s. It says once that the broker cannot be had, and
+// again only when the broker refuses it for another reason (its login, its
+// certificate), until the connection works again.
 #include <QByteArray>
 #include <QObject>
 #include <QString>
@@ -28,6 +29,8 @@ public:
     static constexpr int kFirstRetryMs = 1000;
     static constexpr int kMaxRetryMs = 30000;
     static constexpr int kKeepAliveSeconds = 30;
+    // How long a broker may take to accept the connection (TCP, TLS, CONNACK).
+    static constexpr int kAnswerMs = 10000;
 
     struct Settings {
         BrokerAddress broker;
@@ -78,13 +81,14 @@ private:
     void connectNow();
     // Why an attempt failed or the connection ended, from the library's code.
     QString causeOf(int rc, int error) const;
-    void failed(const QString &why);
-    void report(const QString &text);
+    void failed(const QString &why, bool lost);
     // After every call into the library: watch the socket it has now, for
     // writing only while it has bytes to send.
     void syncSocket();
     void readable();
     void writable();
+    void afterLoop(int rc);
+    void unwatch();
 
     Settings settings_;
     mosquitto *mosq_ = nullptr;
@@ -92,12 +96,14 @@ private:
     std::unique_ptr<QSocketNotifier> reader_, writer_;
     QTimer housekeeping_;
     QTimer retry_;
+    QTimer answer_;
     int retryMs_ = kFirstRetryMs;
     bool connected_ = false;
     bool stopping_ = false;
+    int disconnects_ = 0, disconnectsSeen_ = 0;  // the library's disconnect calls, and those handled
     QString refusal_;    // from the CONNACK, for the disconnect that follows
     QString libError_;   // the library's last error line (TLS)
-    QString reported_;
+    QString reported_;   // the trouble last told, since the last connection
     std::set<int> unacknowledged_;
 };
 
