@@ -12,7 +12,8 @@ namespace qm25::gateway {
 const char kUsage[] =
     "Usage: qm25d [options]\n"
     "Holds the line to a QM25 projector and serves it to PJLink clients (room\n"
-    "control systems) and, on the raw exchange port, to qm25-control and qm25ctl.\n"
+    "control systems), on the raw exchange port to qm25-control and qm25ctl, on\n"
+    "the web (--http) and on an MQTT broker (--mqtt).\n"
     "\n"
     "The line:\n"
     "  --port DEVICE          the projector's device: a serial port, a stable name\n"
