@@ -6,8 +6,9 @@
 //
 // Measured, with the bench's own MQTT client watching qm25/#:
 //   - from starting the gateways until all N are online with a first state;
-//   - idle (each gateway polling its projector every 30 s): RSS per gateway,
-//     the whole fleet's CPU (gateways, simulators, broker) over S seconds;
+//   - idle (each gateway polling its projector every 30 s): RSS and PSS per
+//     gateway, the whole fleet's CPU (gateways, simulators, broker) over S
+//     seconds;
 //   - one "power on" to qm25/group/all/set/, and once all are on, one
 //     "power off": from the publish to each simulator seeing its frame (its
 //     trace line as read here, so a little late), and until every state
@@ -68,6 +69,19 @@ double waitUntil(const std::function<bool()> &done, int timeoutMs)
         loop.exec();
     }
     return toMs(nowNs() - start);
+}
+
+// Proportional set size: the process's own memory, and its share of the
+// library pages it maps with the others; -1 when unreadable.
+double pssMb(qint64 pid)
+{
+    QFile f(QStringLiteral("/proc/%1/smaps_rollup").arg(pid));
+    if (!f.open(QIODevice::ReadOnly))
+        return -1;
+    for (const QByteArray &line : f.readAll().split('\n'))
+        if (line.startsWith("Pss:"))
+            return line.mid(4).trimmed().split(' ').value(0).toDouble() / 1024.0;
+    return -1;
 }
 
 double fleetCpuSeconds(const std::vector<Projector> &fleet, const QProcess &broker)
@@ -197,10 +211,12 @@ int main(int argc, char *argv[])
     const std::int64_t idle0 = nowNs();
     waitUntil([] { return false; }, idleSeconds * 1000);
     const double idleCpu = (fleetCpuSeconds(fleet, broker) - idleCpu0) / (toMs(nowNs() - idle0) / 1000.0) * 100.0;
-    std::vector<double> rss;
-    for (const Projector &p : fleet)
+    std::vector<double> rss, pss;
+    for (const Projector &p : fleet) {
         rss.push_back(double(rssKb(pid_t(p.gateway->processId()))) / 1024.0);
-    const Summary rssMb = summarise(rss);
+        pss.push_back(pssMb(p.gateway->processId()));
+    }
+    const Summary rssMb = summarise(rss), pssOf = summarise(pss);
 
     // A group command: from the publish to each frame, and to every state.
     struct Drill {
@@ -250,8 +266,8 @@ int main(int argc, char *argv[])
     };
     std::printf("Fleet drill: %d gateways and simulators, one Mosquitto, loopback\n", count);
     std::printf("  online with a state    %ld of %d after %.0f ms\n", onlineCount, count, onlineMs);
-    std::printf("  idle, %d s              fleet CPU %.1f %% of one core; gateway RSS mean %.1f MB, max %.1f MB\n",
-                idleSeconds, idleCpu, rssMb.mean, rssMb.max);
+    std::printf("  idle, %d s              fleet CPU %.1f %% of one core; gateway RSS mean %.2f MB, max %.2f MB;"
+                " PSS mean %.2f MB\n", idleSeconds, idleCpu, rssMb.mean, rssMb.max, pssOf.mean);
     line("group power on", on, count);
     line("group power off", off, count);
     std::printf("  broker restarted       all online again after %.0f ms (from the restart)\n", backMs);
@@ -267,7 +283,7 @@ int main(int argc, char *argv[])
         QFile f(jsonPath);
         if (f.open(QIODevice::WriteOnly))
             f.write(QJsonDocument(QJsonObject{{"count", count}, {"online_ms", onlineMs}, {"online", double(onlineCount)},
-                                              {"idle_cpu_percent", idleCpu}, {"rss_mb", toJson(rssMb)},
+                                              {"idle_cpu_percent", idleCpu}, {"rss_mb", toJson(rssMb)}, {"pss_mb", toJson(pssOf)},
                                               {"power_on", drill(on)}, {"power_off", drill(off)},
                                               {"broker_restart_ms", backMs}, {"after_restart", drill(again)},
                                               {"load_average", loadAverage1()}})
