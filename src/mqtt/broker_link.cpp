@@ -306,7 +306,7 @@ bool BrokerLink::publish(const QString &topic, const QByteArray &payload, bool r
     return rc == MOSQ_ERR_SUCCESS;
 }
 
-bool BrokerLink::subscribe(const QStringList &filters)
+bool BrokerLink::subscribe(const QStringList &filters, bool retained)
 {
     if (!connected_)
         return false;
@@ -316,7 +316,8 @@ bool BrokerLink::subscribe(const QStringList &filters)
         bytes.push_back(f.toUtf8());
     for (QByteArray &b : bytes)
         pointers.push_back(b.data());
-    const int rc = mosquitto_subscribe_multiple(mosq_, nullptr, int(pointers.size()), pointers.data(), 1, 0, nullptr);
+    const int rc = mosquitto_subscribe_multiple(mosq_, nullptr, int(pointers.size()), pointers.data(), 1,
+                                                 retained ? 0 : MQTT_SUB_OPT_SEND_RETAIN_NEVER, nullptr);
     syncSocket();
     return rc == MOSQ_ERR_SUCCESS;
 }

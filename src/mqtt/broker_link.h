@@ -53,7 +53,9 @@ public:
     // At QoS 1. Nothing is sent, or kept for later, while not connected:
     // false then. `correlation`, where given, goes with it (MQTT 5).
     bool publish(const QString &topic, const QByteArray &payload, bool retain, const QByteArray &correlation = {});
-    bool subscribe(const QStringList &filters);
+    // At QoS 1; without `retained`, what the broker keeps under the filters
+    // is not sent at the subscription (MQTT 5).
+    bool subscribe(const QStringList &filters, bool retained = true);
     // QoS 1 messages published and not yet acknowledged by the broker.
     int unacknowledged() const { return int(unacknowledged_.size()); }
 

@@ -112,7 +112,9 @@ void MqttDoor::online()
 {
     ++counts_.connections;
     logger_(QStringLiteral("MQTT: connected to %1").arg(settings_.broker.text()), false);
-    link_.subscribe(topics_.commandFilters());
+    // A command someone left retained runs when it is sent, not again at
+    // every connection.
+    link_.subscribe(topics_.commandFilters(), false);
     if (settings_.discovery)
         for (const auto &[topic, config] : discoveryMessages(topics_, settings_.discoveryPrefix, settings_.device))
             link_.publish(topic, config, true);
