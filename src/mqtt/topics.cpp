@@ -65,15 +65,15 @@ CommandRequest commandOf(const Topics &topics, QStringView topic, QByteArrayView
         if (slash > 0 && topics.groups.contains(rest.left(slash)) && rest.mid(slash).startsWith(u"/set/"))
             name = rest.mid(slash + 5);
     }
-    r.name = name.toString();
+    r.name = name.left(200).toString();  // as much of it as an answer repeats
     if (name.isEmpty() || name.contains(u'/')) {
-        r.error = QStringLiteral("no command in the topic \"%1\": publish to %2NAME").arg(topic, own);
+        r.error = QStringLiteral("no command in the topic \"%1\": publish to %2NAME").arg(topic.left(200), own);
         return r;
     }
     // A name and a short payload that together are a command ("power" and
     // "on"); otherwise the name alone.
-    const QString word = QString::fromUtf8(payload.trimmed()).toLower();
-    if (!word.isEmpty() && payload.size() <= 32) {
+    const QString word = payload.size() <= 32 ? QString::fromUtf8(payload.trimmed()).toLower() : QString();
+    if (!word.isEmpty()) {
         if (const CommandRow *row = commandNamed(r.name + QLatin1Char(' ') + word)) {
             r.row = row;
             r.name = QString::fromLatin1(row->name.data(), qsizetype(row->name.size()));
