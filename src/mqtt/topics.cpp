@@ -9,7 +9,7 @@ namespace {
 
 QByteArray compact(const QJsonObject &o) { return QJsonDocument(o).toJson(QJsonDocument::Compact); }
 
-QString text(const QJsonValue &v) { return v.isUndefined() || v.isNull() ? QStringLiteral("unknown") : v.toString(); }
+QString text(const QJsonValue &v) { return v.isString() ? v.toString() : QStringLiteral("unknown"); }
 
 QString onOff(const QJsonValue &v)
 {
@@ -116,7 +116,7 @@ std::vector<Message> valueMessages(const QJsonObject &status, std::optional<bool
     out.emplace_back(QStringLiteral("mute"), text(mute.value(QLatin1String("state"))));
     out.emplace_back(QStringLiteral("signal"), onOff(mute.value(QLatin1String("signal"))));
     out.emplace_back(QStringLiteral("freeze"), freeze ? QString::fromLatin1(*freeze ? "on" : "off") : QStringLiteral("unknown"));
-    out.emplace_back(QStringLiteral("line"), status.value(QLatin1String("line")).toString());
+    out.emplace_back(QStringLiteral("line"), text(status.value(QLatin1String("line"))));
     std::vector<Message> messages;
     for (const auto &[leaf, value] : out)
         messages.emplace_back(leaf, value.toUtf8());
