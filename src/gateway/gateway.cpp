@@ -77,7 +77,8 @@ Gateway::Gateway(const Options &options, const QByteArray &password, Logger logg
       queue_(keeper_.client())
 {
     connect(&keeper_, &LineKeeper::up, this, [this](const QString &label) {
-        log(QStringLiteral("line open: %1 at %2 baud").arg(label).arg(options_.baud));
+        log(keeper_.isDeviceServer() ? QStringLiteral("line open: %1 (the device server sets its speed)").arg(label)
+                                     : QStringLiteral("line open: %1 at %2 baud").arg(label).arg(options_.baud));
     });
     connect(&keeper_, &LineKeeper::down, this, [this](const QString &why) {
         log(QStringLiteral("line down: %1 (trying again every %2 s; PJLink answers ERR4 meanwhile)")

@@ -6,7 +6,8 @@
 namespace qm25::test {
 
 // qm25d as a child of the test, its PJLink and raw ports (and the HTTP
-// port, when the arguments ask for one) on loopback, free ports; the
+// port, when the arguments ask for one) on loopback, free ports unless the
+// arguments say otherwise; the
 // constructor waits, bounded, until it says where it listens.
 class Gatewayd {
 public:
