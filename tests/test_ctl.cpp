@@ -235,7 +235,7 @@ private slots:
             QVERIFY(gateway.waitForLog("line open"));
             QCOMPARE(ctl::runProgram({"--port", stable, "power"}, out, err), 4);
             QCOMPARE(ctl::runProgram({"--port", QString("tcp://127.0.0.1:%1").arg(gateway.pjlink), "power"}, out, err), 6);
-            QVERIFY2(said.contains("The gateway qm25d is using this port (qm25d, process ")
+            QVERIFY2(said.contains("The room-control gateway is using this port (qm25d, process ")
                      && said.contains("Choose its raw exchange port instead: the device tcp://" + raw + ".")
                      && said.contains("power: reply \" P J L I N K "), qPrintable(said));
         }

@@ -45,7 +45,7 @@ QString shareWithGateway(const QString &holder)
         else if (args[i].startsWith("--raw="))
             raw = QString::fromLocal8Bit(args[i].mid(6));
     }
-    const QString intro = QStringLiteral("The gateway qm25d is using this port (%1). ").arg(holder);
+    const QString intro = QStringLiteral("The room-control gateway is using this port (%1). ").arg(holder);
     if (raw.isEmpty())
         return intro + QStringLiteral("To share the projector with it, start it with --raw 4001 as well, then "
                                       "choose the device tcp://127.0.0.1:4001 (its raw exchange port).");
