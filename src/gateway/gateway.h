@@ -8,6 +8,8 @@
 #include "gateway/exchange_queue.h"
 #include "gateway/line_keeper.h"
 #include "gateway/options.h"
+#include "gateway/pjlink_udp.h"
+#include "gateway/state_watcher.h"
 
 namespace qm25::gateway {
 
@@ -19,7 +21,8 @@ inline constexpr int kMaxPjlinkClients = 64;
 // Raw exchange connections at once, the same way.
 inline constexpr int kMaxRawClients = 16;
 
-// qm25d: the line, the queue of exchanges on it, and the two servers.
+// qm25d: the line, the queue of exchanges on it, the PJLink and raw servers,
+// and PJLink's search and notifications.
 class Gateway : public QObject {
     Q_OBJECT
 public:
@@ -35,6 +38,7 @@ public:
     // For the other front doors (the web panel), which share the line.
     ExchangeQueue *queue() { return &queue_; }
     LineKeeper *keeper() { return &keeper_; }
+    StateWatcher *watcher() { return &watcher_; }
 
 private:
     void log(const QString &line, bool verboseOnly = false);
@@ -46,6 +50,8 @@ private:
     Logger logger_;
     LineKeeper keeper_;
     ExchangeQueue queue_;
+    StateWatcher watcher_;
+    PjlinkUdp udp_;
     QTcpServer pjlinkServer_;
     QTcpServer rawServer_;
     std::vector<Session *> pjlinkSessions_;

@@ -30,7 +30,9 @@ const char kUsage[] =
     "  --retry-ms MS          while the line is down, try again this often (default 3000)\n"
     "\n"
     "Clients:\n"
-    "  --pjlink [HOST:]PORT   PJLink Class 1 server (default 4352; port 0: any free one)\n"
+    "  --pjlink [HOST:]PORT   PJLink Class 2 server on TCP, search and notifications on\n"
+    "                         UDP of the same number (default 4352; 0: any free one)\n"
+    "  --no-search            do not answer PJLink searches (notifications still go)\n"
     "  --raw [HOST:]PORT      raw exchange port, as a serial device server (default: off)\n"
     "  --http [HOST:]PORT     the web panel and HTTP API (default: off)\n"
     "  --password-file FILE   the password of PJLink and the web panel, the file's first\n"
@@ -40,6 +42,8 @@ const char kUsage[] =
     "                         which never asks for one)\n"
     "  --name TEXT            what NAME ? answers (default QM25)\n"
     "  --idle-seconds N       close a PJLink connection idle this long (default 30)\n"
+    "  --poll-seconds N       read the projector's status this often while the web\n"
+    "                         page or another front door watches it (default 30)\n"
     "\n"
     "  --verbose              log every exchange, connection and PJLink request\n"
     "  --timestamps           the time in front of each log line (the journal adds its own)\n"
@@ -57,10 +61,11 @@ const char kUsage[] =
 namespace {
 
 constexpr OptionName kOptions[] = {
-    {"--port", true},      {"--com", true},          {"--baud", true},      {"--retry-ms", true},
-    {"--pjlink", true},    {"--raw", true},          {"--http", true},      {"--password-file", true},
-    {"--no-password", false}, {"--name", true},      {"--idle-seconds", true}, {"--verbose", false},
-    {"--timestamps", false},  {"-h", false},         {"--help", false},     {"--version", false},
+    {"--port", true},         {"--com", true},          {"--baud", true},          {"--retry-ms", true},
+    {"--pjlink", true},       {"--no-search", false},   {"--raw", true},           {"--http", true},
+    {"--password-file", true}, {"--no-password", false}, {"--name", true},         {"--idle-seconds", true},
+    {"--poll-seconds", true}, {"--verbose", false},     {"--timestamps", false},   {"-h", false},
+    {"--help", false},        {"--version", false},
 };
 
 }  // namespace
@@ -160,6 +165,8 @@ std::optional<Options> parseOptions(const QStringList &args, QString *error)
             o.timestamps = true;
         } else if (option == QLatin1String("--no-password")) {
             o.noPassword = true;
+        } else if (option == QLatin1String("--no-search")) {
+            o.search = false;
         } else if (option == QLatin1String("--port")) {
             const auto v = value();
             if (!v)
@@ -188,6 +195,11 @@ std::optional<Options> parseOptions(const QStringList &args, QString *error)
             if (!n)
                 return std::nullopt;
             o.retryMs = *n;
+        } else if (option == QLatin1String("--poll-seconds")) {
+            const auto n = number(1, 3600);
+            if (!n)
+                return std::nullopt;
+            o.pollSeconds = *n;
         } else if (option == QLatin1String("--idle-seconds")) {
             const auto n = number(1, 3600);
             if (!n)

@@ -31,7 +31,8 @@ struct Options {
     QString device;            // --port; empty: the device of COM `com`
     int com = 1;
     int baud = 19200;
-    Endpoint pjlink;           // default: port 4352
+    Endpoint pjlink;           // default: port 4352; TCP, and UDP for search and notifications
+    bool search = true;        // answer PJLink searches (--no-search: not)
     std::optional<Endpoint> raw;
     std::optional<Endpoint> http;  // the web panel and HTTP API (off by default)
     QString passwordFile;
@@ -39,6 +40,7 @@ struct Options {
     QByteArray name = "QM25";  // NAME ?
     int idleSeconds = 30;
     int retryMs = 3000;
+    int pollSeconds = 30;      // the status read's period while a front door watches
     bool verbose = false;
     bool timestamps = false;   // the time in front of each log line
     bool help = false;

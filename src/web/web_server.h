@@ -17,9 +17,9 @@
 #include <map>
 
 #include "gateway/options.h"
+#include "gateway/state_watcher.h"
 #include "web/access.h"
 #include "web/http_guard.h"
-#include "web/live_status.h"
 
 class QWebSocket;
 
@@ -35,7 +35,7 @@ class WebServer : public QAbstractHttpServer {
 public:
     using Logger = std::function<void(const QString &line, bool verboseOnly)>;
 
-    WebServer(gateway::ExchangeQueue *queue, gateway::LineKeeper *keeper, const QByteArray &password, Logger logger,
+    WebServer(gateway::ExchangeQueue *queue, gateway::StateWatcher *watcher, const QByteArray &password, Logger logger,
               QObject *parent = nullptr);
     ~WebServer() override;
 
@@ -66,7 +66,7 @@ private:
 
     gateway::ExchangeQueue *queue_;
     Access access_;
-    LiveStatus live_;
+    gateway::StateWatcher *watcher_;
     Logger logger_;
     GuardedServer *tcp_ = nullptr;  // owned by the HTTP server once bound
     std::map<QTcpSocket *, int> queueClients_;
