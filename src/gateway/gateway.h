@@ -8,6 +8,7 @@
 #include "gateway/exchange_queue.h"
 #include "gateway/line_keeper.h"
 #include "gateway/options.h"
+#include "gateway/password_throttle.h"
 
 namespace qm25::gateway {
 
@@ -35,6 +36,8 @@ public:
     // For the other front doors (the web panel), which share the line.
     ExchangeQueue *queue() { return &queue_; }
     LineKeeper *keeper() { return &keeper_; }
+    // Wrong passwords per client address, PJLink's and the web's together.
+    PasswordThrottle *throttle() { return &throttle_; }
 
 private:
     void log(const QString &line, bool verboseOnly = false);
@@ -46,6 +49,7 @@ private:
     Logger logger_;
     LineKeeper keeper_;
     ExchangeQueue queue_;
+    PasswordThrottle throttle_;
     QTcpServer pjlinkServer_;
     QTcpServer rawServer_;
     std::vector<Session *> pjlinkSessions_;
