@@ -1,13 +1,14 @@
 // The gateway's parts without sockets: the PJLink request reader, the
 // mapping of requests onto the projector's commands and replies, the
-// options, the throttle of wrong passwords, and the queue that shares the
-// line among clients.
+// options, the throttle of wrong passwords, the queue that shares the line
+// among clients, and the one watcher of the projector's state on it.
 #include <QtTest>
 
 #include "gateway/exchange_queue.h"
 #include "gateway/options.h"
 #include "gateway/password_throttle.h"
 #include "gateway/pjlink.h"
+#include "gateway/state_watcher.h"
 #include "support/fake_line.h"
 
 using namespace qm25;
@@ -269,6 +270,63 @@ private slots:
         QVERIFY(!job(b, {"C09"}, "one too many"));
         reply("\x06\r");
         QVERIFY(queue.hasRoom(b));
+    }
+    // The watcher polls exactly while someone watches, and learns from
+    // every exchange on the queue, whoever ran it.
+    void stateWatcher()
+    {
+        test::FakeLine line;
+        ExchangeClient client(&line);
+        ExchangeQueue queue(&client);
+        StateWatcher watcher(&queue, 60000);
+        QList<Reading> changed;
+        connect(&watcher, &StateWatcher::valueChanged, this, [&](Reading r) { changed << r; });
+        const auto replyTo = [&](const QByteArray &frame, const QByteArray &bytes) {
+            QVERIFY(QTest::qWaitFor([&] { return client.isBusy(); }, 5000));
+            QCOMPARE(line.written.last(), frame + '\r');
+            line.feed(bytes + '\r');
+        };
+        const int other = queue.addClient("other");
+        const auto run = [&](const QByteArray &frame, const QByteArray &reply) {
+            QVERIFY(queue.enqueue(other, {{frame + '\r', 1000}}, {}));
+            replyTo(frame, reply);
+        };
+        watcher.lineOpened();
+        QVERIFY(!watcher.polling() && line.written.isEmpty());  // nobody watches: nothing read
+        watcher.watch();
+        watcher.watch();
+        QVERIFY(watcher.polling());
+        for (const auto &[frame, reply] : {std::pair<QByteArray, QByteArray>{"CR0", "80"}, {"CR1", "1"},
+                 {"CR3", "00012"}, {"CR6", "065.0  42.0 027.0"}, {"CRA", "FF"}})
+            replyTo(frame, reply);
+        QTRY_COMPARE(watcher.snapshot().value("outcome").toString(), QStringLiteral("ok"));
+        QCOMPARE(changed.size(), 5);
+        QCOMPARE(watcher.snapshot().value("status").toObject().value("lamp time").toObject().value("hours").toInt(), 12);
+
+        // Another client's read is news without a read of its own; a command
+        // that changes what a read shows is followed by that read alone.
+        run("CR0", "00");
+        QCOMPARE(watcher.snapshot()["status"].toObject()["power"].toObject()["state"].toString(), QStringLiteral("on"));
+        run("C06", "\x06");
+        replyTo("CR1", "2");
+        run("C09", "\x06");  // the volume shows in no read
+        run("C43", "\x06");
+        QCOMPARE(watcher.freeze(), std::optional<bool>(true));
+        QTest::qWait(50);
+        QCOMPARE(line.written.size(), 10);
+        QCOMPARE(changed.mid(5), (QList<Reading>{Reading::Power, Reading::Input}));
+
+        watcher.lineDown("gone");
+        QCOMPARE(watcher.snapshot().value("line_error").toString(), QStringLiteral("gone"));
+        watcher.lineOpened();  // the freeze set before is not known any more
+        QCOMPARE(watcher.freeze(), std::nullopt);
+        watcher.unwatch();
+        QVERIFY(watcher.polling());
+        watcher.unwatch();
+        QVERIFY(!watcher.polling());
+        watcher.unwatch();  // one too many is no watcher less than none
+        watcher.watch();
+        QVERIFY(watcher.polling());
     }
 };
 

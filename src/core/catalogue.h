@@ -100,6 +100,9 @@ struct CommandRow {
     CursorEffect cursor = CursorEffect::None;
     Reading reading = Reading::Acknowledgement;
     PowerPhase leadsTo = PowerPhase::None;  // power on and off: where the power goes
+    // The status read whose reply shows what this command changed, when
+    // one does (power, input, mute and no show); Acknowledgement: none.
+    Reading changes = Reading::Acknowledgement;
 
     QByteArray frame() const { return frameOf(code); }
     bool isStatusRead() const { return kind == CommandKind::StatusRead; }
@@ -138,6 +141,16 @@ constexpr CommandRow power(std::string_view name, std::string_view code, std::st
 {
     CommandRow r = plain(name, code, description);
     r.leadsTo = leadsTo;
+    r.changes = Reading::Power;
+    return r;
+}
+
+// A command whose effect the status read `shownBy` shows.
+constexpr CommandRow shown(std::string_view name, std::string_view code, std::string_view description,
+                           Reading shownBy)
+{
+    CommandRow r = plain(name, code, description);
+    r.changes = shownBy;
     return r;
 }
 
@@ -194,13 +207,13 @@ inline constexpr auto kCatalogue = [] {
     return std::array{
         power("power on", "C00", "Power on", PowerPhase::On),
         power("power off", "C01", "Power off", PowerPhase::Standby),
-        plain("input pc1", "C05", "Input PC1"),
-        plain("input pc2", "C06", "Input PC2"),
-        plain("input video", "C07", "Input Video"),
-        plain("mute on", "C0B", "Sound mute on"),
-        plain("mute off", "C0C", "Sound mute off"),
-        plain("noshow on", "C0D", "No show on"),
-        plain("noshow off", "C0E", "No show off"),
+        shown("input pc1", "C05", "Input PC1", Reading::Input),
+        shown("input pc2", "C06", "Input PC2", Reading::Input),
+        shown("input video", "C07", "Input Video", Reading::Input),
+        shown("mute on", "C0B", "Sound mute on", Reading::MuteSignal),
+        shown("mute off", "C0C", "Sound mute off", Reading::MuteSignal),
+        shown("noshow on", "C0D", "No show on", Reading::MuteSignal),
+        shown("noshow off", "C0E", "No show off", Reading::MuteSignal),
         plain("size regular", "C0F", "AV size regular"),
         plain("size wide", "C10", "AV size wide"),
         menuSpeed("menu on", "C1C", "Menu on"),

@@ -68,12 +68,15 @@ Gateway::Gateway(const Options &options, const QByteArray &password, Logger logg
       logger_(std::move(logger)),
       keeper_([options] { return chooseDevice(options); }, QStringLiteral("%1,N,8,1").arg(options.baud),
               options.retryMs),
-      queue_(keeper_.client())
+      queue_(keeper_.client()),
+      watcher_(&queue_, options.pollSeconds * 1000)
 {
     connect(&keeper_, &LineKeeper::up, this, [this](const QString &label) {
+        watcher_.lineOpened();
         log(QStringLiteral("line open: %1 at %2 baud").arg(label).arg(options_.baud));
     });
     connect(&keeper_, &LineKeeper::down, this, [this](const QString &why) {
+        watcher_.lineDown(why);
         log(QStringLiteral("line down: %1 (trying again every %2 s; PJLink answers ERR4 meanwhile)")
                 .arg(why)
                 .arg(options_.retryMs / 1000.0));

@@ -9,6 +9,7 @@
 #include "gateway/line_keeper.h"
 #include "gateway/options.h"
 #include "gateway/password_throttle.h"
+#include "gateway/state_watcher.h"
 
 namespace qm25::gateway {
 
@@ -38,6 +39,7 @@ public:
     LineKeeper *keeper() { return &keeper_; }
     // Wrong passwords per client address, PJLink's and the web's together.
     PasswordThrottle *throttle() { return &throttle_; }
+    StateWatcher *watcher() { return &watcher_; }
 
 private:
     void log(const QString &line, bool verboseOnly = false);
@@ -50,6 +52,7 @@ private:
     LineKeeper keeper_;
     ExchangeQueue queue_;
     PasswordThrottle throttle_;
+    StateWatcher watcher_;
     QTcpServer pjlinkServer_;
     QTcpServer rawServer_;
     std::vector<Session *> pjlinkSessions_;

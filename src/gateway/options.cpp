@@ -36,6 +36,8 @@ const char kUsage[] =
     "                         which never asks for one)\n"
     "  --name TEXT            what NAME ? answers (default QM25)\n"
     "  --idle-seconds N       close a PJLink connection idle this long (default 30)\n"
+    "  --poll-seconds N       read the projector's status this often while the web\n"
+    "                         page or another front door watches it (default 30)\n"
     "\n"
     "  --verbose              log every exchange and connection\n"
     "  -h, --help             this text\n"
@@ -151,6 +153,11 @@ std::optional<Options> parseOptions(const QStringList &args, QString *error)
             if (!n)
                 return std::nullopt;
             o.retryMs = *n;
+        } else if (option == QLatin1String("--poll-seconds")) {
+            const auto n = number(1, 3600);
+            if (!n)
+                return std::nullopt;
+            o.pollSeconds = *n;
         } else if (option == QLatin1String("--idle-seconds")) {
             const auto n = number(1, 3600);
             if (!n)

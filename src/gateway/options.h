@@ -31,6 +31,7 @@ struct Options {
     QByteArray name = "QM25";  // NAME ?
     int idleSeconds = 30;
     int retryMs = 3000;
+    int pollSeconds = 30;      // the status read's period while a front door watches
     bool verbose = false;
     bool help = false;
     bool version = false;

@@ -53,16 +53,16 @@ int statusOf(Outcome outcome)
 
 }  // namespace
 
-WebServer::WebServer(gateway::ExchangeQueue *queue, gateway::LineKeeper *keeper, const QByteArray &password,
+WebServer::WebServer(gateway::ExchangeQueue *queue, gateway::StateWatcher *watcher, const QByteArray &password,
                      gateway::PasswordThrottle *throttle, const QList<QHostAddress> &trustedProxies, Logger logger,
                      QObject *parent)
     : QAbstractHttpServer(parent),
       queue_(queue),
       access_(password, throttle, trustedProxies),
-      live_(queue, keeper),
+      watcher_(watcher),
       logger_(std::move(logger))
 {
-    connect(&live_, &LiveStatus::changed, this, &WebServer::broadcast);
+    connect(watcher_, &gateway::StateWatcher::changed, this, &WebServer::broadcast);
     connect(this, &QAbstractHttpServer::newWebSocketConnection, this, &WebServer::takeWatchers);
 }
 
@@ -279,7 +279,7 @@ void WebServer::runCommand(const QString &name, QTcpSocket *socket, bool close)
         judge(row, answers.front(), result);
         result.ms = tenthsOfMs(answers.front().elapsedNs);
         logger_(QStringLiteral("HTTP command %1: %2").arg(result.name, outcomeName(result.outcome)), true);
-        live_.commandDone(result);
+        watcher_->commandDone(result);
         if (client)
             respondJson(client, statusOf(result.outcome), toJson(result), close);
     });
@@ -290,11 +290,11 @@ void WebServer::runCommand(const QString &name, QTcpSocket *socket, bool close)
 void WebServer::sendStatus(QTcpSocket *socket, bool close, bool headOnly)
 {
     const QPointer<QTcpSocket> client(socket);
-    live_.whenFresh(1000, [this, client, close, headOnly] {
+    watcher_->whenFresh(1000, [this, client, close, headOnly] {
         if (!client)
             return;
-        const Outcome reading = live_.lastReading();
-        respondJson(client, reading == Outcome::NotAccepted ? 502 : statusOf(reading), live_.snapshot(), close, {},
+        const Outcome reading = watcher_->lastRound().value_or(Outcome::PortError);
+        respondJson(client, reading == Outcome::NotAccepted ? 502 : statusOf(reading), watcher_->snapshot(), close, {},
                     headOnly);
     });
 }
@@ -337,13 +337,13 @@ void WebServer::takeWatchers()
         connect(ws, &QWebSocket::textMessageReceived, ws, refuse);
         connect(ws, &QWebSocket::binaryMessageReceived, ws, refuse);
         connect(ws, &QWebSocket::disconnected, this, [this, ws] {
-            watchers_.erase(ws);
+            if (watchers_.erase(ws))
+                watcher_->unwatch();
             ws->deleteLater();
-            live_.setWatched(!watchers_.empty());
         });
-        const QByteArray first = QJsonDocument(live_.snapshot()).toJson(QJsonDocument::Compact);
+        const QByteArray first = QJsonDocument(watcher_->snapshot()).toJson(QJsonDocument::Compact);
         ws->sendTextMessage(QString::fromUtf8(first));
-        live_.setWatched(true);
+        watcher_->watch();
     }
 }
 

@@ -19,9 +19,9 @@
 #include <map>
 
 #include "gateway/options.h"
+#include "gateway/state_watcher.h"
 #include "web/access.h"
 #include "web/http_guard.h"
-#include "web/live_status.h"
 
 class QWebSocket;
 
@@ -40,7 +40,7 @@ public:
 
     // `throttle`: wrong passwords per client address, shared with PJLink;
     // `trustedProxies`: the peers whose forwarding headers are believed.
-    WebServer(gateway::ExchangeQueue *queue, gateway::LineKeeper *keeper, const QByteArray &password,
+    WebServer(gateway::ExchangeQueue *queue, gateway::StateWatcher *watcher, const QByteArray &password,
               gateway::PasswordThrottle *throttle, const QList<QHostAddress> &trustedProxies, Logger logger,
               QObject *parent = nullptr);
     ~WebServer() override;
@@ -72,7 +72,7 @@ private:
 
     gateway::ExchangeQueue *queue_;
     Access access_;
-    LiveStatus live_;
+    gateway::StateWatcher *watcher_;
     Logger logger_;
     GuardedServer *tcp_ = nullptr;  // owned by the HTTP server once bound
     std::map<QTcpSocket *, int> queueClients_;
