@@ -375,7 +375,8 @@ GuardedServer::GuardedServer(HttpGuard::UpgradeCheck check, QObject *parent)
 HttpGuard *GuardedServer::upgrading(const QHostAddress &peer, quint16 port) const
 {
     for (HttpGuard *guard : guards_)
-        if (guard->upgrading() && guard->socket()->peerPort() == port && guard->socket()->peerAddress() == peer)
+        if (guard->upgrading() && guard->socket()->state() == QAbstractSocket::ConnectedState
+            && guard->socket()->peerPort() == port && guard->socket()->peerAddress() == peer)
             return guard;
     return nullptr;
 }

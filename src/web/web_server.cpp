@@ -321,9 +321,11 @@ void WebServer::takeWatchers()
         ws->setParent(this);
         ws->setMaxAllowedIncomingFrameSize(1024);
         ws->setMaxAllowedIncomingMessageSize(1024);
-        HttpGuard *guard = tcp_->upgrading(ws->peerAddress(), ws->peerPort());
+        HttpGuard *guard = ws->state() == QAbstractSocket::ConnectedState
+                               ? tcp_->upgrading(ws->peerAddress(), ws->peerPort()) : nullptr;
         if (!guard) {
-            // A connection the guard did not let through: nothing reaches it.
+            // Gone already, or a connection the guard did not let through:
+            // nothing reaches it. (The guard of one that is gone ends it.)
             ws->abort();
             ws->deleteLater();
             continue;
