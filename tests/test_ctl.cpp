@@ -241,10 +241,12 @@ private slots:
         }
         QProcess panel;
         panel.start(QM25_CONTROL_BIN, {"-platform", "offscreen", "--com1", sim.devicePath()});
-        // Once the panel has the device's lock, not before: a qm25ctl run
-        // meanwhile would keep the panel from starting.
+        // Once the panel holds the device's lock for good (at start-up it
+        // opens the port, closes it and opens it again), not before: a qm25ctl
+        // run meanwhile would keep the panel from starting.
         const QString held = QString("qm25-control, process %1").arg(panel.processId());
-        QVERIFY(QTest::qWaitFor([&] { return portHolder(sim.devicePath()) == held; }, 20000));
+        const auto holds = [&] { return portHolder(sim.devicePath()) == held; };
+        QVERIFY(QTest::qWaitFor([&] { return holds() && (QTest::qWait(200), holds()); }, 20000));
         said.clear();
         QCOMPARE(ctl::runProgram({"--port", stable, "power"}, out, err), 4);
         QVERIFY2(said.contains("Cannot open " + stable) && said.contains("The control panel is using this port (" + held + ")"),

@@ -12,6 +12,7 @@
 #include <unistd.h>
 #endif
 
+#include "gateway/peer.h"
 #include "gateway/pjlink.h"
 
 namespace qm25::gateway {
@@ -35,6 +36,10 @@ const char kUsage[] =
     "  --no-search            do not answer PJLink searches (notifications still go)\n"
     "  --raw [HOST:]PORT      raw exchange port, as a serial device server (default: off)\n"
     "  --http [HOST:]PORT     the web panel and HTTP API (default: off)\n"
+    "  --trusted-proxy ADDRESS\n"
+    "                         a reverse proxy in front of the web panel (for TLS): its\n"
+    "                         X-Forwarded-Proto and X-Forwarded-For are believed, no\n"
+    "                         one else's; may be given more than once\n"
     "  --password-file FILE   the password of PJLink and the web panel, the file's first\n"
     "                         line (1-32 characters)\n"
     "  --no-password          allow listening beyond loopback without a password (the\n"
@@ -64,19 +69,15 @@ constexpr OptionName kOptions[] = {
     {"--port", true},         {"--com", true},          {"--baud", true},          {"--retry-ms", true},
     {"--pjlink", true},       {"--no-search", false},   {"--raw", true},           {"--http", true},
     {"--password-file", true}, {"--no-password", false}, {"--name", true},         {"--idle-seconds", true},
-    {"--poll-seconds", true}, {"--verbose", false},     {"--timestamps", false},   {"-h", false},
-    {"--help", false},        {"--version", false},
+    {"--poll-seconds", true}, {"--trusted-proxy", true}, {"--verbose", false},    {"--timestamps", false},
+    {"-h", false},            {"--help", false},        {"--version", false},
 };
 
 }  // namespace
 
 std::span<const OptionName> optionNames() { return kOptions; }
 
-QString Endpoint::text() const
-{
-    const QString h = host.protocol() == QAbstractSocket::IPv6Protocol ? "[" + host.toString() + "]" : host.toString();
-    return QStringLiteral("%1:%2").arg(h).arg(port);
-}
+QString Endpoint::text() const { return peerText(host, port); }
 
 namespace {
 
@@ -221,6 +222,16 @@ std::optional<Options> parseOptions(const QStringList &args, QString *error)
                 o.http = *e;
             else
                 o.pjlink = *e;
+        } else if (option == QLatin1String("--trusted-proxy")) {
+            const auto v = value();
+            if (!v)
+                return std::nullopt;
+            const QHostAddress proxy(*v);
+            if (proxy.isNull()) {
+                *error = QStringLiteral("--trusted-proxy wants an address, not \"%1\"").arg(*v);
+                return std::nullopt;
+            }
+            o.trustedProxies.append(proxy);
         } else if (option == QLatin1String("--password-file")) {
             const auto v = value();
             if (!v)
@@ -254,6 +265,12 @@ std::optional<Options> parseOptions(const QStringList &args, QString *error)
                          .arg(QLatin1String(option), at->text());
             return std::nullopt;
         }
+    // Through a proxy the web panel is reached from beyond this machine.
+    if (!o.trustedProxies.isEmpty() && !pjlinkOpen) {
+        *error = QStringLiteral("--trusted-proxy: the web panel is reached from other machines through the proxy: "
+                                "give a --password-file, or say --no-password");
+        return std::nullopt;
+    }
     if (o.raw && !o.noPassword && !loopback(*o.raw)) {
         *error = QStringLiteral("--raw %1 is beyond loopback, and the raw port asks for no password: "
                                 "say --no-password to allow it").arg(o.raw->text());

@@ -75,7 +75,8 @@ int main(int argc, char **argv)
     std::unique_ptr<qm25::web::WebServer> web;
     if (options->http) {
         auto http = *options->http;
-        web = std::make_unique<qm25::web::WebServer>(gateway.queue(), gateway.watcher(), password,
+        web = std::make_unique<qm25::web::WebServer>(gateway.queue(), gateway.watcher(), password, gateway.throttle(),
+                                                     options->trustedProxies,
                                                      [verbose = options->verbose](const QString &line, bool verboseOnly) {
                                                          if (!verboseOnly || verbose)
                                                              logLine(line);
