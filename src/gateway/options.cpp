@@ -5,6 +5,15 @@
 #include <QRegularExpression>
 #include <algorithm>
 
+#ifdef Q_OS_UNIX
+#include <cerrno>
+#include <cstring>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+#endif
+
+#include "gateway/peer.h"
 #include "gateway/pjlink.h"
 
 namespace qm25::gateway {
@@ -28,6 +37,11 @@ const char kUsage[] =
     "                         UDP of the same number (default 4352; 0: any free one)\n"
     "  --no-search            do not answer PJLink searches (notifications still go)\n"
     "  --raw [HOST:]PORT      raw exchange port, as a serial device server (default: off)\n"
+    "  --http [HOST:]PORT     the web panel and HTTP API (default: off)\n"
+    "  --trusted-proxy ADDRESS\n"
+    "                         a reverse proxy in front of the web panel (for TLS): its\n"
+    "                         X-Forwarded-Proto and X-Forwarded-For are believed, no\n"
+    "                         one else's; may be given more than once\n"
     "  --password-file FILE   the password of PJLink and the web panel, the file's first\n"
     "                         line (1-32 characters)\n"
     "  --no-password          allow listening beyond loopback without a password (the\n"
@@ -55,20 +69,37 @@ const char kUsage[] =
     "  --mqtt-forget          remove this gateway's discovery configurations and\n"
     "                         retained topics from the broker, then exit\n"
     "\n"
-    "  --verbose              log every exchange and connection\n"
+    "  --verbose              log every exchange, connection and PJLink request\n"
+    "  --timestamps           the time in front of each log line (the journal adds its own)\n"
     "  -h, --help             this text\n"
     "  --version              the version\n"
     "\n"
     "Without a password, and without --no-password, every port listens on loopback\n"
     "only (127.0.0.1); with a password the PJLink and HTTP ports listen on every\n"
     "address.\n"
-    "Logs go to standard error.\n";
+    "Logs go to standard error.\n"
+    "\n"
+    "Exit status: 0 stopped by SIGTERM or SIGINT; 1 a port cannot be listened on;\n"
+    "2 a configuration error (an option, the password file).\n";
 
-QString Endpoint::text() const
-{
-    const QString h = host.protocol() == QAbstractSocket::IPv6Protocol ? "[" + host.toString() + "]" : host.toString();
-    return QStringLiteral("%1:%2").arg(h).arg(port);
-}
+namespace {
+
+constexpr OptionName kOptions[] = {
+    {"--port", true},         {"--com", true},          {"--baud", true},          {"--retry-ms", true},
+    {"--pjlink", true},       {"--no-search", false},   {"--raw", true},           {"--http", true},
+    {"--password-file", true}, {"--no-password", false}, {"--name", true},         {"--idle-seconds", true},
+    {"--poll-seconds", true}, {"--trusted-proxy", true}, {"--verbose", false},    {"--timestamps", false},
+    {"-h", false},            {"--help", false},        {"--version", false},
+    {"--mqtt", true},         {"--mqtt-user", true},    {"--mqtt-password-file", true}, {"--mqtt-ca", true},
+    {"--mqtt-base", true},    {"--mqtt-group", true},   {"--discovery-prefix", true},   {"--no-discovery", false},
+    {"--mqtt-forget", false},
+};
+
+}  // namespace
+
+std::span<const OptionName> optionNames() { return kOptions; }
+
+QString Endpoint::text() const { return peerText(host, port); }
 
 namespace {
 
@@ -136,20 +167,32 @@ std::optional<Options> parseOptions(const QStringList &args, QString *error)
             }
             return n;
         };
-        const bool flag = !inlineValue;
-        if ((option == QLatin1String("-h") || option == QLatin1String("--help")) && flag) {
+        // Named without its value: a value may be a secret given by mistake.
+        const auto known = std::find_if(std::begin(kOptions), std::end(kOptions),
+                                        [&](const OptionName &n) { return option == QLatin1String(n.name); });
+        if (known == std::end(kOptions)) {
+            *error = QStringLiteral("unknown option \"%1\"").arg(option);
+            return std::nullopt;
+        }
+        if (!known->takesValue && inlineValue) {
+            *error = QStringLiteral("%1 takes no value").arg(option);
+            return std::nullopt;
+        }
+        if (option == QLatin1String("-h") || option == QLatin1String("--help")) {
             o.help = true;
-        } else if (option == QLatin1String("--version") && flag) {
+        } else if (option == QLatin1String("--version")) {
             o.version = true;
-        } else if (option == QLatin1String("--verbose") && flag) {
+        } else if (option == QLatin1String("--verbose")) {
             o.verbose = true;
-        } else if (option == QLatin1String("--no-password") && flag) {
+        } else if (option == QLatin1String("--timestamps")) {
+            o.timestamps = true;
+        } else if (option == QLatin1String("--no-password")) {
             o.noPassword = true;
-        } else if (option == QLatin1String("--no-search") && flag) {
+        } else if (option == QLatin1String("--no-search")) {
             o.search = false;
-        } else if (option == QLatin1String("--no-discovery") && flag) {
+        } else if (option == QLatin1String("--no-discovery")) {
             o.discovery = false;
-        } else if (option == QLatin1String("--mqtt-forget") && flag) {
+        } else if (option == QLatin1String("--mqtt-forget")) {
             o.mqttForget = true;
         } else if (option == QLatin1String("--mqtt") || option == QLatin1String("--mqtt-user")
                    || option == QLatin1String("--mqtt-password-file") || option == QLatin1String("--mqtt-ca")) {
@@ -239,6 +282,16 @@ std::optional<Options> parseOptions(const QStringList &args, QString *error)
                 o.http = *e;
             else
                 o.pjlink = *e;
+        } else if (option == QLatin1String("--trusted-proxy")) {
+            const auto v = value();
+            if (!v)
+                return std::nullopt;
+            const QHostAddress proxy(*v);
+            if (proxy.isNull()) {
+                *error = QStringLiteral("--trusted-proxy wants an address, not \"%1\"").arg(*v);
+                return std::nullopt;
+            }
+            o.trustedProxies.append(proxy);
         } else if (option == QLatin1String("--password-file")) {
             const auto v = value();
             if (!v)
@@ -255,9 +308,6 @@ std::optional<Options> parseOptions(const QStringList &args, QString *error)
                 return std::nullopt;
             }
             o.name = name;
-        } else {
-            *error = QStringLiteral("unknown option \"%1\"").arg(args[i]);
-            return std::nullopt;
         }
     }
     // Where nothing asks for a password, only this machine may connect,
@@ -275,6 +325,12 @@ std::optional<Options> parseOptions(const QStringList &args, QString *error)
                          .arg(QLatin1String(option), at->text());
             return std::nullopt;
         }
+    // Through a proxy the web panel is reached from beyond this machine.
+    if (!o.trustedProxies.isEmpty() && !pjlinkOpen) {
+        *error = QStringLiteral("--trusted-proxy: the web panel is reached from other machines through the proxy: "
+                                "give a --password-file, or say --no-password");
+        return std::nullopt;
+    }
     if (o.raw && !o.noPassword && !loopback(*o.raw)) {
         *error = QStringLiteral("--raw %1 is beyond loopback, and the raw port asks for no password: "
                                 "say --no-password to allow it").arg(o.raw->text());
@@ -296,11 +352,33 @@ std::optional<Options> parseOptions(const QStringList &args, QString *error)
 
 std::optional<QByteArray> readPasswordFile(const QString &path, QString *error, QString *warning, qsizetype maxLength)
 {
-    QFile file(path);
-    if (!file.open(QIODevice::ReadOnly)) {
-        *error = QStringLiteral("cannot read the password file %1: %2").arg(path, file.errorString());
+    const auto fail = [&](const QString &why) {
+        *error = QStringLiteral("cannot read the password file %1: %2").arg(path, why);
         return std::nullopt;
+    };
+    QFile file;
+#ifdef Q_OS_UNIX
+    // Only a plain file is read: a named pipe would hold the start until
+    // something wrote to it, a device such as /dev/zero would never end.
+    // Opened without waiting (a pipe then opens at once) and looked at as
+    // opened, so that nothing can take its place between the look and the read.
+    const int fd = ::open(QFile::encodeName(path).constData(), O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
+    if (fd < 0)
+        return fail(QString::fromLocal8Bit(std::strerror(errno)));
+    struct stat st {};
+    if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
+        ::close(fd);
+        return fail(S_ISDIR(st.st_mode) ? QStringLiteral("it is a folder") : QStringLiteral("it is not a plain file"));
     }
+    file.open(fd, QIODevice::ReadOnly, QFileDevice::AutoCloseHandle);
+    const bool othersRead = st.st_mode & S_IROTH, othersWrite = st.st_mode & (S_IWGRP | S_IWOTH);
+#else
+    file.setFileName(path);
+    if (!QFileInfo(path).isFile() || !file.open(QIODevice::ReadOnly))
+        return fail(file.errorString().isEmpty() ? QStringLiteral("it is not a plain file") : file.errorString());
+    const auto mode = file.permissions();
+    const bool othersRead = mode & QFileDevice::ReadOther, othersWrite = mode & (QFileDevice::WriteGroup | QFileDevice::WriteOther);
+#endif
     // A password file is a line; anything much longer is no password file.
     const QByteArray content = file.read(4096);
     const qsizetype lineEnd = content.indexOf('\n');
@@ -313,8 +391,15 @@ std::optional<QByteArray> readPasswordFile(const QString &path, QString *error, 
                                 "blanks on its first line").arg(path).arg(maxLength);
         return std::nullopt;
     }
-    if (QFileInfo(path).permissions() & QFileDevice::ReadOther)
-        *warning = QStringLiteral("the password file %1 may be read by anyone: chmod o-r it").arg(path);
+    if (othersRead || othersWrite)
+        *warning = QStringLiteral("the password file %1 may be %2: chmod %3 %1")
+                       .arg(path,
+                            othersRead && othersWrite ? QStringLiteral("read by anyone, and changed by others than its owner")
+                            : othersRead             ? QStringLiteral("read by anyone")
+                                                     : QStringLiteral("changed by others than its owner"),
+                            othersRead && othersWrite ? QStringLiteral("o-rw,g-w")
+                            : othersRead             ? QStringLiteral("o-r")
+                                                     : QStringLiteral("go-w"));
     return password;
 }
 

@@ -2,13 +2,24 @@
 // The command line of qm25d, and the password file.
 #include <QByteArray>
 #include <QHostAddress>
+#include <QList>
 #include <QString>
 #include <QStringList>
 #include <optional>
+#include <span>
+#include <string_view>
 
 namespace qm25::gateway {
 
 extern const char kUsage[];
+
+// Every option the command line knows: the parser takes no other, and
+// --help lists each.
+struct OptionName {
+    std::string_view name;
+    bool takesValue;
+};
+std::span<const OptionName> optionNames();
 
 struct Endpoint {
     QHostAddress host;
@@ -25,6 +36,7 @@ struct Options {
     bool search = true;        // answer PJLink searches (--no-search: not)
     std::optional<Endpoint> raw;
     std::optional<Endpoint> http;  // the web panel and HTTP API (off by default)
+    QList<QHostAddress> trustedProxies;  // whose X-Forwarded-For and -Proto the web believes
     QString passwordFile;
     bool noPassword = false;   // listening beyond loopback without a password is wanted
     QByteArray name = "QM25";  // NAME ?
@@ -44,19 +56,23 @@ struct Options {
     QString discoveryPrefix = QStringLiteral("homeassistant");
     bool mqttForget = false;   // remove the gateway's retained topics, then exit
     bool verbose = false;
+    bool timestamps = false;   // the time in front of each log line
     bool help = false;
     bool version = false;
 };
 
 // Reads the arguments (the program's name first). Nothing, with *error,
-// for a malformed or unknown option, or an address beyond loopback that
-// would take clients without a password.
+// for a malformed or unknown option (its message never repeats a value
+// given with "="), or an address beyond loopback that would take clients
+// without a password.
 std::optional<Options> parseOptions(const QStringList &args, QString *error);
 
-// The password in the file's first line (a trailing CR LF or LF is not part
-// of it): 1 to `maxLength` (PJLink's: 32) printable ASCII characters, no
-// blanks. Nothing, with *error, otherwise. *warning is set when others than
-// owner and group may read the file.
+// The password in the first line of a plain file (a trailing CR LF or LF is
+// not part of it): 1 to `maxLength` (PJLink's: 32) printable ASCII
+// characters, no blanks. Nothing, with *error, otherwise, or when the path is
+// no plain file (a named pipe, a device, a folder). *warning is set when
+// others than owner and group may read the file, or others than its owner
+// may change it.
 std::optional<QByteArray> readPasswordFile(const QString &path, QString *error, QString *warning,
                                            qsizetype maxLength = 32);
 

@@ -1,6 +1,7 @@
 // qm25d: holds the projector's line and serves it to PJLink clients and to
 // this project's own programs. Logs go to standard error (the journal).
 #include <QCoreApplication>
+#include <QDateTime>
 #include <QHostInfo>
 
 #include <cstdio>
@@ -16,8 +17,14 @@ using namespace qm25::gateway;
 
 namespace {
 
+// Set by --timestamps: run by hand, the log has no other time; the journal
+// stamps each line itself.
+bool timestamps = false;
+
 void logLine(const QString &line)
 {
+    if (timestamps)
+        std::fprintf(stderr, "%s ", qPrintable(QDateTime::currentDateTime().toString(Qt::ISODateWithMs)));
     std::fprintf(stderr, "qm25d: %s\n", qPrintable(line));
     std::fflush(stderr);
 }
@@ -41,6 +48,9 @@ int main(int argc, char **argv)
         std::printf("qm25d %s\n", QM25_VERSION);
         return 0;
     }
+    timestamps = options->timestamps;
+    // A configuration error exits 2, which the service unit does not restart
+    // on: trying again would not help.
     QByteArray password;
     if (!options->passwordFile.isEmpty()) {
         QString warning;
@@ -87,7 +97,8 @@ int main(int argc, char **argv)
     std::unique_ptr<qm25::web::WebServer> web;
     auto http = options->http.value_or(Endpoint{});
     if (options->http) {
-        web = std::make_unique<qm25::web::WebServer>(gateway.queue(), gateway.watcher(), password,
+        web = std::make_unique<qm25::web::WebServer>(gateway.queue(), gateway.watcher(), password, gateway.throttle(),
+                                                     options->trustedProxies,
                                                      [verbose = options->verbose](const QString &line, bool verboseOnly) {
                                                          if (!verboseOnly || verbose)
                                                              logLine(line);
@@ -112,8 +123,8 @@ int main(int argc, char **argv)
                                                                logLine(line);
                                                        });
         if (!mqtt->start(&error)) {
-            logLine(error);
-            return 1;
+            logLine(error);  // a CA file that cannot be read or used
+            return 2;
         }
     }
     return app.exec();
