@@ -3,8 +3,11 @@
 # (ser2net: the serial device server the end-to-end tests reach the simulator through;
 # Qt HttpServer and WebSockets: qm25d's web panel; chromium: the browser the web
 # panel is tested in; node and npm: they run the PJLink client and the browser
-# driver the gateway is tested with. A node and npm that came from elsewhere are
-# used as they are.)
+# driver the gateway is tested with; help2man: the programs' manual pages, made
+# from their --help at build time; mosquitto and its clients: the MQTT broker
+# the gateway's MQTT side is tested and measured with, libmosquitto: the MQTT
+# client library qm25d links; openssl: the tests' certificates. A node and npm
+# that came from elsewhere are used as they are.)
 set -euo pipefail
 
 packages=(
@@ -16,6 +19,8 @@ packages=(
   clang libclang-rt-14-dev
   ser2net
   chromium
+  help2man
+  mosquitto mosquitto-clients libmosquitto-dev openssl
 )
 command -v npm >/dev/null || packages+=(nodejs npm)
 

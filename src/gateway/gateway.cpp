@@ -3,6 +3,7 @@
 #include <QTcpSocket>
 #include <algorithm>
 
+#include "gateway/peer.h"
 #include "gateway/sessions.h"
 #include "line/port_devices.h"
 #include "line/remembered_devices.h"
@@ -47,13 +48,6 @@ QString outcomeName(ExchangeResult::Outcome o)
     return {};
 }
 
-QString peerOf(const QTcpSocket *socket)
-{
-    const QHostAddress a = socket->peerAddress();
-    const QString host = a.protocol() == QAbstractSocket::IPv6Protocol ? "[" + a.toString() + "]" : a.toString();
-    return QStringLiteral("%1:%2").arg(host).arg(socket->peerPort());
-}
-
 }  // namespace
 
 DeviceChoice Gateway::chooseDevice(const Options &options)
@@ -81,7 +75,8 @@ Gateway::Gateway(const Options &options, const QByteArray &password, Logger logg
     connect(&keeper_, &LineKeeper::up, this, [this](const QString &label) {
         watcher_.lineOpened();
         udp_.lineUp();
-        log(QStringLiteral("line open: %1 at %2 baud").arg(label).arg(options_.baud));
+        log(keeper_.isDeviceServer() ? QStringLiteral("line open: %1 (the device server sets its speed)").arg(label)
+                                     : QStringLiteral("line open: %1 at %2 baud").arg(label).arg(options_.baud));
     });
     connect(&keeper_, &LineKeeper::down, this, [this](const QString &why) {
         watcher_.lineDown(why);
@@ -105,6 +100,7 @@ Gateway::Gateway(const Options &options, const QByteArray &password, Logger logg
                     line += QStringLiteral(", shared with %1 more").arg(sharedWith);
                 log(line, true);
             });
+    connect(&throttle_, &PasswordThrottle::log, this, [this](const QString &line) { log(line); });
     connect(&pjlinkServer_, &QTcpServer::newConnection, this, [this] { accept(pjlinkServer_, true); });
     connect(&rawServer_, &QTcpServer::newConnection, this, [this] { accept(rawServer_, false); });
 }
@@ -173,10 +169,12 @@ void Gateway::accept(QTcpServer &server, bool pjlink)
             refusal = QStringLiteral("%1 connections open already").arg(max);
         else if (!pjlink && !keeper_.isUp())
             refusal = QStringLiteral("the line is down");
+        else if (pjlink && !password_.isEmpty() && !throttle_.admits(socket->peerAddress(), QStringLiteral("PJLink")))
+            refusal = QStringLiteral("too many wrong passwords");  // the throttle says so, once a minute
         if (!refusal.isEmpty()) {
             // Closed before a byte is sent: the client sees the connection
             // end, and may try again later.
-            log(QStringLiteral("refused %1: %2").arg(label, refusal));
+            log(QStringLiteral("refused %1: %2").arg(label, refusal), refusal == QLatin1String("too many wrong passwords"));
             socket->abort();
             socket->deleteLater();
             continue;
@@ -188,7 +186,8 @@ void Gateway::accept(QTcpServer &server, bool pjlink)
             return p && p->phase != PowerPhase::On ? std::optional<bool>(false) : watcher_.freeze();
         }};
         Session *session = pjlink ? static_cast<Session *>(new PjlinkSession(
-                                        socket, &queue_, label, password_, identity, options_.idleSeconds, this))
+                                        socket, &queue_, label, password_, &throttle_, identity,
+                                        options_.idleSeconds, this))
                                   : new RawSession(socket, &queue_, label, this);
         sessions.push_back(session);
         // A client on the gateway's own address cannot hear notifications: the port there is the gateway's.

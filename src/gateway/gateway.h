@@ -8,6 +8,7 @@
 #include "gateway/exchange_queue.h"
 #include "gateway/line_keeper.h"
 #include "gateway/options.h"
+#include "gateway/password_throttle.h"
 #include "gateway/pjlink_udp.h"
 #include "gateway/state_watcher.h"
 
@@ -38,6 +39,8 @@ public:
     // For the other front doors (the web panel), which share the line.
     ExchangeQueue *queue() { return &queue_; }
     LineKeeper *keeper() { return &keeper_; }
+    // Wrong passwords per client address, PJLink's and the web's together.
+    PasswordThrottle *throttle() { return &throttle_; }
     StateWatcher *watcher() { return &watcher_; }
 
 private:
@@ -50,6 +53,7 @@ private:
     Logger logger_;
     LineKeeper keeper_;
     ExchangeQueue queue_;
+    PasswordThrottle throttle_;
     StateWatcher watcher_;
     PjlinkUdp udp_;
     QTcpServer pjlinkServer_;

@@ -2,8 +2,18 @@
 
 #include <QFile>
 #include <QFileInfo>
+#include <QRegularExpression>
 #include <algorithm>
 
+#ifdef Q_OS_UNIX
+#include <cerrno>
+#include <cstring>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+#endif
+
+#include "gateway/peer.h"
 #include "gateway/pjlink.h"
 
 namespace qm25::gateway {
@@ -11,7 +21,8 @@ namespace qm25::gateway {
 const char kUsage[] =
     "Usage: qm25d [options]\n"
     "Holds the line to a QM25 projector and serves it to PJLink clients (room\n"
-    "control systems) and, on the raw exchange port, to qm25-control and qm25ctl.\n"
+    "control systems), on the raw exchange port to qm25-control and qm25ctl, on\n"
+    "the web (--http) and on an MQTT broker (--mqtt).\n"
     "\n"
     "The line:\n"
     "  --port DEVICE          the projector's device: a serial port, a stable name\n"
@@ -26,6 +37,11 @@ const char kUsage[] =
     "                         UDP of the same number (default 4352; 0: any free one)\n"
     "  --no-search            do not answer PJLink searches (notifications still go)\n"
     "  --raw [HOST:]PORT      raw exchange port, as a serial device server (default: off)\n"
+    "  --http [HOST:]PORT     the web panel and HTTP API (default: off)\n"
+    "  --trusted-proxy ADDRESS\n"
+    "                         a reverse proxy in front of the web panel (for TLS): its\n"
+    "                         X-Forwarded-Proto and X-Forwarded-For are believed, no\n"
+    "                         one else's; may be given more than once\n"
     "  --password-file FILE   the password of PJLink and the web panel, the file's first\n"
     "                         line (1-32 characters)\n"
     "  --no-password          allow listening beyond loopback without a password (the\n"
@@ -36,20 +52,54 @@ const char kUsage[] =
     "  --poll-seconds N       read the projector's status this often while the web\n"
     "                         page or another front door watches it (default 30)\n"
     "\n"
-    "  --verbose              log every exchange and connection\n"
+    "MQTT (off unless --mqtt is given):\n"
+    "  --mqtt URL             the broker: mqtt://HOST[:PORT] (1883), or\n"
+    "                         mqtts://HOST[:PORT] (8883) for TLS\n"
+    "  --mqtt-user NAME       the user name to log in to the broker with\n"
+    "  --mqtt-password-file FILE  its password, the file's first line\n"
+    "  --mqtt-ca FILE         the CA that signed the broker's certificate (default:\n"
+    "                         the system's certificate authorities)\n"
+    "  --mqtt-base TOPIC      the topics' base (default qm25): BASE/ID/..., the ID\n"
+    "                         made from --name\n"
+    "  --mqtt-group NAME      a group whose commands this gateway takes too (may be\n"
+    "                         repeated; every gateway is in the group \"all\")\n"
+    "  --discovery-prefix TOPIC  Home Assistant's discovery prefix (default\n"
+    "                         homeassistant)\n"
+    "  --no-discovery         publish no Home Assistant discovery configurations\n"
+    "  --mqtt-forget          remove this gateway's discovery configurations and\n"
+    "                         retained topics from the broker, then exit\n"
+    "\n"
+    "  --verbose              log every exchange, connection and PJLink request\n"
+    "  --timestamps           the time in front of each log line (the journal adds its own)\n"
     "  -h, --help             this text\n"
     "  --version              the version\n"
     "\n"
     "Without a password, and without --no-password, every port listens on loopback\n"
     "only (127.0.0.1); with a password the PJLink and HTTP ports listen on every\n"
     "address.\n"
-    "Logs go to standard error.\n";
+    "Logs go to standard error.\n"
+    "\n"
+    "Exit status: 0 stopped by SIGTERM or SIGINT; 1 a port cannot be listened on;\n"
+    "2 a configuration error (an option, the password file).\n";
 
-QString Endpoint::text() const
-{
-    const QString h = host.protocol() == QAbstractSocket::IPv6Protocol ? "[" + host.toString() + "]" : host.toString();
-    return QStringLiteral("%1:%2").arg(h).arg(port);
-}
+namespace {
+
+constexpr OptionName kOptions[] = {
+    {"--port", true},         {"--com", true},          {"--baud", true},          {"--retry-ms", true},
+    {"--pjlink", true},       {"--no-search", false},   {"--raw", true},           {"--http", true},
+    {"--password-file", true}, {"--no-password", false}, {"--name", true},         {"--idle-seconds", true},
+    {"--poll-seconds", true}, {"--trusted-proxy", true}, {"--verbose", false},    {"--timestamps", false},
+    {"-h", false},            {"--help", false},        {"--version", false},
+    {"--mqtt", true},         {"--mqtt-user", true},    {"--mqtt-password-file", true}, {"--mqtt-ca", true},
+    {"--mqtt-base", true},    {"--mqtt-group", true},   {"--discovery-prefix", true},   {"--no-discovery", false},
+    {"--mqtt-forget", false},
+};
+
+}  // namespace
+
+std::span<const OptionName> optionNames() { return kOptions; }
+
+QString Endpoint::text() const { return peerText(host, port); }
 
 namespace {
 
@@ -117,17 +167,67 @@ std::optional<Options> parseOptions(const QStringList &args, QString *error)
             }
             return n;
         };
-        const bool flag = !inlineValue;
-        if ((option == QLatin1String("-h") || option == QLatin1String("--help")) && flag) {
+        // Named without its value: a value may be a secret given by mistake.
+        const auto known = std::find_if(std::begin(kOptions), std::end(kOptions),
+                                        [&](const OptionName &n) { return option == QLatin1String(n.name); });
+        if (known == std::end(kOptions)) {
+            *error = QStringLiteral("unknown option \"%1\"").arg(option);
+            return std::nullopt;
+        }
+        if (!known->takesValue && inlineValue) {
+            *error = QStringLiteral("%1 takes no value").arg(option);
+            return std::nullopt;
+        }
+        if (option == QLatin1String("-h") || option == QLatin1String("--help")) {
             o.help = true;
-        } else if (option == QLatin1String("--version") && flag) {
+        } else if (option == QLatin1String("--version")) {
             o.version = true;
-        } else if (option == QLatin1String("--verbose") && flag) {
+        } else if (option == QLatin1String("--verbose")) {
             o.verbose = true;
-        } else if (option == QLatin1String("--no-password") && flag) {
+        } else if (option == QLatin1String("--timestamps")) {
+            o.timestamps = true;
+        } else if (option == QLatin1String("--no-password")) {
             o.noPassword = true;
-        } else if (option == QLatin1String("--no-search") && flag) {
+        } else if (option == QLatin1String("--no-search")) {
             o.search = false;
+        } else if (option == QLatin1String("--no-discovery")) {
+            o.discovery = false;
+        } else if (option == QLatin1String("--mqtt-forget")) {
+            o.mqttForget = true;
+        } else if (option == QLatin1String("--mqtt") || option == QLatin1String("--mqtt-user")
+                   || option == QLatin1String("--mqtt-password-file") || option == QLatin1String("--mqtt-ca")) {
+            const auto v = value();
+            if (!v)
+                return std::nullopt;
+            if (v->isEmpty()) {
+                *error = QStringLiteral("%1 wants a value").arg(option);
+                return std::nullopt;
+            }
+            (option == QLatin1String("--mqtt")        ? o.mqttUrl
+             : option == QLatin1String("--mqtt-user") ? o.mqttUser
+             : option == QLatin1String("--mqtt-ca")   ? o.mqttCa
+                                                      : o.mqttPasswordFile) = *v;
+        } else if (option == QLatin1String("--mqtt-base") || option == QLatin1String("--discovery-prefix")) {
+            const auto v = value();
+            if (!v)
+                return std::nullopt;
+            static const QRegularExpression topic(QStringLiteral("^[A-Za-z0-9_.-]+(/[A-Za-z0-9_.-]+)*$"));
+            if (v->size() > 128 || !topic.match(*v).hasMatch()) {
+                *error = QStringLiteral("%1 wants levels of letters, digits, \"-\", \"_\" and \".\" between single \"/\", "
+                                        "not \"%2\"").arg(option, *v);
+                return std::nullopt;
+            }
+            (option == QLatin1String("--mqtt-base") ? o.mqttBase : o.discoveryPrefix) = *v;
+        } else if (option == QLatin1String("--mqtt-group")) {
+            const auto v = value();
+            if (!v)
+                return std::nullopt;
+            static const QRegularExpression group(QStringLiteral("^[A-Za-z0-9_-]{1,64}$"));
+            if (!group.match(*v).hasMatch()) {
+                *error = QStringLiteral("--mqtt-group wants 1 to 64 letters, digits, \"-\" or \"_\", not \"%1\"").arg(*v);
+                return std::nullopt;
+            }
+            o.mqttGroups << *v;
         } else if (option == QLatin1String("--port")) {
             const auto v = value();
             if (!v)
@@ -182,6 +282,16 @@ std::optional<Options> parseOptions(const QStringList &args, QString *error)
                 o.http = *e;
             else
                 o.pjlink = *e;
+        } else if (option == QLatin1String("--trusted-proxy")) {
+            const auto v = value();
+            if (!v)
+                return std::nullopt;
+            const QHostAddress proxy(*v);
+            if (proxy.isNull()) {
+                *error = QStringLiteral("--trusted-proxy wants an address, not \"%1\"").arg(*v);
+                return std::nullopt;
+            }
+            o.trustedProxies.append(proxy);
         } else if (option == QLatin1String("--password-file")) {
             const auto v = value();
             if (!v)
@@ -198,9 +308,6 @@ std::optional<Options> parseOptions(const QStringList &args, QString *error)
                 return std::nullopt;
             }
             o.name = name;
-        } else {
-            *error = QStringLiteral("unknown option \"%1\"").arg(args[i]);
-            return std::nullopt;
         }
     }
     // Where nothing asks for a password, only this machine may connect,
@@ -218,35 +325,81 @@ std::optional<Options> parseOptions(const QStringList &args, QString *error)
                          .arg(QLatin1String(option), at->text());
             return std::nullopt;
         }
+    // Through a proxy the web panel is reached from beyond this machine.
+    if (!o.trustedProxies.isEmpty() && !pjlinkOpen) {
+        *error = QStringLiteral("--trusted-proxy: the web panel is reached from other machines through the proxy: "
+                                "give a --password-file, or say --no-password");
+        return std::nullopt;
+    }
     if (o.raw && !o.noPassword && !loopback(*o.raw)) {
         *error = QStringLiteral("--raw %1 is beyond loopback, and the raw port asks for no password: "
                                 "say --no-password to allow it").arg(o.raw->text());
         return std::nullopt;
     }
+    if (o.mqttUrl.isEmpty()) {
+        for (const auto &[given, what] : {std::pair{!o.mqttUser.isEmpty(), "--mqtt-user"},
+                                          std::pair{!o.mqttPasswordFile.isEmpty(), "--mqtt-password-file"},
+                                          std::pair{!o.mqttCa.isEmpty(), "--mqtt-ca"},
+                                          std::pair{!o.mqttGroups.isEmpty(), "--mqtt-group"},
+                                          std::pair{o.mqttForget, "--mqtt-forget"}})
+            if (given) {
+                *error = QStringLiteral("%1 goes with --mqtt URL").arg(QLatin1String(what));
+                return std::nullopt;
+            }
+    }
     return o;
 }
 
-std::optional<QByteArray> readPasswordFile(const QString &path, QString *error, QString *warning)
+std::optional<QByteArray> readPasswordFile(const QString &path, QString *error, QString *warning, qsizetype maxLength)
 {
-    QFile file(path);
-    if (!file.open(QIODevice::ReadOnly)) {
-        *error = QStringLiteral("cannot read the password file %1: %2").arg(path, file.errorString());
+    const auto fail = [&](const QString &why) {
+        *error = QStringLiteral("cannot read the password file %1: %2").arg(path, why);
         return std::nullopt;
+    };
+    QFile file;
+#ifdef Q_OS_UNIX
+    // Only a plain file is read: a named pipe would hold the start until
+    // something wrote to it, a device such as /dev/zero would never end.
+    // Opened without waiting (a pipe then opens at once) and looked at as
+    // opened, so that nothing can take its place between the look and the read.
+    const int fd = ::open(QFile::encodeName(path).constData(), O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
+    if (fd < 0)
+        return fail(QString::fromLocal8Bit(std::strerror(errno)));
+    struct stat st {};
+    if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
+        ::close(fd);
+        return fail(S_ISDIR(st.st_mode) ? QStringLiteral("it is a folder") : QStringLiteral("it is not a plain file"));
     }
+    file.open(fd, QIODevice::ReadOnly, QFileDevice::AutoCloseHandle);
+    const bool othersRead = st.st_mode & S_IROTH, othersWrite = st.st_mode & (S_IWGRP | S_IWOTH);
+#else
+    file.setFileName(path);
+    if (!QFileInfo(path).isFile() || !file.open(QIODevice::ReadOnly))
+        return fail(file.errorString().isEmpty() ? QStringLiteral("it is not a plain file") : file.errorString());
+    const auto mode = file.permissions();
+    const bool othersRead = mode & QFileDevice::ReadOther, othersWrite = mode & (QFileDevice::WriteGroup | QFileDevice::WriteOther);
+#endif
     // A password file is a line; anything much longer is no password file.
     const QByteArray content = file.read(4096);
     const qsizetype lineEnd = content.indexOf('\n');
     QByteArray password = lineEnd < 0 ? content : content.left(lineEnd);
     if (password.endsWith('\r'))
         password.chop(1);
-    if (password.isEmpty() || password.size() > pjlink::kMaxPassword
+    if (password.isEmpty() || password.size() > maxLength
         || !std::all_of(password.begin(), password.end(), [](char c) { return c > 0x20 && c <= 0x7e; })) {
         *error = QStringLiteral("the password file %1 must hold 1 to %2 printable ASCII characters without "
-                                "blanks on its first line").arg(path).arg(pjlink::kMaxPassword);
+                                "blanks on its first line").arg(path).arg(maxLength);
         return std::nullopt;
     }
-    if (QFileInfo(path).permissions() & QFileDevice::ReadOther)
-        *warning = QStringLiteral("the password file %1 may be read by anyone: chmod o-r it").arg(path);
+    if (othersRead || othersWrite)
+        *warning = QStringLiteral("the password file %1 may be %2: chmod %3 %1")
+                       .arg(path,
+                            othersRead && othersWrite ? QStringLiteral("read by anyone, and changed by others than its owner")
+                            : othersRead             ? QStringLiteral("read by anyone")
+                                                     : QStringLiteral("changed by others than its owner"),
+                            othersRead && othersWrite ? QStringLiteral("o-rw,g-w")
+                            : othersRead             ? QStringLiteral("o-r")
+                                                     : QStringLiteral("go-w"));
     return password;
 }
 

@@ -1,5 +1,6 @@
 #pragma once
 #include <QByteArray>
+#include <QHostAddress>
 #include <QObject>
 #include <QString>
 #include <QTimer>
@@ -8,6 +9,7 @@
 #include <optional>
 
 #include "gateway/exchange_queue.h"
+#include "gateway/password_throttle.h"
 #include "gateway/pjlink.h"
 
 class QTcpSocket;
@@ -78,11 +80,14 @@ private:
 };
 
 // A PJLink connection: greeting, password, requests, the idle time-out.
+// The digest is judged only while the throttle admits the client's
+// address; a wrong one counts against it.
 class PjlinkSession : public Session {
     Q_OBJECT
 public:
     PjlinkSession(QTcpSocket *socket, ExchangeQueue *queue, const QString &label, const QByteArray &password,
-                  const pjlink::Identity &identity, int idleSeconds, QObject *parent = nullptr);
+                  PasswordThrottle *throttle, const pjlink::Identity &identity, int idleSeconds,
+                  QObject *parent = nullptr);
 
 signals:
     // A request was read (past the password): the client is a controller
@@ -94,13 +99,21 @@ protected:
     void answered() override { idle_.start(); }
 
 private:
+    // For --verbose: a request and its answer.
+    void note(const pjlink::Request &request, const QByteArray &answer);
+
     pjlink::RequestReader reader_;
     pjlink::Identity identity_;
     QTimer idle_;
+    PasswordThrottle *throttle_;
+    QHostAddress client_;
+    bool proven_;  // no password, or the digest was right
 };
 
 // A raw exchange connection: frames cut at CR, each one exchange, the
-// projector's reply passed back as it came.
+// projector's reply passed back as it came. A connection whose first line is
+// an HTTP request is closed before anything of it reaches the projector: a
+// frame is sent on only whole, so the whole line is at hand first.
 class RawSession : public Session {
     Q_OBJECT
 public:
@@ -112,6 +125,7 @@ protected:
 private:
     QByteArray buffer_;
     bool afterCr_ = false;
+    bool first_ = true;  // no frame has come yet
 };
 
 }  // namespace qm25::gateway

@@ -1,6 +1,8 @@
 // qm25d: holds the projector's line and serves it to PJLink clients and to
 // this project's own programs. Logs go to standard error (the journal).
 #include <QCoreApplication>
+#include <QDateTime>
+#include <QHostInfo>
 
 #include <cstdio>
 #include <memory>
@@ -8,14 +10,21 @@
 #include "core/stop_signals.h"
 #include "gateway/gateway.h"
 #include "gateway/options.h"
+#include "mqtt/mqtt_door.h"
 #include "web/web_server.h"
 
 using namespace qm25::gateway;
 
 namespace {
 
+// Set by --timestamps: run by hand, the log has no other time; the journal
+// stamps each line itself.
+bool timestamps = false;
+
 void logLine(const QString &line)
 {
+    if (timestamps)
+        std::fprintf(stderr, "%s ", qPrintable(QDateTime::currentDateTime().toString(Qt::ISODateWithMs)));
     std::fprintf(stderr, "qm25d: %s\n", qPrintable(line));
     std::fflush(stderr);
 }
@@ -39,6 +48,9 @@ int main(int argc, char **argv)
         std::printf("qm25d %s\n", QM25_VERSION);
         return 0;
     }
+    timestamps = options->timestamps;
+    // A configuration error exits 2, which the service unit does not restart
+    // on: trying again would not help.
     QByteArray password;
     if (!options->passwordFile.isEmpty()) {
         QString warning;
@@ -50,6 +62,26 @@ int main(int argc, char **argv)
         if (!warning.isEmpty())
             logLine(warning);
         password = *read;
+    }
+    std::optional<qm25::mqtt::DoorSettings> mqttSettings;
+    if (!options->mqttUrl.isEmpty()) {
+        QString warning;
+        mqttSettings = qm25::mqtt::doorSettings(*options, QStringLiteral(QM25_VERSION), {}, &error, &warning);
+        if (!warning.isEmpty())
+            logLine(warning);
+        if (!mqttSettings) {
+            logLine(error);
+            return 2;
+        }
+    }
+    if (options->mqttForget) {
+        if (!qm25::mqtt::forgetOnBroker(*mqttSettings, &error)) {
+            logLine(error);
+            return 1;
+        }
+        logLine(QStringLiteral("MQTT: removed %1 and its discovery configurations from the broker")
+                    .arg(qm25::mqtt::topicsOf(*mqttSettings).of(u"#")));
+        return 0;
     }
     if (!qm25::stopOnSignals(&app, [] { logLine(QStringLiteral("stopping")); })) {
         logLine(QStringLiteral("cannot catch signals"));
@@ -63,9 +95,10 @@ int main(int argc, char **argv)
         return 1;
     }
     std::unique_ptr<qm25::web::WebServer> web;
+    auto http = options->http.value_or(Endpoint{});
     if (options->http) {
-        auto http = *options->http;
-        web = std::make_unique<qm25::web::WebServer>(gateway.queue(), gateway.watcher(), password,
+        web = std::make_unique<qm25::web::WebServer>(gateway.queue(), gateway.watcher(), password, gateway.throttle(),
+                                                     options->trustedProxies,
                                                      [verbose = options->verbose](const QString &line, bool verboseOnly) {
                                                          if (!verboseOnly || verbose)
                                                              logLine(line);
@@ -73,6 +106,25 @@ int main(int argc, char **argv)
         if (!web->listenOn(&http, &error)) {
             logLine(error);
             return 1;
+        }
+    }
+    std::unique_ptr<qm25::mqtt::MqttDoor> mqtt;
+    if (mqttSettings) {
+        // Home Assistant's link to the device's page: the web panel, where there is one.
+        if (options->http) {
+            const bool any = http.host == QHostAddress::Any || http.host == QHostAddress::AnyIPv6;
+            mqttSettings->device.configurationUrl =
+                QStringLiteral("http://%1/").arg(any ? QStringLiteral("%1:%2").arg(QHostInfo::localHostName()).arg(http.port)
+                                                     : http.text());
+        }
+        mqtt = std::make_unique<qm25::mqtt::MqttDoor>(gateway.queue(), gateway.watcher(), *mqttSettings,
+                                                       [verbose = options->verbose](const QString &line, bool verboseOnly) {
+                                                           if (!verboseOnly || verbose)
+                                                               logLine(line);
+                                                       });
+        if (!mqtt->start(&error)) {
+            logLine(error);  // a CA file that cannot be read or used
+            return 2;
         }
     }
     return app.exec();

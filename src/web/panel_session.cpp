@@ -29,10 +29,12 @@ const char *lineName(DisplayLine line)
 
 }  // namespace
 
-PanelSession::PanelSession(QWebSocket *socket, gateway::ExchangeQueue *queue, gateway::StateWatcher *watcher,
-                           Access *access, const QByteArray &session, Logger logger, QObject *parent)
+PanelSession::PanelSession(QWebSocket *socket, HttpGuard *guard, gateway::ExchangeQueue *queue,
+                           gateway::StateWatcher *watcher, Access *access, const QByteArray &session, Logger logger,
+                           QObject *parent)
     : QObject(parent),
       socket_(socket),
+      guard_(guard),
       access_(access),
       session_(session),
       logger_(std::move(logger)),
@@ -69,7 +71,6 @@ PanelSession::PanelSession(QWebSocket *socket, gateway::ExchangeQueue *queue, ga
     connect(socket, &QWebSocket::binaryMessageReceived, this, [this] {
         close(QWebSocketProtocol::CloseCodeDatatypeNotSupported, QStringLiteral("JSON text messages only"), false);
     });
-    connect(socket, &QWebSocket::bytesWritten, this, [this](qint64 n) { backlog_ = std::max<qint64>(0, backlog_ - n); });
     connect(socket, &QWebSocket::disconnected, this, [this] {
         // A page that goes (closed, killed, its network gone) leaves nothing
         // running: the repeat stops with its engine, its waiting frames are dropped.
@@ -104,13 +105,10 @@ void PanelSession::send(const QJsonObject &message)
 {
     if (closing_)
         return;
-    if (backlog_ > kMaxPanelBacklog) {
-        closing_ = true;
-        logger_(QStringLiteral("HTTP %1: takes nothing, cut off").arg(label_), false);
-        socket_->abort();
-        return;
-    }
-    backlog_ += socket_->sendTextMessage(QString::fromUtf8(QJsonDocument(message).toJson(QJsonDocument::Compact)));
+    socket_->sendTextMessage(QString::fromUtf8(QJsonDocument(message).toJson(QJsonDocument::Compact)));
+    // A page that takes nothing is cut off by the guard (and ends this).
+    if (guard_)
+        guard_->checkWaiting();
 }
 
 void PanelSession::refuse(const QString &why)
@@ -214,7 +212,7 @@ std::optional<Refusal> Panels::refusal() const
     return std::nullopt;
 }
 
-void Panels::take(QWebSocket *socket)
+void Panels::take(QWebSocket *socket, HttpGuard *guard)
 {
     // Upgrades let through together may come to more than the bound.
     if (refusal()) {
@@ -224,7 +222,7 @@ void Panels::take(QWebSocket *socket)
         return;
     }
     ++open_;
-    auto *session = new PanelSession(socket, queue_, watcher_, access_,
+    auto *session = new PanelSession(socket, guard, queue_, watcher_, access_,
                                      Access::cookie(socket->request().rawHeader("Cookie"), kSessionCookie), logger_, this);
     connect(session, &PanelSession::ended, this, [this](PanelSession *s) {
         --open_;

@@ -19,6 +19,7 @@
 #include <QByteArray>
 #include <QElapsedTimer>
 #include <QObject>
+#include <QPointer>
 #include <QString>
 #include <QTimer>
 #include <functional>
@@ -44,7 +45,8 @@ inline constexpr int kMaxPanels = 16;
 inline constexpr qint64 kMaxPanelMessage = 4096;
 // Messages a page may send in a second; one more closes its connection (1008).
 inline constexpr int kPanelMessagesPerSecond = 25;
-// Messages a page has not taken yet, in bytes, beyond which it is cut off.
+// Messages a page has not taken yet, in bytes, beyond which it is cut off
+// (by its connection's guard).
 inline constexpr qint64 kMaxPanelBacklog = 256 * 1024;
 // While a button is held the page says it is there this often; after two
 // such periods without a word from it the repeat stops.
@@ -57,8 +59,8 @@ public:
 
     // `session`: the login it came with (empty: by token, or no password);
     // once that has ended, the next message closes the connection.
-    PanelSession(QWebSocket *socket, gateway::ExchangeQueue *queue, gateway::StateWatcher *watcher, Access *access,
-                 const QByteArray &session, Logger logger, QObject *parent = nullptr);
+    PanelSession(QWebSocket *socket, HttpGuard *guard, gateway::ExchangeQueue *queue, gateway::StateWatcher *watcher,
+                 Access *access, const QByteArray &session, Logger logger, QObject *parent = nullptr);
     ~PanelSession() override;
 
 signals:
@@ -74,6 +76,7 @@ private:
     void showLine();
 
     QWebSocket *socket_;
+    QPointer<HttpGuard> guard_;
     Access *access_;
     QByteArray session_;
     Logger logger_;
@@ -82,7 +85,6 @@ private:
     QTimer alive_;  // while a button is held: the page's keep-alive
     QElapsedTimer second_;
     int inSecond_ = 0;
-    qint64 backlog_ = 0;
     bool closing_ = false;
     gateway::StateWatcher *watcher_;
     std::optional<std::pair<bool, QString>> lineShown_;  // up, and why not
@@ -96,7 +98,8 @@ public:
     Panels(gateway::ExchangeQueue *queue, gateway::StateWatcher *watcher, Access *access, PanelSession::Logger logger,
            QObject *parent = nullptr);
     std::optional<Refusal> refusal() const;
-    void take(QWebSocket *socket);
+    // A connection its guard let through (and watches, kMaxPanelBacklog).
+    void take(QWebSocket *socket, HttpGuard *guard);
 
 private:
     gateway::ExchangeQueue *queue_;

@@ -11,6 +11,7 @@
 #include "core/catalogue.h"
 #include "core/layout_table.h"
 #include "gateway/exchange_queue.h"
+#include "gateway/peer.h"
 #include "web/page.h"
 
 namespace qm25::web {
@@ -26,11 +27,16 @@ const QByteArray kPageHeaders =
 
 QJsonObject error(const QString &why) { return {{"error", why}}; }
 
-QString peerOf(const QTcpSocket *socket)
+// The value of a field of an application/x-www-form-urlencoded body.
+std::optional<QByteArray> formField(const QByteArray &body, const QByteArray &name)
 {
-    const QHostAddress a = socket->peerAddress();
-    const QString host = a.protocol() == QAbstractSocket::IPv6Protocol ? "[" + a.toString() + "]" : a.toString();
-    return QStringLiteral("%1:%2").arg(host).arg(socket->peerPort());
+    for (QByteArray pair : body.split('&')) {
+        pair.replace('+', ' ');
+        const qsizetype eq = pair.indexOf('=');
+        if (eq >= 0 && QByteArray::fromPercentEncoding(pair.left(eq)) == name)
+            return QByteArray::fromPercentEncoding(pair.mid(eq + 1));
+    }
+    return std::nullopt;
 }
 
 // What a command's outcome answers with.
@@ -42,6 +48,7 @@ int statusOf(Outcome outcome)
     case Outcome::NoReply: return 504;
     case Outcome::PortError: return 503;
     case Outcome::NotReached: return 504;
+    case Outcome::Unreadable: return 502;
     }
     return 503;
 }
@@ -49,8 +56,13 @@ int statusOf(Outcome outcome)
 }  // namespace
 
 WebServer::WebServer(gateway::ExchangeQueue *queue, gateway::StateWatcher *watcher, const QByteArray &password,
-                     Logger logger, QObject *parent)
-    : QAbstractHttpServer(parent), queue_(queue), access_(password), watcher_(watcher), logger_(std::move(logger)),
+                     gateway::PasswordThrottle *throttle, const QList<QHostAddress> &trustedProxies, Logger logger,
+                     QObject *parent)
+    : QAbstractHttpServer(parent),
+      queue_(queue),
+      access_(password, throttle, trustedProxies),
+      watcher_(watcher),
+      logger_(std::move(logger)),
       panels_(queue, watcher, &access_, logger_)
 {
     connect(watcher_, &gateway::StateWatcher::changed, this, &WebServer::broadcast);
@@ -65,7 +77,9 @@ WebServer::~WebServer()
 
 bool WebServer::listenOn(gateway::Endpoint *at, QString *error)
 {
-    tcp_ = new GuardedServer([this](const RequestHead &head) { return checkUpgrade(head); });
+    tcp_ = new GuardedServer([this](const RequestHead &head, const QHostAddress &peer, quint16 port) {
+        return checkUpgrade(head, peer, port);
+    });
     connect(tcp_, &GuardedServer::refused, this, [this](const QString &peer, const QString &why) {
         logger_(QStringLiteral("HTTP %1: %2").arg(peer, why), false);
     });
@@ -110,8 +124,9 @@ bool WebServer::handleRequest(const QHttpServerRequest &request, QTcpSocket *soc
     };
     // A WebSocket upgrade the guard let through (checkUpgrade()): the
     // server answers it itself once this returns.
-    if (!header("upgrade").isEmpty())
+    if (const HttpGuard *guard = HttpGuard::of(socket); guard && guard->upgrading())
         return true;
+    const Client client = access_.clientOf(socket->peerAddress(), socket->peerPort(), header);
     const bool close = header("connection").toLower().contains("close");
     const QByteArray path = request.url().path(QUrl::FullyEncoded).toLatin1();
     const auto method = request.method();
@@ -139,13 +154,13 @@ bool WebServer::handleRequest(const QHttpServerRequest &request, QTcpSocket *soc
             wrongMethod("POST");
             return true;
         }
-        const Verdict origin = Access::checkOrigin(header, false);
+        const Verdict origin = Access::checkOrigin(header, false, client.scheme);
         if (origin.status) {
             respondJson(socket, origin.status, error(origin.why), close);
             return true;
         }
         if (path == "/api/login") {
-            login(request, socket, header, close);
+            login(request, socket, header, client, close);
         } else {
             access_.logout(Access::cookie(header("cookie"), kSessionCookie));
             respond(socket, 204, {}, {}, close,
@@ -164,10 +179,11 @@ bool WebServer::handleRequest(const QHttpServerRequest &request, QTcpSocket *soc
         wrongMethod(command ? "POST" : "GET, HEAD");
         return true;
     }
-    const Verdict verdict = access_.check(header, post);
+    const Verdict verdict = access_.check(header, post, client);
     if (verdict.status) {
-        if (verdict.status == 401 || verdict.status == 429)
-            logger_(QStringLiteral("HTTP %1: %2 for %3").arg(peerOf(socket), verdict.why, QString::fromLatin1(path)),
+        // (Tries refused for too many wrong passwords: the throttle sums them up.)
+        if (verdict.status == 401)
+            logger_(QStringLiteral("HTTP %1: %2 for %3").arg(client.text, verdict.why, QString::fromLatin1(path)),
                     verdict.why == QLatin1String("password needed"));
         respondJson(socket, verdict.status, error(verdict.why), close,
                     verdict.status == 401 ? "WWW-Authenticate: Bearer realm=\"qm25d\"\r\n" : QByteArray());
@@ -196,15 +212,22 @@ void WebServer::missingHandler(const QHttpServerRequest &, QTcpSocket *socket)
     respondJson(socket, 404, error(QStringLiteral("no such page")), true);
 }
 
-void WebServer::login(const QHttpServerRequest &request, QTcpSocket *socket, const HeaderLookup &header, bool close)
+void WebServer::login(const QHttpServerRequest &request, QTcpSocket *socket, const HeaderLookup &header,
+                      const Client &client, bool close)
 {
-    if (!header("content-type").startsWith("application/json")) {
-        respondJson(socket, 400, error(QStringLiteral("send {\"password\": \"...\"} as application/json")), close);
-        return;
+    // As JSON from the page or a script, or as a form.
+    const QByteArray type = header("content-type").toLower();
+    std::optional<QByteArray> given;
+    if (type.startsWith("application/json")) {
+        const QJsonValue v = QJsonDocument::fromJson(request.body()).object().value(QStringLiteral("password"));
+        if (v.isString())
+            given = v.toString().toUtf8();
+    } else if (type.startsWith("application/x-www-form-urlencoded")) {
+        given = formField(request.body(), "password");
     }
-    const QJsonValue given = QJsonDocument::fromJson(request.body()).object().value(QStringLiteral("password"));
-    if (!given.isString()) {
-        respondJson(socket, 400, error(QStringLiteral("send {\"password\": \"...\"} as application/json")), close);
+    if (!given) {
+        respondJson(socket, 400, error(QStringLiteral("send {\"password\": \"...\"} as application/json, "
+                                                      "or password=... as application/x-www-form-urlencoded")), close);
         return;
     }
     if (!access_.hasPassword()) {
@@ -212,15 +235,15 @@ void WebServer::login(const QHttpServerRequest &request, QTcpSocket *socket, con
         return;
     }
     int status = 0;
-    const QByteArray session = access_.login(given.toString().toUtf8(), &status);
+    const QByteArray session = access_.login(*given, client, &status);
     if (session.isEmpty()) {
-        logger_(QStringLiteral("HTTP %1: %2").arg(peerOf(socket), status == 429 ? QStringLiteral("login refused: too many wrong passwords")
-                                                                                : QStringLiteral("wrong password")), false);
+        if (status == 401)
+            logger_(QStringLiteral("HTTP %1: wrong password").arg(client.text), false);
         respondJson(socket, status, error(status == 429 ? QStringLiteral("too many wrong passwords: try again in a minute")
                                                         : QStringLiteral("wrong password")), close);
         return;
     }
-    logger_(QStringLiteral("HTTP %1: logged in (%2 sessions)").arg(peerOf(socket)).arg(access_.sessionCount()), true);
+    logger_(QStringLiteral("HTTP %1: logged in (%2 sessions)").arg(client.text).arg(access_.sessionCount()), true);
     respond(socket, 204, {}, {}, close,
             QByteArray("Set-Cookie: ") + kSessionCookie + '=' + session + "; Path=/; HttpOnly; SameSite=Strict\r\n");
 }
@@ -232,7 +255,7 @@ int WebServer::queueClientOf(QTcpSocket *socket)
         return it->second;
     // One client of the queue per connection: it takes its turn on the line
     // with the PJLink and raw clients. A connection that goes drops its job.
-    const int id = queue_->addClient(QStringLiteral("HTTP %1").arg(peerOf(socket)));
+    const int id = queue_->addClient(QStringLiteral("HTTP %1").arg(gateway::peerOf(socket)));
     queueClients_[socket] = id;
     connect(socket, &QObject::destroyed, this, [this, socket] {
         const auto gone = queueClients_.find(socket);
@@ -283,14 +306,15 @@ void WebServer::sendStatus(QTcpSocket *socket, bool close, bool headOnly)
     });
 }
 
-std::optional<Refusal> WebServer::checkUpgrade(const RequestHead &head)
+std::optional<Refusal> WebServer::checkUpgrade(const RequestHead &head, const QHostAddress &peer, quint16 port)
 {
     const QString path = QUrl(QString::fromLatin1(head.target)).path();
     if (path != QLatin1String("/api/live") && path != QLatin1String("/api/panel"))
         return Refusal{404, QStringLiteral("WebSocket connections at /api/live and /api/panel only")};
-    const Verdict v = access_.check([&head](const QByteArray &name) { return head.header(name); }, true);
+    const HeaderLookup header = [&head](const QByteArray &name) { return head.header(name); };
+    const Verdict v = access_.check(header, true, access_.clientOf(peer, port, header));
     if (v.status)
-        return Refusal{v.status, v.why};
+        return Refusal{v.status, v.why, v.status != 429};
     if (path == QLatin1String("/api/panel"))
         return panels_.refusal();
     if (int(watchers_.size()) >= kMaxWatchers)
@@ -304,31 +328,38 @@ void WebServer::takeWatchers()
         QWebSocket *ws = nextPendingWebSocketConnection().release();
         if (!ws)
             continue;
-        if (ws->requestUrl().path() == QLatin1String("/api/panel")) {
-            panels_.take(ws);
-            continue;
-        }
         ws->setParent(this);
         ws->setMaxAllowedIncomingFrameSize(1024);
         ws->setMaxAllowedIncomingMessageSize(1024);
-        watchers_[ws] = {ws, 0, Access::cookie(ws->request().rawHeader("Cookie"), kSessionCookie)};
+        HttpGuard *guard = ws->state() == QAbstractSocket::ConnectedState
+                               ? tcp_->upgrading(ws->peerAddress(), ws->peerPort()) : nullptr;
+        if (!guard) {
+            // Gone already, or a connection the guard did not let through:
+            // nothing reaches it. (The guard of one that is gone ends it.)
+            ws->abort();
+            ws->deleteLater();
+            continue;
+        }
+        if (ws->requestUrl().path() == QLatin1String("/api/panel")) {
+            guard->live(kMaxPanelBacklog);
+            panels_.take(ws, guard);
+            continue;
+        }
+        guard->live(kMaxWatcherBacklog);
+        watchers_[ws] = {guard, Access::cookie(ws->request().rawHeader("Cookie"), kSessionCookie)};
         // It only listens: whatever a watcher says ends its connection.
         const auto refuse = [ws] {
             ws->close(QWebSocketProtocol::CloseCodeDatatypeNotSupported, QStringLiteral("this connection only sends"));
         };
         connect(ws, &QWebSocket::textMessageReceived, ws, refuse);
         connect(ws, &QWebSocket::binaryMessageReceived, ws, refuse);
-        connect(ws, &QWebSocket::bytesWritten, this, [this, ws](qint64 n) {
-            if (const auto it = watchers_.find(ws); it != watchers_.end())
-                it->second.backlog = std::max<qint64>(0, it->second.backlog - n);
-        });
         connect(ws, &QWebSocket::disconnected, this, [this, ws] {
             if (watchers_.erase(ws))
                 watcher_->unwatch();
             ws->deleteLater();
         });
         const QByteArray first = QJsonDocument(watcher_->snapshot()).toJson(QJsonDocument::Compact);
-        watchers_[ws].backlog += ws->sendTextMessage(QString::fromUtf8(first));
+        ws->sendTextMessage(QString::fromUtf8(first));
         watcher_->watch();
     }
 }
@@ -336,23 +367,24 @@ void WebServer::takeWatchers()
 void WebServer::broadcast(const QJsonObject &snapshot)
 {
     const QString text = QString::fromUtf8(QJsonDocument(snapshot).toJson(QJsonDocument::Compact));
-    std::vector<QWebSocket *> stuck, loggedOut;
+    std::vector<QWebSocket *> loggedOut;
+    std::vector<QPointer<HttpGuard>> sent;
     for (auto &[ws, watcher] : watchers_) {
-        if (!watcher.session.isEmpty() && !access_.isSession(watcher.session))
+        if (!watcher.session.isEmpty() && !access_.isSession(watcher.session)) {
             loggedOut.push_back(ws);
-        else if (watcher.backlog > kMaxWatcherBacklog)
-            stuck.push_back(ws);
-        else
-            watcher.backlog += ws->sendTextMessage(text);
+        } else {
+            ws->sendTextMessage(text);
+            sent.push_back(watcher.guard);
+        }
     }
-    // A session that has ended (logged out, or ended by a newer one) sees no more.
+    // Last, as a watcher's end takes it out of the list: a session that has
+    // ended (logged out, or ended by a newer one) sees no more, and one that
+    // takes nothing is cut off.
     for (QWebSocket *ws : loggedOut)
         ws->close(QWebSocketProtocol::CloseCodePolicyViolated, QStringLiteral("log in again"));
-    // Last: a watcher's end takes it out of the list.
-    for (QWebSocket *ws : stuck) {
-        logger_(QStringLiteral("HTTP watcher %1: takes nothing, cut off").arg(ws->peerAddress().toString()), false);
-        ws->abort();
-    }
+    for (const QPointer<HttpGuard> &guard : sent)
+        if (guard)
+            guard->checkWaiting();
 }
 
 }  // namespace qm25::web

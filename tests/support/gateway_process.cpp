@@ -7,7 +7,7 @@ namespace qm25::test {
 Gatewayd::Gatewayd(QStringList args)
 {
     const bool withHttp = args.contains(QStringLiteral("--http"));
-    process_.start(QStringLiteral(QM25_GATEWAY_BIN), args << "--pjlink" << "127.0.0.1:0" << "--raw" << "127.0.0.1:0");
+    process_.start(QStringLiteral(QM25_GATEWAY_BIN), QStringList{"--pjlink", "127.0.0.1:0", "--raw", "127.0.0.1:0"} + args);
     if (waitForLog(withHttp ? "HTTP on" : "raw exchanges on")) {
         pjlink = quint16(log_.section("PJLink on 127.0.0.1:", 1).section(' ', 0, 0).toUInt());
         raw = quint16(log_.section("raw exchanges on 127.0.0.1:", 1).section('\n', 0, 0).toUInt());
