@@ -3,8 +3,9 @@
 # (ser2net: the serial device server the end-to-end tests reach the simulator through;
 # Qt HttpServer and WebSockets: qm25d's web panel; chromium: the browser the web
 # panel is tested in; node and npm: they run the PJLink client and the browser
-# driver the gateway is tested with. A node and npm that came from elsewhere are
-# used as they are.)
+# driver the gateway is tested with; prometheus: the server, and its promtool,
+# that qm25d's metrics and alert rules are tested with. A node and npm that came
+# from elsewhere are used as they are.)
 set -euo pipefail
 
 packages=(
@@ -16,6 +17,7 @@ packages=(
   clang libclang-rt-14-dev
   ser2net
   chromium
+  prometheus
 )
 command -v npm >/dev/null || packages+=(nodejs npm)
 

@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "gateway/exchange_queue.h"
+#include "gateway/gateway_metrics.h"
 #include "gateway/line_keeper.h"
 #include "gateway/options.h"
 #include "gateway/state_watcher.h"
@@ -37,6 +38,7 @@ public:
     ExchangeQueue *queue() { return &queue_; }
     LineKeeper *keeper() { return &keeper_; }
     StateWatcher *watcher() { return &watcher_; }
+    GatewayMetrics *metrics() { return &metrics_; }
 
 private:
     void log(const QString &line, bool verboseOnly = false);
@@ -49,6 +51,7 @@ private:
     LineKeeper keeper_;
     ExchangeQueue queue_;
     StateWatcher watcher_;
+    GatewayMetrics metrics_;
     QTcpServer pjlinkServer_;
     QTcpServer rawServer_;
     std::vector<Session *> pjlinkSessions_;

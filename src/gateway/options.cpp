@@ -24,11 +24,14 @@ const char kUsage[] =
     "Clients:\n"
     "  --pjlink [HOST:]PORT   PJLink Class 1 server (default 4352; port 0: any free one)\n"
     "  --raw [HOST:]PORT      raw exchange port, as a serial device server (default: off)\n"
-    "  --password-file FILE   the password of PJLink and the web panel, the file's first\n"
-    "                         line (1-32 characters)\n"
+    "  --password-file FILE   the password of PJLink, the web panel and /metrics, the\n"
+    "                         file's first line (1-32 characters)\n"
     "  --no-password          allow listening beyond loopback without a password (the\n"
     "                         PJLink port when no password is set, and the raw port,\n"
     "                         which never asks for one)\n"
+    "  --http [HOST:]PORT     the web panel and HTTP API, /metrics among it (default: off)\n"
+    "  --metrics [HOST:]PORT  a listener that serves Prometheus's /metrics alone\n"
+    "                         (default: off)\n"
     "  --name TEXT            what NAME ? answers (default QM25)\n"
     "  --idle-seconds N       close a PJLink connection idle this long (default 30)\n"
     "  --poll-seconds N       read the projector's status this often while the web\n"
@@ -39,8 +42,8 @@ const char kUsage[] =
     "  --version              the version\n"
     "\n"
     "Without a password, and without --no-password, every port listens on loopback\n"
-    "only (127.0.0.1); with a password the PJLink and HTTP ports listen on every\n"
-    "address.\n"
+    "only (127.0.0.1); with a password the PJLink, HTTP and metrics ports listen on\n"
+    "every address.\n"
     "Logs go to standard error.\n";
 
 QString Endpoint::text() const
@@ -163,7 +166,7 @@ std::optional<Options> parseOptions(const QStringList &args, QString *error)
                 return std::nullopt;
             o.idleSeconds = *n;
         } else if (option == QLatin1String("--pjlink") || option == QLatin1String("--raw")
-                   || option == QLatin1String("--http")) {
+                   || option == QLatin1String("--http") || option == QLatin1String("--metrics")) {
             const auto v = value();
             if (!v)
                 return std::nullopt;
@@ -176,6 +179,8 @@ std::optional<Options> parseOptions(const QStringList &args, QString *error)
                 o.raw = *e;
             else if (option == QLatin1String("--http"))
                 o.http = *e;
+            else if (option == QLatin1String("--metrics"))
+                o.metrics = *e;
             else
                 o.pjlink = *e;
         } else if (option == QLatin1String("--password-file")) {
@@ -206,9 +211,11 @@ std::optional<Options> parseOptions(const QStringList &args, QString *error)
         o.pjlink.host = QHostAddress(pjlinkOpen ? QHostAddress::Any : QHostAddress::LocalHost);
     if (o.raw && !o.raw->hostGiven)
         o.raw->host = QHostAddress(QHostAddress::LocalHost);
-    if (o.http && !o.http->hostGiven)
-        o.http->host = QHostAddress(pjlinkOpen ? QHostAddress::Any : QHostAddress::LocalHost);
-    for (const auto &[option, at] : {std::pair{"--pjlink", &o.pjlink}, std::pair{"--http", o.http ? &*o.http : nullptr}})
+    for (auto *at : {o.http ? &*o.http : nullptr, o.metrics ? &*o.metrics : nullptr})
+        if (at && !at->hostGiven)
+            at->host = QHostAddress(pjlinkOpen ? QHostAddress::Any : QHostAddress::LocalHost);
+    for (const auto &[option, at] : {std::pair{"--pjlink", &o.pjlink}, std::pair{"--http", o.http ? &*o.http : nullptr},
+                                     std::pair{"--metrics", o.metrics ? &*o.metrics : nullptr}})
         if (at && !pjlinkOpen && !loopback(*at)) {
             *error = QStringLiteral("%1 %2 is beyond loopback: give a --password-file, or say --no-password")
                          .arg(QLatin1String(option), at->text());

@@ -24,6 +24,7 @@ struct Options {
     Endpoint pjlink;           // default: port 4352
     std::optional<Endpoint> raw;
     std::optional<Endpoint> http;  // the web panel and HTTP API (off by default)
+    std::optional<Endpoint> metrics;  // a listener for /metrics alone (off by default)
     QString passwordFile;
     bool noPassword = false;   // listening beyond loopback without a password is wanted
     QByteArray name = "QM25";  // NAME ?

@@ -162,6 +162,10 @@ void PjlinkSession::readRequests()
             break;
         }
         case pjlink::Input::Kind::Close:
+            if (in.bytes.startsWith("PJLINK ERRA"))
+                emit authFailed();
+            else
+                emit refused(RefusalReason::Malformed);
             finish(in.why, true, in.bytes);
             return;
         }
@@ -184,6 +188,7 @@ void RawSession::readRequests()
         }
         const qsizetype cr = buffer_.indexOf('\r');
         if (cr < 0 ? buffer_.size() >= kMaxRawFrame : cr >= kMaxRawFrame) {
+            emit refused(RefusalReason::TooLarge);
             finish(QStringLiteral("a frame longer than %1 bytes").arg(kMaxRawFrame), true);
             return;
         }

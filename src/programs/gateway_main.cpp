@@ -4,6 +4,7 @@
 
 #include <cstdio>
 #include <memory>
+#include <vector>
 
 #include "core/stop_signals.h"
 #include "gateway/gateway.h"
@@ -62,15 +63,18 @@ int main(int argc, char **argv)
         logLine(error);
         return 1;
     }
-    std::unique_ptr<qm25::web::WebServer> web;
-    if (options->http) {
-        auto http = *options->http;
-        web = std::make_unique<qm25::web::WebServer>(gateway.queue(), gateway.watcher(), password,
-                                                     [verbose = options->verbose](const QString &line, bool verboseOnly) {
-                                                         if (!verboseOnly || verbose)
-                                                             logLine(line);
-                                                     });
-        if (!web->listenOn(&http, &error)) {
+    // The web panel and API, and the listener for /metrics alone.
+    std::vector<std::unique_ptr<qm25::web::WebServer>> web;
+    for (auto [at, door] : {std::pair{options->http, FrontDoor::Web}, std::pair{options->metrics, FrontDoor::Metrics}}) {
+        if (!at)
+            continue;
+        web.push_back(std::make_unique<qm25::web::WebServer>(
+            gateway.queue(), gateway.watcher(), gateway.metrics(), door, password,
+            [verbose = options->verbose](const QString &line, bool verboseOnly) {
+                if (!verboseOnly || verbose)
+                    logLine(line);
+            }));
+        if (!web.back()->listenOn(&*at, &error)) {
             logLine(error);
             return 1;
         }

@@ -112,7 +112,7 @@ void HttpGuard::inspect()
         // meanwhile is not served.
         socket_->skip(available);
         state_ = State::Closing;
-        emit refused(QStringLiteral("a request came before the answer to the one before: closed after that answer"));
+        emit refused(400, QStringLiteral("a request came before the answer to the one before: closed after that answer"));
         return;
     }
     const QByteArray bytes = socket_->peek(available);
@@ -266,7 +266,7 @@ void HttpGuard::refuse(const Refusal &refusal)
 {
     socket_->skip(socket_->bytesAvailable());
     socket_->write(httpResponse(refusal.status, "text/plain; charset=utf-8", refusal.why.toUtf8() + '\n', true));
-    emit refused(refusal.why);
+    emit refused(refusal.status, refusal.why);
     closeQuietly();
 }
 
@@ -292,7 +292,7 @@ void GuardedServer::incomingConnection(qintptr handle)
     }
     const QString peer = QStringLiteral("%1:%2").arg(socket->peerAddress().toString()).arg(socket->peerPort());
     if (open_ >= kMaxConnections) {
-        emit refused(peer, QStringLiteral("%1 connections open already").arg(kMaxConnections));
+        emit refused(peer, 503, QStringLiteral("%1 connections open already").arg(kMaxConnections));
         socket->write(httpResponse(503, "text/plain; charset=utf-8", "too many connections; try again later\n", true));
         connect(socket, &QTcpSocket::disconnected, socket, &QObject::deleteLater);
         QTimer::singleShot(5000, socket, &QTcpSocket::abort);
@@ -302,7 +302,7 @@ void GuardedServer::incomingConnection(qintptr handle)
     ++open_;
     connect(socket, &QObject::destroyed, this, [this] { --open_; });
     auto *guard = new HttpGuard(socket, check_);
-    connect(guard, &HttpGuard::refused, this, [this, peer](const QString &why) { emit refused(peer, why); });
+    connect(guard, &HttpGuard::refused, this, [this, peer](int status, const QString &why) { emit refused(peer, status, why); });
     addPendingConnection(socket);
 }
 

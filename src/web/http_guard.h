@@ -69,7 +69,7 @@ public:
     void answered(bool close);
 
 signals:
-    void refused(const QString &why);
+    void refused(int status, const QString &why);
 
 private:
     enum class State { Head, Body, Answering, Upgraded, Closing };
@@ -96,9 +96,10 @@ class GuardedServer : public QTcpServer {
     Q_OBJECT
 public:
     explicit GuardedServer(HttpGuard::UpgradeCheck check, QObject *parent = nullptr);
+    int openConnections() const { return open_; }
 
 signals:
-    void refused(const QString &peer, const QString &why);
+    void refused(const QString &peer, int status, const QString &why);
 
 protected:
     void incomingConnection(qintptr handle) override;

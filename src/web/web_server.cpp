@@ -47,16 +47,29 @@ int statusOf(Outcome outcome)
 
 }  // namespace
 
-WebServer::WebServer(gateway::ExchangeQueue *queue, gateway::StateWatcher *watcher, const QByteArray &password,
-                     Logger logger, QObject *parent)
-    : QAbstractHttpServer(parent), queue_(queue), access_(password), watcher_(watcher), logger_(std::move(logger))
+WebServer::WebServer(gateway::ExchangeQueue *queue, gateway::StateWatcher *watcher, gateway::GatewayMetrics *metrics,
+                     gateway::FrontDoor door, const QByteArray &password, Logger logger, QObject *parent)
+    : QAbstractHttpServer(parent),
+      queue_(queue),
+      access_(password),
+      watcher_(watcher),
+      metrics_(metrics),
+      door_(door),
+      logger_(std::move(logger))
 {
+    metrics_->countClients(door_, [this] { return tcp_ ? tcp_->openConnections() : 0; });
+    if (door_ != gateway::FrontDoor::Web)
+        return;
+    metrics_->countClients(gateway::FrontDoor::Live, [this] { return int(watchers_.size()); });
     connect(watcher_, &gateway::StateWatcher::changed, this, &WebServer::broadcast);
     connect(this, &QAbstractHttpServer::newWebSocketConnection, this, &WebServer::takeWatchers);
 }
 
 WebServer::~WebServer()
 {
+    metrics_->countClients(door_, {});
+    if (door_ == gateway::FrontDoor::Web)
+        metrics_->countClients(gateway::FrontDoor::Live, {});
     for (const auto &[socket, id] : queueClients_)
         queue_->removeClient(id);
 }
@@ -64,19 +77,21 @@ WebServer::~WebServer()
 bool WebServer::listenOn(gateway::Endpoint *at, QString *error)
 {
     tcp_ = new GuardedServer([this](const RequestHead &head) { return checkUpgrade(head); });
-    connect(tcp_, &GuardedServer::refused, this, [this](const QString &peer, const QString &why) {
-        logger_(QStringLiteral("HTTP %1: %2").arg(peer, why), false);
+    const QString what = door_ == gateway::FrontDoor::Web ? QStringLiteral("HTTP") : QStringLiteral("metrics");
+    connect(tcp_, &GuardedServer::refused, this, [this, what](const QString &peer, int status, const QString &why) {
+        logger_(QStringLiteral("%1 %2: %3").arg(what, peer, why), false);
+        count(status, why);
     });
     if (!tcp_->listen(at->host, at->port)) {
-        *error = QStringLiteral("cannot listen for HTTP on %1: %2").arg(at->text(), tcp_->errorString());
+        *error = QStringLiteral("cannot listen for %1 on %2: %3").arg(what, at->text(), tcp_->errorString());
         delete tcp_;
         tcp_ = nullptr;
         return false;
     }
     at->port = tcp_->serverPort();
     bind(tcp_);
-    logger_(QStringLiteral("HTTP on %1 (%2)")
-                .arg(at->text(), access_.hasPassword() ? QStringLiteral("password") : QStringLiteral("no password")),
+    logger_(QStringLiteral("%1 on %2 (%3)")
+                .arg(what, at->text(), access_.hasPassword() ? QStringLiteral("password") : QStringLiteral("no password")),
             false);
     return true;
 }
@@ -122,7 +137,12 @@ bool WebServer::handleRequest(const QHttpServerRequest &request, QTcpSocket *soc
     };
 
     if (!access_.hostAllowed(header("host"))) {
+        count(421, {});
         respondJson(socket, 421, error(QStringLiteral("without a password, name this machine by its address")), close);
+        return true;
+    }
+    if (door_ == gateway::FrontDoor::Metrics && path != "/metrics") {
+        respondJson(socket, 404, error(QStringLiteral("this port serves /metrics alone")), close);
         return true;
     }
     if (const auto file = pageFile(QString::fromLatin1(path))) {
@@ -139,6 +159,7 @@ bool WebServer::handleRequest(const QHttpServerRequest &request, QTcpSocket *soc
         }
         const Verdict origin = Access::checkOrigin(header, false);
         if (origin.status) {
+            count(origin.status, origin.why);
             respondJson(socket, origin.status, error(origin.why), close);
             return true;
         }
@@ -152,7 +173,7 @@ bool WebServer::handleRequest(const QHttpServerRequest &request, QTcpSocket *soc
         return true;
     }
     const bool command = path.startsWith(kCommandsPrefix);
-    const bool known = command || path == "/api/status" || path == "/api/commands" || path == "/api/live";
+    const bool known = command || path == "/api/status" || path == "/api/commands" || path == "/api/live" || path == "/metrics";
     if (!known) {
         respondJson(socket, 404, error(QStringLiteral("no such page")), close);
         return true;
@@ -163,6 +184,7 @@ bool WebServer::handleRequest(const QHttpServerRequest &request, QTcpSocket *soc
     }
     const Verdict verdict = access_.check(header, post);
     if (verdict.status) {
+        count(verdict.status, verdict.why);
         if (verdict.status == 401 || verdict.status == 429)
             logger_(QStringLiteral("HTTP %1: %2 for %3").arg(peerOf(socket), verdict.why, QString::fromLatin1(path)),
                     verdict.why == QLatin1String("password needed"));
@@ -179,6 +201,8 @@ bool WebServer::handleRequest(const QHttpServerRequest &request, QTcpSocket *soc
         respondJson(socket, 200, list, close, {}, head);
     } else if (path == "/api/status") {
         sendStatus(socket, close, head);
+    } else if (path == "/metrics") {
+        respond(socket, 200, gateway::kExpositionType, metrics_->scrape(), close, {}, head);
     } else {
         runCommand(QUrl::fromPercentEncoding(path.mid(kCommandsPrefix.size())), socket, close);
     }
@@ -208,6 +232,7 @@ void WebServer::login(const QHttpServerRequest &request, QTcpSocket *socket, con
     int status = 0;
     const QByteArray session = access_.login(given.toString().toUtf8(), &status);
     if (session.isEmpty()) {
+        count(status, {});
         logger_(QStringLiteral("HTTP %1: %2").arg(peerOf(socket), status == 429 ? QStringLiteral("login refused: too many wrong passwords")
                                                                                 : QStringLiteral("wrong password")), false);
         respondJson(socket, status, error(status == 429 ? QStringLiteral("too many wrong passwords: try again in a minute")
@@ -217,6 +242,20 @@ void WebServer::login(const QHttpServerRequest &request, QTcpSocket *socket, con
     logger_(QStringLiteral("HTTP %1: logged in (%2 sessions)").arg(peerOf(socket)).arg(access_.sessionCount()), true);
     respond(socket, 204, {}, {}, close,
             QByteArray("Set-Cookie: ") + kSessionCookie + '=' + session + "; Path=/; HttpOnly; SameSite=Strict\r\n");
+}
+
+void WebServer::count(int status, const QString &why)
+{
+    using R = gateway::RefusalReason;
+    if (status == 401 && why != QLatin1String("password needed")) {
+        metrics_->authFailed(door_);
+        return;
+    }
+    static const std::map<int, R> reasons{{400, R::Malformed}, {501, R::Malformed}, {505, R::Malformed},
+        {408, R::TooSlow}, {413, R::TooLarge}, {414, R::TooLarge}, {431, R::TooLarge}, {503, R::TooManyConnections},
+        {401, R::NoPassword}, {429, R::Throttled}, {403, R::Forbidden}, {421, R::Forbidden}};
+    if (const auto it = reasons.find(status); it != reasons.end())
+        metrics_->refused(door_, it->second);
 }
 
 int WebServer::queueClientOf(QTcpSocket *socket)
@@ -261,8 +300,10 @@ void WebServer::runCommand(const QString &name, QTcpSocket *socket, bool close)
         if (client)
             respondJson(client, statusOf(result.outcome), toJson(result), close);
     });
-    if (!queued)
+    if (!queued) {
+        metrics_->refused(door_, gateway::RefusalReason::Busy);
         respondJson(socket, 429, error(QStringLiteral("one command at a time on a connection")), close);
+    }
 }
 
 void WebServer::sendStatus(QTcpSocket *socket, bool close, bool headOnly)
@@ -279,7 +320,7 @@ void WebServer::sendStatus(QTcpSocket *socket, bool close, bool headOnly)
 
 std::optional<Refusal> WebServer::checkUpgrade(const RequestHead &head)
 {
-    if (QUrl(QString::fromLatin1(head.target)).path() != QLatin1String("/api/live"))
+    if (door_ != gateway::FrontDoor::Web || QUrl(QString::fromLatin1(head.target)).path() != QLatin1String("/api/live"))
         return Refusal{404, QStringLiteral("WebSocket connections at /api/live only")};
     const Verdict v = access_.check([&head](const QByteArray &name) { return head.header(name); }, true);
     if (v.status)
@@ -300,7 +341,8 @@ void WebServer::takeWatchers()
         ws->setMaxAllowedIncomingMessageSize(1024);
         watchers_[ws] = {ws, 0, Access::cookie(ws->request().rawHeader("Cookie"), kSessionCookie)};
         // It only listens: whatever a watcher says ends its connection.
-        const auto refuse = [ws] {
+        const auto refuse = [this, ws] {
+            metrics_->refused(gateway::FrontDoor::Live, gateway::RefusalReason::Malformed);
             ws->close(QWebSocketProtocol::CloseCodeDatatypeNotSupported, QStringLiteral("this connection only sends"));
         };
         connect(ws, &QWebSocket::textMessageReceived, ws, refuse);
@@ -337,6 +379,7 @@ void WebServer::broadcast(const QJsonObject &snapshot)
         ws->close(QWebSocketProtocol::CloseCodePolicyViolated, QStringLiteral("log in again"));
     // Last: a watcher's end takes it out of the list.
     for (QWebSocket *ws : stuck) {
+        metrics_->refused(gateway::FrontDoor::Live, gateway::RefusalReason::TooSlow);
         logger_(QStringLiteral("HTTP watcher %1: takes nothing, cut off").arg(ws->peerAddress().toString()), false);
         ws->abort();
     }

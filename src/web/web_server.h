@@ -8,6 +8,9 @@
 //   POST /api/commands/NAME      runs one command: its outcome object
 //   POST /api/login, /api/logout the page's session cookie
 //   GET  /api/live               WebSocket: the status whenever it changes
+//   GET  /metrics                the metrics, in Prometheus's text format
+//
+// The same server, as the metrics front door, serves /metrics alone.
 #include <QAbstractHttpServer>
 #include <QByteArray>
 #include <QJsonValue>
@@ -16,6 +19,7 @@
 #include <functional>
 #include <map>
 
+#include "gateway/gateway_metrics.h"
 #include "gateway/options.h"
 #include "gateway/state_watcher.h"
 #include "web/access.h"
@@ -35,8 +39,9 @@ class WebServer : public QAbstractHttpServer {
 public:
     using Logger = std::function<void(const QString &line, bool verboseOnly)>;
 
-    WebServer(gateway::ExchangeQueue *queue, gateway::StateWatcher *watcher, const QByteArray &password, Logger logger,
-              QObject *parent = nullptr);
+    // `door`: Web for the page, the API and /metrics; Metrics for /metrics alone.
+    WebServer(gateway::ExchangeQueue *queue, gateway::StateWatcher *watcher, gateway::GatewayMetrics *metrics,
+              gateway::FrontDoor door, const QByteArray &password, Logger logger, QObject *parent = nullptr);
     ~WebServer() override;
 
     // Listens; false, with *error, when it cannot. at->port becomes the port taken.
@@ -63,10 +68,14 @@ private:
     void takeWatchers();
     void broadcast(const QJsonObject &snapshot);
     int queueClientOf(QTcpSocket *socket);
+    // A request refused, with its status and reason, for the metrics.
+    void count(int status, const QString &why);
 
     gateway::ExchangeQueue *queue_;
     Access access_;
     gateway::StateWatcher *watcher_;
+    gateway::GatewayMetrics *metrics_;
+    gateway::FrontDoor door_;
     Logger logger_;
     GuardedServer *tcp_ = nullptr;  // owned by the HTTP server once bound
     std::map<QTcpSocket *, int> queueClients_;

@@ -6,7 +6,7 @@
 namespace qm25::test {
 
 // qm25d as a child of the test, its PJLink and raw ports (and the HTTP
-// port, when the arguments ask for one) on loopback, free ports; the
+// and metrics ports, when the arguments ask for them) on loopback, free ports; the
 // constructor waits, bounded, until it says where it listens.
 class Gatewayd {
 public:
@@ -17,7 +17,7 @@ public:
     bool stop();
     QString log();
     bool waitForLog(const QString &text, int times = 1);
-    quint16 pjlink = 0, raw = 0, http = 0;
+    quint16 pjlink = 0, raw = 0, http = 0, metrics = 0;
 
 private:
     QProcess process_;
