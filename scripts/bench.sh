@@ -4,11 +4,13 @@
 # the gateway under 50 PJLink clients, qm25-bench-gateway, as it is and with
 # replies held 5 ms as on a real line, its figures in
 # build/bench-results-gateway*.json; then the web panel under 20 watching and
-# 5 posting browsers, qm25-bench-web, its figures in build/bench-results-web.json.
+# 5 posting browsers, qm25-bench-web, its figures in build/bench-results-web.json;
+# then Prometheus's scrapes of /metrics, qm25-bench-web --scrapes, in
+# build/bench-results-scrapes.json.
 # Arguments go to qm25-bench, for example:
 #   scripts/bench.sh --quick                 a short smoke run
-#   scripts/bench.sh --only click,reply      some parts only ("gateway" and
-#                                            "web" name the gateway's parts)
+#   scripts/bench.sh --only click,reply      some parts only ("gateway", "web"
+#                                            and "scrapes" name the gateway's parts)
 # QM25_BENCH_LOAD_S sets the length of each streaming run (default 60 s).
 # Timings are only as quiet as the machine: run it with nothing else busy.
 set -euo pipefail
@@ -20,7 +22,7 @@ json="${QM25_BENCH_JSON:-$build/bench-results.json}"
 export QT_QPA_PLATFORM=offscreen
 export QT_LOGGING_RULES="${QT_LOGGING_RULES:-qt.qpa.*=false}"
 
-gateway=yes web=yes panel=yes quick=()
+gateway=yes web=yes scrapes=yes panel=yes quick=()
 args=("$@")
 for ((i = 0; i < ${#args[@]}; i++)); do
   case "${args[i]}" in
@@ -28,7 +30,8 @@ for ((i = 0; i < ${#args[@]}; i++)); do
     --only)
       [[ ",${args[i + 1]:-}," == *,gateway,* ]] || gateway=no
       [[ ",${args[i + 1]:-}," == *,web,* ]] || web=no
-      [[ ",${args[i + 1]:-}," =~ ^,(gateway,|web,)*$ ]] && panel=no ;;
+      [[ ",${args[i + 1]:-}," == *,scrapes,* ]] || scrapes=no
+      [[ ",${args[i + 1]:-}," =~ ^,(gateway,|web,|scrapes,)*$ ]] && panel=no ;;
   esac
 done
 [ "$panel" = no ] || "$build/bench/qm25-bench" --json "$json" "$@"
@@ -38,4 +41,7 @@ if [ "$gateway" = yes ]; then
 fi
 if [ "$web" = yes ]; then
   "$build/bench/qm25-bench-web" "${quick[@]}" --json "${json%.json}-web.json"
+fi
+if [ "$scrapes" = yes ]; then
+  "$build/bench/qm25-bench-web" "${quick[@]}" --scrapes --json "${json%.json}-scrapes.json"
 fi
