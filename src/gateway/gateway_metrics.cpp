@@ -86,10 +86,10 @@ const std::map<FrontDoor, std::vector<RefusalReason>> kRefusalsAt{
     {FrontDoor::Live, {R::Malformed, R::TooSlow}},
     {FrontDoor::Metrics, {R::Malformed, R::TooLarge, R::TooSlow, R::TooManyConnections, R::NoPassword, R::Throttled,
                           R::Forbidden}},
-    {FrontDoor::Mqtt, {R::Malformed, R::TooLarge, R::TooManyConnections, R::NoPassword, R::Busy}},
+    {FrontDoor::Mqtt, {R::Malformed, R::Busy}},
 };
-// The doors that ask for a password.
-constexpr FrontDoor kPasswordDoors[] = {FrontDoor::Pjlink, FrontDoor::Web, FrontDoor::Metrics, FrontDoor::Mqtt};
+// The doors that ask their clients for a password.
+constexpr FrontDoor kPasswordDoors[] = {FrontDoor::Pjlink, FrontDoor::Web, FrontDoor::Metrics};
 
 // When this process started, in seconds since the epoch: the boot time and
 // the process's start in clock ticks after it.

@@ -78,13 +78,13 @@ inline constexpr int kFrontDoors = 6;
 enum class RefusalReason {
     Malformed,           // bytes that are not the protocol (or too long a PJLink request)
     TooLarge,            // over a size bound (head, path, body, raw frame)
-    TooSlow,             // not whole within the request's time limit
+    TooSlow,             // not whole within the request's time limit, or a live connection that takes nothing
     TooManyConnections,  // over a connection bound
     LineDown,            // a raw connection while the line is down
     NoPassword,          // no password given where one is needed
     Throttled,           // too many wrong passwords lately
     Forbidden,           // from another site's page, or a host name that is no address
-    Busy,                // a client's queue of commands is full
+    Busy,                // a client's queue of commands is full, or a command dropped for it
 };
 inline constexpr int kRefusalReasons = 9;
 
@@ -107,11 +107,14 @@ public:
     GatewayMetrics(ExchangeQueue *queue, StateWatcher *watcher, int holdMs, QObject *parent = nullptr);
     ~GatewayMetrics() override;
 
-    // What the front doors report.
+    // What the front doors report: a request or connection refused, a
+    // wrong password. The MQTT front door reports a message that names no
+    // command as Malformed and a command dropped for a full queue as Busy.
     void refused(FrontDoor door, RefusalReason reason);
     void authFailed(FrontDoor door);
-    // How many clients a front door holds now, asked at each scrape; an
-    // empty function takes it back (the door has closed).
+    // How many clients a front door holds now, asked at each scrape (for
+    // MQTT: 1 while connected to the broker); an empty function takes it
+    // back (the door has closed).
     void countClients(FrontDoor door, std::function<int()> count);
     // The line, open before, was lost.
     void lineLost() { ++lineLosses_; }
