@@ -2,6 +2,7 @@
 // against the simulator on a pseudo-terminal, everything on loopback.
 //
 //   qm25-bench-gateway [--quick] [--seconds N] [--clients N] [--reply-delay MS] [--json FILE]
+//   qm25-bench-gateway --class2 [--quick] [--json FILE]
 //
 // N PJLink clients (50) each ask POWR ?, ERST ? and LAMP ? once a second,
 // their seconds spread over the second; a raw exchange client sends one
@@ -11,6 +12,14 @@
 // 19200 baud allows, and qm25d's memory and CPU time. A pseudo-terminal has
 // no baud rate: --reply-delay holds each reply back (the simulator's
 // --delay), as the wire and a real projector's turnaround would.
+//
+// With --class2, PJLink Class 2 over UDP instead: a controller (127.0.0.2)
+// has spoken to the PJLink port and listens for notifications; a raw client
+// switches the power on and off 200 times (--quick 40), one command every
+// 150 ms, as the panel would, and each time the wait from the command sent
+// to its %2POWR= notification at the controller is taken; then 200 (40)
+// searchers, each on a loopback address of its own, send one search each,
+// 20 a second, and the wait to its answer is taken.
 #include <QCoreApplication>
 #include <QElapsedTimer>
 #include <QFile>
@@ -18,11 +27,14 @@
 #include <QJsonObject>
 #include <QProcess>
 #include <QRegularExpression>
+#include <QNetworkDatagram>
 #include <QTcpSocket>
+#include <QUdpSocket>
 #include <QTemporaryDir>
 #include <QTimer>
 #include <cstdio>
 #include <deque>
+#include <functional>
 #include <memory>
 #include <unistd.h>
 
@@ -70,17 +82,113 @@ LineCount countTrace(const QString &file)
     return c;
 }
 
+// Runs the event loop until `done` or the time-out; whether it was done.
+bool waitFor(const std::function<bool()> &done, int timeoutMs)
+{
+    QElapsedTimer t;
+    t.start();
+    while (!done() && t.elapsed() < timeoutMs)
+        QCoreApplication::processEvents(QEventLoop::AllEvents, 5);
+    return done();
+}
+
+int class2Run(int changes, const QString &jsonPath)
+{
+    QProcess sim, gateway;
+    sim.start(QStringLiteral(QM25_SIM_BIN), {"--warmup-ms", "0", "--cooldown-ms", "0"});
+    QString simSaid, gatewaySaid;
+    const QString device = wordAfter(sim, simSaid, QStringLiteral("QM25_COM1="), 15000, false);
+    gateway.start(QStringLiteral(QM25_GATEWAY_BIN), {"--port", device, "--pjlink", "127.0.0.1:0", "--raw", "127.0.0.1:0"});
+    const quint16 pjlinkPort = quint16(wordAfter(gateway, gatewaySaid, "PJLink on 127.0.0.1:", 15000, true).toUInt());
+    const quint16 rawPort = quint16(wordAfter(gateway, gatewaySaid, "raw exchanges on 127.0.0.1:", 15000, true).toUInt());
+    if (device.isEmpty() || !pjlinkPort || !rawPort || wordAfter(gateway, gatewaySaid, "line ", 15000, true) != "open:") {
+        std::fprintf(stderr, "qm25-bench-gateway: qm25d did not start: %s\n", qPrintable(gatewaySaid));
+        return 1;
+    }
+    QUdpSocket heard;
+    QByteArrayList notes;
+    std::int64_t noteAt = 0;
+    QObject::connect(&heard, &QUdpSocket::readyRead, [&] {
+        while (heard.hasPendingDatagrams()) {
+            notes << heard.receiveDatagram().data();
+            noteAt = nowNs();
+        }
+    });
+    QTcpSocket controller, raw;
+    QByteArray controllerIn, rawIn;
+    QObject::connect(&controller, &QTcpSocket::readyRead, [&] { controllerIn += controller.readAll(); });
+    QObject::connect(&raw, &QTcpSocket::readyRead, [&] { rawIn += raw.readAll(); });
+    controller.bind(QHostAddress("127.0.0.2"));
+    controller.connectToHost(QHostAddress::LocalHost, pjlinkPort);
+    raw.connectToHost(QHostAddress::LocalHost, rawPort);
+    if (!heard.bind(QHostAddress("127.0.0.2"), pjlinkPort) || !waitFor([&] { return controllerIn.startsWith("PJLINK 0\r"); }, 5000)) {
+        std::fprintf(stderr, "qm25-bench-gateway: no controller on 127.0.0.2\n");
+        return 1;
+    }
+    controller.write("%1POWR ?\r");  // a controller now; the power read is where changes count from
+    waitFor([&] { return controllerIn.contains("POWR="); }, 5000);
+    waitFor([] { return false; }, 500);
+
+    std::vector<double> notifyMs, searchMs;
+    long missed = 0;
+    for (int i = 0; i < changes; ++i) {
+        const QByteArray frame = i % 2 ? "C01\r" : "C00\r";
+        const qsizetype before = notes.size();
+        const std::int64_t sent = nowNs();
+        raw.write(frame);
+        if (waitFor([&] { return notes.mid(before).join().contains("%2POWR="); }, 3000))
+            notifyMs.push_back(toMs(noteAt - sent));
+        else
+            ++missed;
+        waitFor([] { return false; }, 150);
+    }
+    std::vector<std::unique_ptr<QUdpSocket>> searchers;
+    for (int i = 0; i < changes; ++i) {
+        auto s = std::make_unique<QUdpSocket>();
+        if (!s->bind(QHostAddress(QStringLiteral("127.0.1.%1").arg(i % 250 + 1)), pjlinkPort)) {
+            ++missed;
+            continue;
+        }
+        const std::int64_t sent = nowNs();
+        s->writeDatagram("%2SRCH\r", QHostAddress::LocalHost, pjlinkPort);
+        if (waitFor([&] { return s->hasPendingDatagrams(); }, 3000))
+            searchMs.push_back(toMs(nowNs() - sent));
+        else
+            ++missed;
+        waitFor([] { return false; }, 50);
+    }
+    gateway.terminate();
+    sim.terminate();
+    gateway.waitForFinished(5000);
+    sim.waitForFinished(5000);
+    const Summary n = summarise(notifyMs), q = summarise(searchMs);
+    std::printf("qm25d, PJLink Class 2 over UDP: %d power changes through the raw port, %d searches\n", changes, changes);
+    std::printf("  command to notification  %zu heard: p50 %.2f ms, p99 %.2f ms, max %.2f ms\n", n.count, n.p50, n.p99, n.max);
+    std::printf("  search to answer         %zu answered: p50 %.2f ms, p99 %.2f ms, max %.2f ms\n", q.count, q.p50, q.p99, q.max);
+    std::printf("  load average (1 min) %.2f at end; %ld missed\n", loadAverage1(), missed);
+    if (!jsonPath.isEmpty()) {
+        QFile f(jsonPath);
+        if (f.open(QIODevice::WriteOnly | QIODevice::Truncate))
+            f.write(QJsonDocument(QJsonObject{{"changes", changes}, {"notify_ms", toJson(n)}, {"search_ms", toJson(q)},
+                                              {"missed", qint64(missed)}}).toJson());
+    }
+    return missed ? 1 : 0;
+}
+
 }  // namespace
 
 int main(int argc, char *argv[])
 {
     QCoreApplication app(argc, argv);
     int seconds = 60, clients = 50, replyDelayMs = 0;
+    bool class2 = false;
     QString jsonPath;
     const QStringList args = app.arguments();
     for (qsizetype i = 1; i < args.size(); ++i) {
         if (args[i] == QLatin1String("--quick"))
             seconds = 10;
+        else if (args[i] == QLatin1String("--class2"))
+            class2 = true;
         else if (args[i] == QLatin1String("--seconds") && i + 1 < args.size())
             seconds = std::max(1, args[++i].toInt());
         else if (args[i] == QLatin1String("--clients") && i + 1 < args.size())
@@ -91,10 +199,12 @@ int main(int argc, char *argv[])
             jsonPath = args[++i];
         else {
             std::fprintf(stderr, "usage: qm25-bench-gateway [--quick] [--seconds N] [--clients N] [--reply-delay MS]"
-                                 " [--json FILE]\n");
+                                 " [--json FILE] | --class2 [--quick] [--json FILE]\n");
             return 2;
         }
     }
+    if (class2)
+        return class2Run(seconds < 60 ? 40 : 200, jsonPath);
 
     QTemporaryDir dir;
     const QString trace = dir.filePath(QStringLiteral("trace"));

@@ -1,5 +1,6 @@
-// Fuzz target: the gateway's PJLink request reader, and the mapping of what
-// it reads onto the projector's commands and back into answers.
+// Fuzz target: the gateway's PJLink request reader, the mapping of what it
+// reads onto the projector's commands and back into answers, and the UDP
+// datagrams: the search and the notifications.
 //
 // Input: a flag byte (bit 0: a password is set; the rest picks the replies
 // the projector gives), a byte for the size of the reads (1 to 256), then
@@ -7,9 +8,12 @@
 //
 // Checked: what the reader makes of the stream does not depend on how it was
 // cut into reads; after a close nothing more is read; every request read is
-// class 1 with a printable parameter of at most 128 bytes; every answer, made
-// at once or from the replies, is "%", class, the command, "=", printable
-// ASCII and one CR at its end; a close sends nothing or "PJLINK ERRA".
+// class 1 or 2 with a printable parameter of at most 128 bytes; every answer,
+// made at once or from the replies, is "%", class, the command, "=",
+// printable ASCII and one CR at its end (an empty result only for the texts
+// the projector does not have); a close sends nothing or "PJLINK ERRA". A
+// search's answer is at most four times its size; the replies read as
+// status give notifications of the same form as answers.
 #include <QByteArray>
 #include <QStringList>
 #include <algorithm>
@@ -19,6 +23,7 @@
 #include <cstdlib>
 
 #include "gateway/pjlink.h"
+#include "gateway/pjlink_datagrams.h"
 
 using namespace qm25;
 using namespace qm25::pjlink;
@@ -39,7 +44,9 @@ bool printable(QByteArrayView s)
 void checkAnswer(const QByteArray &answer, const Request &r)
 {
     const QByteArray head = '%' + QByteArray(1, r.pjlinkClass) + r.command + '=';
-    if (!answer.startsWith(head) || !answer.endsWith('\r') || !printable(answer.chopped(1)) || answer.size() <= head.size() + 1)
+    const bool mayBeEmpty = r.pjlinkClass == '2' && QByteArrayList{"SNUM", "SVER", "RLMP", "RFIL"}.contains(r.command);
+    if (!answer.startsWith(head) || !answer.endsWith('\r') || !printable(answer.chopped(1))
+        || (answer.size() <= head.size() + 1 && !mayBeEmpty))
         fail("an answer that is not one line of the form %1CMD=result");
 }
 
@@ -80,9 +87,10 @@ QStringList readStream(const QByteArray &stream, qsizetype step, const QByteArra
             switch (in.kind) {
             case Input::Kind::Request: {
                 const Request &r = in.request;
-                if (r.pjlinkClass != '1' || r.command.size() != 4 || r.parameter.size() > 128 || !printable(r.parameter))
-                    fail("a request that is no class 1 request");
-                const Plan plan = planFor(r, {});
+                if ((r.pjlinkClass != '1' && r.pjlinkClass != '2') || r.command.size() != 4 || r.parameter.size() > 128
+                    || !printable(r.parameter))
+                    fail("a request that is no class 1 or 2 request");
+                const Plan plan = planFor(r, {"QM25", [pick] { return pick & 1 ? std::optional<bool>(pick & 2) : std::nullopt; }});
                 if (plan.steps.empty()) {
                     checkAnswer(plan.answer, r);
                     out << QString::fromLatin1(plan.answer);
@@ -96,6 +104,10 @@ QStringList readStream(const QByteArray &stream, qsizetype step, const QByteArra
                 }
                 const QByteArray answer = answerFor(r, results);
                 checkAnswer(answer, r);
+                for (std::size_t i = 0; i < results.size(); ++i)
+                    if (const auto value = readStatus(plan.steps[i]->reading, QString::fromLatin1(results[i].reply)))
+                        for (const auto &[command, line] : notificationsOf(*value))
+                            checkAnswer(line, {'2', command, {}});
                 out << QString::fromLatin1(answer);
                 break;
             }
@@ -132,5 +144,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
     const QByteArray digest = password ? digestOf("0123abcd", "room-password") : QByteArray();
     if (readStream(stream, step, digest, pick) != readStream(stream, stream.size() + 1, digest, pick))
         fail("what is read depends on how the stream was cut into reads");
+    // Whatever an interface's hardware address reads, a search's answer stays
+    // within four times the search.
+    if (searchAnswer(macOf(QString::fromLatin1(stream))).size() > 4 * QByteArray("%2SRCH\r").size())
+        fail("a search answer more than four times the search");
     return 0;
 }

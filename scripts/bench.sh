@@ -2,8 +2,8 @@
 # Builds the benchmarks and runs them. Prints one table and writes the same
 # figures as JSON to build/bench-results.json (or $QM25_BENCH_JSON); then
 # the gateway under 50 PJLink clients, qm25-bench-gateway, as it is and with
-# replies held 5 ms as on a real line, its figures in
-# build/bench-results-gateway*.json; then the web panel under 20 watching and
+# replies held 5 ms as on a real line, and PJLink Class 2's notifications and
+# search answers, its figures in build/bench-results-gateway*.json; then the web panel under 20 watching and
 # 5 posting browsers, qm25-bench-web, its figures in build/bench-results-web.json;
 # then Prometheus's scrapes of /metrics, qm25-bench-web --scrapes, in
 # build/bench-results-scrapes.json.
@@ -38,6 +38,7 @@ done
 if [ "$gateway" = yes ]; then
   "$build/bench/qm25-bench-gateway" "${quick[@]}" --json "${json%.json}-gateway.json"
   "$build/bench/qm25-bench-gateway" "${quick[@]}" --reply-delay 5 --json "${json%.json}-gateway-5ms.json"
+  "$build/bench/qm25-bench-gateway" "${quick[@]}" --class2 --json "${json%.json}-gateway-class2.json"
 fi
 if [ "$web" = yes ]; then
   "$build/bench/qm25-bench-web" "${quick[@]}" --json "${json%.json}-web.json"

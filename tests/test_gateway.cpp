@@ -1,9 +1,12 @@
 // qm25d as a program, on the simulator's pseudo-terminal: PJLink clients
 // and raw exchange clients on loopback, the password, a line that goes and
-// comes back, clients that flood or send garbage, the bounds on connections.
+// comes back, clients that flood or send garbage (TCP and UDP), the bounds
+// on connections, PJLink Class 2's search and notifications.
 #include <QCryptographicHash>
+#include <QNetworkDatagram>
 #include <QProcess>
 #include <QTcpSocket>
+#include <QUdpSocket>
 #include <QTemporaryDir>
 #include <QtTest>
 
@@ -19,9 +22,11 @@ namespace {
 
 // A client on loopback; lines are read up to their CR.
 struct Client {
-    explicit Client(quint16 port)
+    explicit Client(quint16 port, const QHostAddress &from = {})
     {
         QObject::connect(&socket, &QTcpSocket::readyRead, [this] { in += socket.readAll(); });
+        if (!from.isNull())
+            socket.bind(from);
         socket.connectToHost(QHostAddress::LocalHost, port);
     }
     QByteArray line()
@@ -46,11 +51,11 @@ struct Client {
         return line();
     }
     // Asks each "REQUEST=ANSWER" of a PJLink conversation in turn: "POWR ?=0 | INPT 11=ERR3".
-    void converse(const QByteArray &script)
+    void converse(const QByteArray &script, const QByteArray &pjlinkClass = "%1")
     {
         for (const QByteArray &step : script.split('|')) {
             const QByteArray request = step.trimmed().split('=').value(0), answer = step.trimmed().split('=').value(1);
-            QCOMPARE(ask("%1" + request), "%1" + request.left(4) + '=' + answer);
+            QCOMPARE(ask(pjlinkClass + request), pjlinkClass + request.left(4) + '=' + answer);
         }
     }
     bool closed() const { return socket.state() == QAbstractSocket::UnconnectedState; }
@@ -58,6 +63,31 @@ struct Client {
     QTcpSocket socket;
     QByteArray in;
 };
+
+// What reaches a UDP port of a loopback address other than the gateway's:
+// a controller's or a searcher's (the gateway answers and notifies on the
+// PJLink port's number).
+struct Heard {
+    Heard(const char *address, quint16 port)
+    {
+        QObject::connect(&socket, &QUdpSocket::readyRead, [this] {
+            while (socket.hasPendingDatagrams())
+                got << socket.receiveDatagram().data();
+        });
+        socket.bind(QHostAddress(QLatin1String(address)), port);
+    }
+    bool waitFor(const QByteArray &datagram) { return QTest::qWaitFor([&] { return got.contains(datagram + '\r'); }, 15000); }
+    QUdpSocket socket;
+    QByteArrayList got;
+};
+
+// The digest that proves the password, from the greeting's random value.
+QByteArray digest(Client &c, const QByteArray &password)
+{
+    const QByteArray random = c.line().mid(9);
+    return QRegularExpression("^[0-9a-f]{8}$").match(QString::fromLatin1(random)).hasMatch()
+        ? QCryptographicHash::hash(random + password, QCryptographicHash::Md5).toHex() : QByteArray("no random");
+}
 
 // Asks until the answer is `answer` (the projector changes by itself).
 bool answersSoon(Client &c, const QByteArray &request, const QByteArray &answer)
@@ -70,7 +100,8 @@ bool answersSoon(Client &c, const QByteArray &request, const QByteArray &answer)
 class GatewayTest : public QObject {
     Q_OBJECT
 private slots:
-    // Behind a password: every command, then a wrong and a missing digest.
+    // Behind a password: every command of both classes, a controller's
+    // notifications of what changed, then a wrong and a missing digest.
     void servesEachCommand()
     {
         QTemporaryDir dir;
@@ -79,20 +110,26 @@ private slots:
         SimProcess sim({"--warmup-ms", "1500", "--cooldown-ms", "500"});
         QVERIFY2(sim.ok(), qPrintable(sim.failure()));
         Gatewayd d({"--port", sim.devicePath(), "--name", "Room 101", "--password-file", file.fileName()});
-        const auto digest = [](Client &c, const QByteArray &password) {
-            const QByteArray random = c.line().mid(9);
-            return QRegularExpression("^[0-9a-f]{8}$").match(QString::fromLatin1(random)).hasMatch()
-                ? QCryptographicHash::hash(random + password, QCryptographicHash::Md5).toHex() : QByteArray("no random");
-        };
-        Client c(d.pjlink);
+        Heard heard("127.0.0.2", d.pjlink);  // where notifications to a controller on 127.0.0.2 go
+        Client c(d.pjlink, QHostAddress("127.0.0.2"));
         QCOMPARE(c.ask(digest(c, "Qm25-room") + "%1POWR ?"), QByteArray("%1POWR=0"));
         c.converse("INPT 11=ERR3 | AVMT ?=ERR3 | POWR 1=OK | POWR ?=3 | AVMT 31=ERR3 | LAMP ?=0 1");
+        c.converse("FREZ 1=ERR3 | SVOL 1=ERR3 | IRES ?=ERR3 | MVOL 1=ERR1 | INNM ?12=PC2 | SNUM ?= | SVER ?=1.40"
+                   " | POWR ?=ERR1", "%2");
         QVERIFY(answersSoon(c, "%1POWR ?", "%1POWR=1"));
         c.converse("INPT 21=OK | INPT ?=21 | AVMT 31=OK | AVMT ?=31 | AVMT 10=OK | AVMT ?=21 | ERST ?=000000"
-                   " | INFO ?=QM25 SIM 1.40 | NAME ?=Room 101 | INPT 59=ERR2 | FREZ 1=ERR1 | POWR 0=OK | POWR ?=2");
-        // Answers come in the order of the requests, made at once or after an exchange.
-        c.socket.write("%1CLSS ?\r%1INPT ?\r%1XXXX ?\r");
-        QCOMPARE(c.lines(3), QByteArray("%1CLSS=1|%1INPT=21|%1XXXX=ERR1"));
+                   " | INFO ?=QM25 SIM 1.40 | NAME ?=Room 101 | INPT 59=ERR2 | FREZ 1=ERR1");
+        c.converse("SVOL 1=OK | SVOL 0=OK | INPT 12=OK | INPT ?=12 | IRES ?=*", "%2");
+        // Answers come in the order of the requests, made at once or after an
+        // exchange, or when their turn comes (the freeze as just set).
+        c.socket.write("%1CLSS ?\r%1INPT ?\r%1XXXX ?\r%2FREZ 1\r%2FREZ ?\r%2FREZ 0\r%2FREZ ?\r");
+        QCOMPARE(c.lines(7), QByteArray("%1CLSS=2|%1INPT=12|%1XXXX=ERR1|%2FREZ=OK|%2FREZ=1|%2FREZ=OK|%2FREZ=0"));
+        // The power switched off as the panel would, through the raw port: the
+        // controller hears of it without asking, as of every change, once.
+        QCOMPARE(Client(d.raw).ask("C01"), QByteArray("\x06"));
+        QVERIFY(heard.socket.state() == QAbstractSocket::BoundState && heard.waitFor("%2POWR=2"));
+        QCOMPARE(heard.got.mid(0, 6).join().replace('\r', ' '),
+                 QByteArray("%2POWR=3 %2POWR=1 %2INPT=21 %2AVMT=21 %2INPT=12 %2POWR=2 "));
 
         Client wrong(d.pjlink), none(d.pjlink);
         QCOMPARE(wrong.ask(digest(wrong, "qm25-room") + "%1POWR ?"), QByteArray("PJLINK ERRA"));
@@ -116,7 +153,11 @@ private slots:
         QVERIFY(sim->waitForCleanExit());
         QVERIFY(raw.waitClosed());  // a raw client learns it as from a device server
         QVERIFY(answersSoon(c, "%1POWR ?", "%1POWR=ERR4"));
-        c.converse("AVMT 11=ERR4 | CLSS ?=1");
+        c.converse("AVMT 11=ERR4 | CLSS ?=2");
+        Heard heard("127.0.0.2", d.pjlink);  // a controller that speaks while the line is down
+        Client controller(d.pjlink, QHostAddress("127.0.0.2"));
+        QCOMPARE(controller.line(), QByteArray("PJLINK 0"));
+        controller.converse("POWR ?=ERR4");
         QVERIFY(Client(d.raw).waitClosed());
         QTest::qWait(1000);  // a few attempts more, said once
         QCOMPARE(d.log().count("line down"), 1);
@@ -125,6 +166,7 @@ private slots:
         QVERIFY2(sim->ok(), qPrintable(sim->failure()));
         QVERIFY(answersSoon(c, "%1POWR ?", "%1POWR=0"));
         QVERIFY(d.waitForLog("line open", 2));
+        QVERIFY(heard.waitFor("%2LKUP=00:00:00:00:00:00"));  // hears the gateway serve
         QCOMPARE(Client(d.raw).ask("CR0"), QByteArray("80"));
         QVERIFY2(d.stop(), qPrintable(d.log()));
     }
@@ -172,6 +214,21 @@ private slots:
             QVERIFY(g->waitClosed());
         QVERIFY(d.waitForLog("not printable ASCII") && d.waitForLog("longer than 136 bytes")
                 && d.waitForLog("longer than 256 bytes"));
+        // Searches far past one answer a second, with datagrams that are no
+        // search, empty or too long; another searcher still has its answer.
+        Heard searcher("127.0.0.3", d.pjlink), other("127.0.0.4", d.pjlink);
+        for (int i = 0; i < 300; ++i) {
+            searcher.socket.writeDatagram("%2SRCH\r", QHostAddress::LocalHost, d.pjlink);
+            searcher.socket.writeDatagram(QByteArray(i % 200, 'x'), QHostAddress::LocalHost, d.pjlink);
+        }
+        for (int i = 0; i < 15 && other.got.isEmpty(); ++i) {  // the kernel may drop some of the flood
+            other.socket.writeDatagram("%2SRCH\r", QHostAddress::LocalHost, d.pjlink);
+            if (QTest::qWaitFor([&] { return !other.got.isEmpty(); }, 1000))
+                break;
+        }
+        QCOMPARE(other.got.value(0), QByteArray("%2ACKN=00:00:00:00:00:00\r"));
+        QVERIFY(searcher.got.size() >= 1 && searcher.got.size() <= 2 && searcher.got.front() == "%2ACKN=00:00:00:00:00:00\r");
+        QVERIFY(d.waitForLog("UDP: dropped") && d.log().count("UDP: dropped") == 1);  // once a minute at most
         QVERIFY(QTest::qWaitFor([&] { return flood.in.count('\r') > kFlood || flood.closed(); }, 60000));
         QCOMPARE(flood.in.count("%1INPT=ERR3\r"), kFlood);  // answered in full, in the end
         QVERIFY2(d.stop(), qPrintable(d.log()));

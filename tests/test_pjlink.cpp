@@ -1,13 +1,15 @@
 // The gateway's parts without sockets: the PJLink request reader, the
-// mapping of requests onto the projector's commands and replies, the
-// options, the queue that shares the line among clients, the one watcher
-// of the projector's state on it, and the metrics made from them.
+// mapping of requests onto the projector's commands and replies, the UDP
+// datagrams and their bounds, the options, the queue that shares the line
+// among clients, the one watcher of the projector's state on it, and the
+// metrics made from them.
 #include <QtTest>
 
 #include "gateway/exchange_queue.h"
 #include "gateway/gateway_metrics.h"
 #include "gateway/options.h"
 #include "gateway/pjlink.h"
+#include "gateway/pjlink_datagrams.h"
 #include "gateway/state_watcher.h"
 #include "support/fake_line.h"
 
@@ -69,7 +71,8 @@ private slots:
         row("137 bytes", "%1NAME y" + x128 + '\r', false, "C:");
         row("no CR within 136 bytes", QByteArray(500, '%'), false, "C:");
         row("unknown command", "%1ABCD ?\r%1powr ?\r", false, "A:%1ABCD=ERR1|A:%1powr=ERR1");
-        row("class 2, FREZ", "%2FREZ 1\r%1FREZ 1\r", false, "A:%2FREZ=ERR1|A:%1FREZ=ERR1");
+        row("each class its own commands", "%2FREZ 1\r%1FREZ 1\r%2POWR ?\r%3CLSS ?\r", false,
+            "R:FREZ 1|A:%1FREZ=ERR1|A:%2POWR=ERR1|A:%3CLSS=ERR1");
         row("no blank", "%1POWR\r%1POWR?\r", false, "A:%1POWR=ERR2|A:%1POWR=ERR2");
         row("not ASCII, nothing after", "%1POWR \xff\r%1POWR ?\r", false, "C:");
         row("no PJLink", "GET / HTTP/1.0\r", false, "C:");
@@ -90,7 +93,7 @@ private slots:
 
     void mapping_data()
     {
-        QTest::addColumn<QByteArray>("request");
+        QTest::addColumn<QByteArray>("request");    // class 1, or "%2" and a class 2 request
         QTest::addColumn<QStringList>("commands");  // the catalogue's names, in order
         QTest::addColumn<QStringList>("replies");
         QTest::addColumn<QByteArray>("answer");
@@ -122,10 +125,23 @@ private slots:
         rows("NAME ?", "", "=Room 101");
         rows("INF1 ?", "", "=RUNO");
         rows("INF2 ?", "", "=QM25");
-        rows("CLSS ?", "", "=1");
-        for (const char *outOfRange : {"POWR 2", "INPT 22", "INPT 60", "INPT 1", "INPT ", "AVMT 40", "INST 1", "CLSS 1"})
+        rows("CLSS ?", "", "=2");
+        rows("%2FREZ 1", "freeze on", "ACK=OK; NAK=ERR3");
+        rows("%2FREZ ?", "", "=0");  // nothing set since the line opened
+        rows("%2SVOL 1", "volume up", "ACK=OK; NAK=ERR3");
+        rows("%2SVOL 0", "volume down", "none=ERR4");
+        rows("%2INPT ?", "input", "2=12; 4=ERR3");
+        rows("%2INST ?", "", "=11 12 21");
+        rows("%2INNM ?21", "", "=Video");
+        rows("%2SVER ?", "identification", "QM25 SIM 1.40=1.40; QM25 SIM=; V1.4=; 1.4a=; none=ERR4");
+        rows("%2IRES ?", "mute", "80=-; 00=*; 03=*; FF=ERR3");
+        for (const char *empty : {"%2SNUM ?", "%2RLMP ?", "%2RFIL ?"})
+            rows(empty, "", "=");
+        for (const char *outOfRange : {"POWR 2", "INPT 22", "INPT 60", "INPT 1", "INPT ", "AVMT 40", "INST 1", "CLSS 1",
+                 "%2SVOL ?", "%2SVOL 2", "%2FREZ 2", "%2INNM ?31", "%2INNM 11", "%2INNM ?", "%2SNUM 1"})
             rows(outOfRange, "", "=ERR2");
-        rows("SVOL 1", "", "=ERR1");
+        for (const char *unknown : {"SVOL 1", "FREZ ?", "%2FILT ?", "%2RRES ?", "%2MVOL 1", "%2POWR ?", "%2CLSS ?"})
+            rows(unknown, "", "=ERR1");
     }
     void mapping()
     {
@@ -133,8 +149,9 @@ private slots:
         QFETCH(QStringList, commands);
         QFETCH(QStringList, replies);
         QFETCH(QByteArray, answer);
-        const pjlink::Request r{'1', request.left(4), request.mid(5)};
-        const pjlink::Plan plan = pjlink::planFor(r, {"Room 101"});
+        const bool two = request.startsWith("%2");
+        const pjlink::Request r{two ? '2' : '1', request.mid(two ? 2 : 0, 4), request.mid(two ? 7 : 5)};
+        const pjlink::Plan plan = pjlink::planFor(r, {"Room 101", {}});
         QStringList planned;
         for (const CommandRow *row : plan.steps)
             planned << QString(latin1(row->name));
@@ -142,7 +159,83 @@ private slots:
         std::vector<ExchangeResult> results;
         for (const QString &reply : replies)
             results.push_back(result(reply.toLatin1()));
-        QCOMPARE(plan.steps.empty() ? plan.answer : pjlink::answerFor(r, results), "%1" + r.command + '=' + answer + '\r');
+        QCOMPARE(plan.steps.empty() ? plan.answer : pjlink::answerFor(r, results),
+                 '%' + QByteArray(1, r.pjlinkClass) + r.command + '=' + answer + '\r');
+    }
+
+    // What a datagram is, and what a reading notifies (the projector's reply
+    // to the read that gives it).
+    void datagrams_data()
+    {
+        QTest::addColumn<QByteArray>("what");  // "search", "mac", or the read's code
+        QTest::addColumn<QByteArray>("bytes");
+        QTest::addColumn<QByteArray>("gives");
+        const auto row = [](const char *name, const char *what, const QByteArray &bytes, const char *gives) {
+            QTest::newRow(name) << QByteArray(what) << bytes << QByteArray(gives);
+        };
+        row("search", "search", "%2SRCH\r", "%2ACKN=00:00:00:00:00:00");
+        row("search, LF", "search", "%2SRCH\r\n", "%2ACKN=00:00:00:00:00:00");
+        for (const char *bad : {"%2srch\r", "%2SRCH", "%1SRCH\r", "%2SRCH \r", "%2SRCH\r%2SRCH\r", "%2ACKN=00:00:00:00:00:00\r", ""})
+            row(qPrintable("no search: " + QByteArray(bad).replace('\r', "CR")), "search", bad, "");
+        row("no search: 137 bytes", "search", "%2SRCH\r" + QByteArray(130, ' '), "");
+        row("MAC", "mac", "52:54:00:ab:cd:ef", "52:54:00:AB:CD:EF");
+        for (const char *none : {"", "00:11:22:33:44:55:66:77", "00:11:22:33:44:5x"})
+            row(qPrintable("no MAC: " + QByteArray(none)), "mac", none, "00:00:00:00:00:00");
+        row("power on", "CR0", "00", "%2POWR=1|%2ERST=000000");
+        row("cooling, warm", "CR0", "28", "%2POWR=2|%2ERST=001000");
+        row("power fail", "CR0", "10", "%2ERST=020000");
+        row("input", "CR1", "3", "%2INPT=21");
+        row("input 4", "CR1", "4", "");
+        row("mute", "CRA", "03", "%2AVMT=31");
+        row("no signal", "CRA", "80", "");
+    }
+    void datagrams()
+    {
+        QFETCH(QByteArray, what);
+        QFETCH(QByteArray, bytes);
+        QFETCH(QByteArray, gives);
+        QByteArrayList lines;
+        if (what == "search")
+            lines << (pjlink::isSearch(bytes) ? pjlink::searchAnswer(pjlink::macOf({})) : QByteArray());
+        else if (what == "mac")
+            lines << pjlink::macOf(QString::fromLatin1(bytes));
+        else
+            for (const auto &[command, line] : pjlink::notificationsOf(*readStatus(statusReadOfFrame(QString::fromLatin1(what + '\r'))->reading, QString::fromLatin1(bytes))))
+                lines << line.chopped(1);
+        QCOMPARE(lines.join('|').replace('\r', ""), gives);
+    }
+
+    // Past each bound many times over: one source's searches, a flood of
+    // sources, controllers that come and go.
+    void udpBounds()
+    {
+        pjlink::SourceLimit limit(1000, 32, 256);
+        int answered = 0;
+        for (int ms = 0; ms < 1000; ++ms)
+            answered += limit.allow(QHostAddress("192.0.2.1"), ms);
+        QVERIFY(answered == 1 && limit.allow(QHostAddress("192.0.2.1"), 1000));
+        for (quint32 i = 0; i < 5000; ++i)  // forged sources: 32 a second in all
+            answered += limit.allow(QHostAddress(0xc6336400 + i), 2000 + i / 10);
+        QCOMPARE(answered, 1 + 32);
+        pjlink::SourceLimit wide(1000, 100000, 256);  // 256 sources remembered at most
+        for (quint32 i = 0; i < 5000; ++i)
+            wide.allow(QHostAddress(0xc6336400 + i), 0);
+        QVERIFY(wide.size() == 256 && !wide.allow(QHostAddress("192.0.2.1"), 999) && wide.allow(QHostAddress("192.0.2.1"), 1000));
+
+        pjlink::ControllerTable table;
+        for (int i = 0; i < 100; ++i) {
+            table.seen(QHostAddress(0xc0000200 + quint32(i)), "m", i);
+            table.seen(QHostAddress("192.0.2.250"), "m", i);  // one that keeps speaking stays
+        }
+        QStringList kept;
+        for (const pjlink::Controller &c : table.all())
+            kept << c.address.toString();
+        QCOMPARE(kept.size(), int(pjlink::ControllerTable::kMax));  // the newest 15 and the one that kept speaking
+        QVERIFY(kept.contains("192.0.2.250") && kept.contains("192.0.2.85") && !kept.contains("192.0.2.84"));
+        table.age(99 + pjlink::ControllerTable::kLifetimeMs - 1);
+        QCOMPARE(table.all().size(), 2u);
+        table.age(99 + pjlink::ControllerTable::kLifetimeMs);
+        QVERIFY(table.all().empty());
     }
 
     void options_data()

@@ -90,6 +90,11 @@ REQUESTS = b"".join(b"%1" + r + b"\r" for r in [
 digest = hashlib.md5(b"0123abcd" + b"room-password").hexdigest().encode()
 write("pjlink", "every-command", pjlink(0, 256, REQUESTS))
 write("pjlink", "every-command-other-replies", pjlink(6, 7, REQUESTS))
+CLASS2 = b"".join(b"%2" + r + b"\r" for r in [
+    b"INPT ?", b"INPT 21", b"INST ?", b"INNM ?11", b"INNM ?31", b"SNUM ?", b"SVER ?", b"IRES ?", b"RRES ?",
+    b"FILT ?", b"RLMP ?", b"RFIL ?", b"SVOL 1", b"SVOL 0", b"SVOL ?", b"MVOL 1", b"FREZ 1", b"FREZ ?", b"POWR ?"])
+write("pjlink", "class-2", pjlink(3, 9, CLASS2))
+write("pjlink", "search", pjlink(0, 256, b"%2SRCH\r"))
 write("pjlink", "password", pjlink(1, 3, digest + b"%1POWR ?\r%1LAMP ?\r"))
 write("pjlink", "wrong-password", pjlink(1, 256, b"0" * 32 + b"%1POWR ?\r"))
 write("pjlink", "errors", pjlink(0, 5, b"%1ABCD ?\r%2FREZ 1\r%1POWR\r%1INPT 99\r%1POWR ?\r\n%1AVMT ?\r"))

@@ -76,12 +76,15 @@ Gateway::Gateway(const Options &options, const QByteArray &password, Logger logg
               options.retryMs),
       queue_(keeper_.client()),
       watcher_(&queue_, options.pollSeconds * 1000),
-      metrics_(&queue_, &watcher_, GatewayMetrics::holdFor(options.pollSeconds * 1000))
+      metrics_(&queue_, &watcher_, GatewayMetrics::holdFor(options.pollSeconds * 1000)),
+      udp_(&watcher_, [this](const QString &line, bool verboseOnly) { log(line, verboseOnly); })
 {
     metrics_.countClients(FrontDoor::Pjlink, [this] { return int(pjlinkSessions_.size()); });
     metrics_.countClients(FrontDoor::Raw, [this] { return int(rawSessions_.size()); });
+    connect(&udp_, &PjlinkUdp::refused, this, [this](RefusalReason why) { metrics_.refused(FrontDoor::Pjlink, why); });
     connect(&keeper_, &LineKeeper::up, this, [this](const QString &label) {
         watcher_.lineOpened();
+        udp_.lineUp();
         log(QStringLiteral("line open: %1 at %2 baud").arg(label).arg(options_.baud));
     });
     connect(&keeper_, &LineKeeper::down, this, [this](const QString &why) {
@@ -135,8 +138,26 @@ bool Gateway::start(QString *error)
         *error = QStringLiteral("cannot listen for %1 on %2: %3").arg(QLatin1String(what), at.text(), server.errorString());
         return false;
     };
-    if (!listen(pjlinkServer_, options_.pjlink, "PJLink"))
-        return false;
+    // TCP and UDP on the same number: for a free port, one free for both.
+    const bool anyPort = options_.pjlink.port == 0;
+    for (int attempt = 0;; ++attempt) {
+        Endpoint at = options_.pjlink;
+        if (!listen(pjlinkServer_, at, "PJLink"))
+            return false;
+        QString udpError;
+        if (udp_.start(at, options_.search, &udpError)) {
+            options_.pjlink = at;
+            break;
+        }
+        if (!anyPort || attempt == 8) {
+            // Another program holds the UDP port: PJLink itself still serves.
+            options_.pjlink = at;
+            log(udpError + QStringLiteral(" (searches go unanswered; say --no-search to have no search)"));
+            udp_.start(at, false, &udpError);
+            break;
+        }
+        pjlinkServer_.close();
+    }
     if (options_.raw && !listen(rawServer_, *options_.raw, "raw exchanges"))
         return false;
     log(QStringLiteral("PJLink on %1 (%2)")
@@ -171,10 +192,22 @@ void Gateway::accept(QTcpServer &server, bool pjlink)
             socket->deleteLater();
             continue;
         }
+        const pjlink::Identity identity{options_.name, [this]() -> std::optional<bool> {
+            // No picture, no freeze: the projector drops it when it leaves "on".
+            const auto &power = watcher_.value(Reading::Power);
+            const auto *p = power ? std::get_if<PowerStatus>(&*power) : nullptr;
+            return p && p->phase != PowerPhase::On ? std::optional<bool>(false) : watcher_.freeze();
+        }};
         Session *session = pjlink ? static_cast<Session *>(new PjlinkSession(
-                                        socket, &queue_, label, password_, {options_.name}, options_.idleSeconds, this))
+                                        socket, &queue_, label, password_, identity, options_.idleSeconds, this))
                                   : new RawSession(socket, &queue_, label, this);
         sessions.push_back(session);
+        // A client on the gateway's own address cannot hear notifications: the port there is the gateway's.
+        if (pjlink && udp_.reaches(socket->peerAddress()))
+            connect(static_cast<PjlinkSession *>(session), &PjlinkSession::spoke, this,
+                    [this, peer = socket->peerAddress(), mac = PjlinkUdp::macOfLocal(socket->localAddress())] {
+                        udp_.spoke(peer, mac);
+                    });
         connect(session, &Session::log, this, [this](const QString &line, bool verboseOnly) { log(line, verboseOnly); });
         connect(session, &Session::refused, this, [this, door](RefusalReason why) { metrics_.refused(door, why); });
         connect(session, &Session::authFailed, this, [this, door] { metrics_.authFailed(door); });

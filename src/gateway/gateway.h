@@ -9,6 +9,7 @@
 #include "gateway/gateway_metrics.h"
 #include "gateway/line_keeper.h"
 #include "gateway/options.h"
+#include "gateway/pjlink_udp.h"
 #include "gateway/state_watcher.h"
 
 namespace qm25::gateway {
@@ -21,7 +22,8 @@ inline constexpr int kMaxPjlinkClients = 64;
 // Raw exchange connections at once, the same way.
 inline constexpr int kMaxRawClients = 16;
 
-// qm25d: the line, the queue of exchanges on it, and the two servers.
+// qm25d: the line, the queue of exchanges on it, the PJLink and raw servers,
+// and PJLink's search and notifications.
 class Gateway : public QObject {
     Q_OBJECT
 public:
@@ -52,6 +54,7 @@ private:
     ExchangeQueue queue_;
     StateWatcher watcher_;
     GatewayMetrics metrics_;
+    PjlinkUdp udp_;
     QTcpServer pjlinkServer_;
     QTcpServer rawServer_;
     std::vector<Session *> pjlinkSessions_;

@@ -79,7 +79,7 @@ QString readingName(Reading reading)
 // that a first refusal is an increase too.
 using R = RefusalReason;
 const std::map<FrontDoor, std::vector<RefusalReason>> kRefusalsAt{
-    {FrontDoor::Pjlink, {R::Malformed, R::TooManyConnections}},
+    {FrontDoor::Pjlink, {R::Malformed, R::TooLarge, R::TooManyConnections, R::Throttled, R::Forbidden}},
     {FrontDoor::Raw, {R::TooLarge, R::TooManyConnections, R::LineDown}},
     {FrontDoor::Web, {R::Malformed, R::TooLarge, R::TooSlow, R::TooManyConnections, R::NoPassword, R::Throttled,
                       R::Forbidden, R::Busy}},

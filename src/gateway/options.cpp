@@ -22,7 +22,9 @@ const char kUsage[] =
     "  --retry-ms MS          while the line is down, try again this often (default 3000)\n"
     "\n"
     "Clients:\n"
-    "  --pjlink [HOST:]PORT   PJLink Class 1 server (default 4352; port 0: any free one)\n"
+    "  --pjlink [HOST:]PORT   PJLink Class 2 server on TCP, search and notifications on\n"
+    "                         UDP of the same number (default 4352; 0: any free one)\n"
+    "  --no-search            do not answer PJLink searches (notifications still go)\n"
     "  --raw [HOST:]PORT      raw exchange port, as a serial device server (default: off)\n"
     "  --password-file FILE   the password of PJLink, the web panel and /metrics, the\n"
     "                         file's first line (1-32 characters)\n"
@@ -127,6 +129,8 @@ std::optional<Options> parseOptions(const QStringList &args, QString *error)
             o.verbose = true;
         } else if (option == QLatin1String("--no-password") && flag) {
             o.noPassword = true;
+        } else if (option == QLatin1String("--no-search") && flag) {
+            o.search = false;
         } else if (option == QLatin1String("--port")) {
             const auto v = value();
             if (!v)

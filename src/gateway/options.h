@@ -21,7 +21,8 @@ struct Options {
     QString device;            // --port; empty: the device of COM `com`
     int com = 1;
     int baud = 19200;
-    Endpoint pjlink;           // default: port 4352
+    Endpoint pjlink;           // default: port 4352; TCP, and UDP for search and notifications
+    bool search = true;        // answer PJLink searches (--no-search: not)
     std::optional<Endpoint> raw;
     std::optional<Endpoint> http;  // the web panel and HTTP API (off by default)
     std::optional<Endpoint> metrics;  // a listener for /metrics alone (off by default)

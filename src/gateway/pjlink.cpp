@@ -40,40 +40,72 @@ constexpr Choice kMuteChoices[] = {
     {"31", &command("noshow on"), &command("mute on")},
 };
 
-enum class Served { Power, Input, Mute, Errors, Lamp, Inputs, Name, Maker, Product, Info, Class };
+enum class Served {
+    Power, Input, Mute, Errors, Lamp, Inputs, Name, Maker, Product, Info, Class,
+    InputName, Serial, Software, Resolution, ReplacementPart, Volume, Freeze,
+};
 
-// The commands of Class 1 the gateway serves; the reads each "?" runs.
-struct Served1 {
+// Class 2's speaker volume: one step up or down; its freeze on and off.
+constexpr Choice kVolumeChoices[] = {
+    {"1", &command("volume up")},
+    {"0", &command("volume down")},
+};
+constexpr Choice kFreezeChoices[] = {
+    {"1", &command("freeze on")},
+    {"0", &command("freeze off")},
+};
+
+// The commands the gateway serves, each in its class; the reads each "?"
+// runs. Class 2 keeps Class 1's commands under %1 and adds its own under %2
+// (INPT and INST in both). FILT, RRES and MVOL are not here: this projector
+// has no filter timer, no recommended resolution and no microphone, so they
+// are answered ERR1 as any command it does not have.
+struct ServedCommand {
+    char pjlinkClass;
     std::string_view command;
     Served what;
     std::span<const Choice> choices;  // empty: "?" only
     const CommandRow *read = nullptr;
     const CommandRow *secondRead = nullptr;
+    bool query = true;                // takes "?"
 };
 
-constexpr Served1 kServed[] = {
-    {"POWR", Served::Power, kPowerChoices, &command("power")},
-    {"INPT", Served::Input, kInputChoices, &command("input")},
-    {"AVMT", Served::Mute, kMuteChoices, &command("mute")},
-    {"ERST", Served::Errors, {}, &command("power")},
-    {"LAMP", Served::Lamp, {}, &command("lamp time"), &command("power")},
-    {"INST", Served::Inputs, {}},
-    {"NAME", Served::Name, {}},
-    {"INF1", Served::Maker, {}},
-    {"INF2", Served::Product, {}},
-    {"INFO", Served::Info, {}, &command("identification")},
-    {"CLSS", Served::Class, {}},
+constexpr ServedCommand kServed[] = {
+    {'1', "POWR", Served::Power, kPowerChoices, &command("power")},
+    {'1', "INPT", Served::Input, kInputChoices, &command("input")},
+    {'1', "AVMT", Served::Mute, kMuteChoices, &command("mute")},
+    {'1', "ERST", Served::Errors, {}, &command("power")},
+    {'1', "LAMP", Served::Lamp, {}, &command("lamp time"), &command("power")},
+    {'1', "INST", Served::Inputs, {}},
+    {'1', "NAME", Served::Name, {}},
+    {'1', "INF1", Served::Maker, {}},
+    {'1', "INF2", Served::Product, {}},
+    {'1', "INFO", Served::Info, {}, &command("identification")},
+    {'1', "CLSS", Served::Class, {}},
+    {'2', "INPT", Served::Input, kInputChoices, &command("input")},
+    {'2', "INST", Served::Inputs, {}},
+    {'2', "INNM", Served::InputName, {}},
+    {'2', "SNUM", Served::Serial, {}},
+    {'2', "SVER", Served::Software, {}, &command("identification")},
+    {'2', "IRES", Served::Resolution, {}, &command("mute")},
+    {'2', "RLMP", Served::ReplacementPart, {}},
+    {'2', "RFIL", Served::ReplacementPart, {}},
+    {'2', "SVOL", Served::Volume, kVolumeChoices, nullptr, nullptr, false},
+    {'2', "FREZ", Served::Freeze, kFreezeChoices},
 };
 
-const Served1 *servedOf(const QByteArray &command)
+// What INNM ? answers for each input: the panel's words.
+constexpr std::pair<std::string_view, std::string_view> kInputWords[] = {{"11", "PC1"}, {"12", "PC2"}, {"21", "Video"}};
+
+const ServedCommand *servedOf(char pjlinkClass, const QByteArray &command)
 {
-    for (const Served1 &s : kServed)
-        if (bytes(s.command) == command)
+    for (const ServedCommand &s : kServed)
+        if (s.pjlinkClass == pjlinkClass && bytes(s.command) == command)
             return &s;
     return nullptr;
 }
 
-const Choice *choiceOf(const Served1 &s, const QByteArray &parameter)
+const Choice *choiceOf(const ServedCommand &s, const QByteArray &parameter)
 {
     for (const Choice &c : s.choices)
         if (bytes(c.parameter) == parameter)
@@ -96,9 +128,11 @@ QByteArray printable(QByteArrayView text, qsizetype max)
     return out;
 }
 
-QByteArray powerDigit(PowerPhase phase)
+}  // namespace
+
+QByteArray powerAnswer(const PowerStatus &power)
 {
-    switch (phase) {
+    switch (power.phase) {
     case PowerPhase::Standby: return "0";
     case PowerPhase::On: return "1";
     case PowerPhase::Cooling: return "2";
@@ -109,9 +143,16 @@ QByteArray powerDigit(PowerPhase phase)
     return {};
 }
 
-QByteArray muteAnswer(MuteSignal state)
+QByteArray inputAnswer(const InputStatus &input)
 {
-    switch (state) {
+    const auto *name = std::find_if(std::begin(kInputNames), std::end(kInputNames),
+                                    [&](const auto &n) { return n.first == input.input; });
+    return name != std::end(kInputNames) ? bytes(name->second).toByteArray() : QByteArray();
+}
+
+QByteArray muteAnswer(const MuteSignalStatus &mute)
+{
+    switch (mute.state) {
     case MuteSignal::MuteOff: return "30";
     case MuteSignal::VideoMute: return "11";
     case MuteSignal::AudioMute: return "21";
@@ -123,7 +164,7 @@ QByteArray muteAnswer(MuteSignal state)
 }
 
 // ERST: fan, lamp, temperature, cover, filter, other; 0 fine, 1 warning, 2 error.
-QByteArray errorDigits(const PowerStatus &power)
+QByteArray errorAnswer(const PowerStatus &power)
 {
     QByteArray digits("000000");
     if (power.phase == PowerPhase::Fail || (power.warnings & kAllLampsFailed))
@@ -132,6 +173,17 @@ QByteArray errorDigits(const PowerStatus &power)
         digits[2] = '1';
     return digits;
 }
+
+QByteArray versionIn(QByteArrayView identification)
+{
+    const QByteArray text = identification.trimmed().toByteArray();
+    const QByteArray word = text.mid(text.lastIndexOf(' ') + 1);
+    const bool version = !word.isEmpty() && word.size() <= kMaxInfo && word.front() >= '0' && word.front() <= '9'
+                         && std::all_of(word.begin(), word.end(), [](char c) { return c == '.' || (c >= '0' && c <= '9'); });
+    return version ? word : QByteArray();
+}
+
+namespace {
 
 template <class T> const T *valueOf(const std::optional<StatusValue> &value)
 {
@@ -200,7 +252,7 @@ Input RequestReader::next()
         return close(QStringLiteral("no PJLink request"));
     in.request.pjlinkClass = line[1];
     in.request.command = line.mid(2, 4);
-    if (line[1] != '1' || !servedOf(in.request.command)) {
+    if (!servedOf(line[1], in.request.command)) {
         in.kind = Input::Kind::Answer;
         in.bytes = answer(in.request, "ERR1");
     } else if (line.size() < 7 || line[6] != ' ') {
@@ -237,12 +289,19 @@ QByteArray inputList()
 Plan planFor(const Request &request, const Identity &identity)
 {
     Plan plan;
-    const Served1 *s = request.pjlinkClass == '1' ? servedOf(request.command) : nullptr;
+    const ServedCommand *s = servedOf(request.pjlinkClass, request.command);
     if (!s) {
         plan.answer = answer(request, "ERR1");
         return plan;
     }
-    if (request.parameter != "?") {
+    if (s->what == Served::InputName) {
+        // "?11": the input follows the question mark.
+        const auto *word = std::find_if(std::begin(kInputWords), std::end(kInputWords),
+                                        [&](const auto &w) { return '?' + bytes(w.first).toByteArray() == request.parameter; });
+        plan.answer = answer(request, word != std::end(kInputWords) ? bytes(word->second) : QByteArrayView("ERR2"));
+        return plan;
+    }
+    if (request.parameter != "?" || !s->query) {
         const Choice *c = choiceOf(*s, request.parameter);
         if (!c) {
             plan.answer = answer(request, "ERR2");
@@ -258,7 +317,18 @@ Plan planFor(const Request &request, const Identity &identity)
     case Served::Name: plan.answer = answer(request, printable(identity.name, kMaxName)); break;
     case Served::Maker: plan.answer = answer(request, bytes(kMaker).toByteArray()); break;
     case Served::Product: plan.answer = answer(request, bytes(kProduct).toByteArray()); break;
-    case Served::Class: plan.answer = answer(request, "1"); break;
+    case Served::Class: plan.answer = answer(request, QByteArray(1, kClass)); break;
+    // The identification carries no serial number, and there is no part
+    // number to give: the empty answer of a text the projector does not have.
+    case Served::Serial:
+    case Served::ReplacementPart: plan.answer = answer(request, ""); break;
+    case Served::Freeze: {
+        // The projector cannot be asked: what the gateway last set, else off.
+        const std::optional<bool> freeze = identity.freeze ? identity.freeze() : std::nullopt;
+        plan.answer = answer(request, freeze.value_or(false) ? "1" : "0");
+        plan.inTurn = true;
+        break;
+    }
     default:
         plan.steps.push_back(s->read);
         if (s->secondRead)
@@ -286,30 +356,27 @@ QByteArray answerFor(const Request &request, std::span<const ExchangeResult> res
     const auto first = readOf(*plan.steps[0], results[0]);
     QByteArray result;
     bool unavailable = false;  // read, but nothing PJLink can say now: ERR3
-    switch (servedOf(request.command)->what) {
+    bool empty = false;        // read, and the answer is rightly empty
+    switch (servedOf(request.pjlinkClass, request.command)->what) {
     case Served::Power:
         if (const auto *p = valueOf<PowerStatus>(first))
-            result = powerDigit(p->phase);
+            result = powerAnswer(*p);
         break;
     case Served::Input:
         if (const auto *i = valueOf<InputStatus>(first)) {
-            const auto *name = std::find_if(std::begin(kInputNames), std::end(kInputNames),
-                                            [&](const auto &n) { return n.first == i->input; });
-            if (name != std::end(kInputNames))
-                result = bytes(name->second).toByteArray();
-            else
-                unavailable = true;
+            result = inputAnswer(*i);
+            unavailable = result.isEmpty();
         }
         break;
     case Served::Mute:
         if (const auto *m = valueOf<MuteSignalStatus>(first)) {
-            result = muteAnswer(m->state);
+            result = muteAnswer(*m);
             unavailable = result.isEmpty();
         }
         break;
     case Served::Errors:
         if (const auto *p = valueOf<PowerStatus>(first))
-            result = errorDigits(*p);
+            result = errorAnswer(*p);
         break;
     case Served::Lamp: {
         const auto *hours = valueOf<LampHoursStatus>(first);
@@ -325,9 +392,23 @@ QByteArray answerFor(const Request &request, std::span<const ExchangeResult> res
         if (const auto *id = valueOf<IdentificationStatus>(first))
             result = printable(id->text.toLatin1(), kMaxInfo);
         break;
+    case Served::Software:
+        if (const auto *id = valueOf<IdentificationStatus>(first)) {
+            result = versionIn(id->text.toLatin1());
+            empty = result.isEmpty();
+        }
+        break;
+    case Served::Resolution:
+        // The projector tells whether a signal comes, not its resolution:
+        // "-" no signal, "*" a signal of a resolution not known.
+        if (const auto *m = valueOf<MuteSignalStatus>(first)) {
+            result = m->state == MuteSignal::Standby ? "" : m->state == MuteSignal::NoSignal ? "-" : "*";
+            unavailable = result.isEmpty();
+        }
+        break;
     default: break;
     }
-    if (result.isEmpty())
+    if (result.isEmpty() && !empty)
         return answer(request, unavailable ? "ERR3" : "ERR4");
     return answer(request, result);
 }

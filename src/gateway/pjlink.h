@@ -1,12 +1,14 @@
 #pragma once
-// PJLink Class 1 as the gateway speaks it: the greeting and the
+// PJLink as the gateway speaks it, Class 1 and Class 2: the greeting and the
 // authentication, the reader that cuts a client's bytes into requests, and
 // how each request maps onto the projector's commands and their replies.
-// Pure functions and values, no sockets: the sessions in pjlink_server.h
-// carry them over TCP.
+// Pure functions and values, no sockets: the sessions in sessions.h carry
+// them over TCP, pjlink_udp.h the search and the notifications over UDP.
 #include <QByteArray>
 #include <QByteArrayView>
 #include <QString>
+#include <functional>
+#include <optional>
 #include <span>
 #include <string_view>
 #include <vector>
@@ -14,6 +16,7 @@
 #include "core/catalogue.h"
 #include "core/exchange_client.h"
 #include "core/outcome.h"
+#include "core/status.h"
 
 namespace qm25::pjlink {
 
@@ -24,7 +27,7 @@ inline constexpr qsizetype kDigestLength = 32;
 inline constexpr qsizetype kRandomLength = 8;
 // Longest password taken from a password file.
 inline constexpr qsizetype kMaxPassword = 32;
-// Longest answer texts for NAME ?, and for INF1 ?, INF2 ?, INFO ?.
+// Longest answer texts for NAME ?, and for INF1 ?, INF2 ?, INFO ?, SVER ?.
 inline constexpr qsizetype kMaxName = 64;
 inline constexpr qsizetype kMaxInfo = 32;
 
@@ -42,8 +45,11 @@ QByteArray digestOf(const QByteArray &random, const QByteArray &password);
 // Sent before the connection closes on a wrong or missing digest.
 inline constexpr std::string_view kAuthError = "PJLINK ERRA\r";
 
+// The class the gateway answers CLSS ? with.
+inline constexpr char kClass = '2';
+
 struct Request {
-    char pjlinkClass = '1';
+    char pjlinkClass = '1';  // '1' or '2': the commands of each class are their own
     QByteArray command;    // four characters: "POWR"
     QByteArray parameter;  // after the blank: "1", "?"
 };
@@ -68,8 +74,8 @@ struct Input {
 // closes the connection after "PJLINK ERRA". A request longer than
 // kMaxRequest, bytes other than printable ASCII, or a line that is no
 // PJLink request at all ("%", class digit, four characters) close the
-// connection; an unknown command or another class is answered ERR1, a
-// missing blank ERR2. After a Close, nothing more is read.
+// connection; a command the gateway does not serve in the request's class
+// (%2POWR, %1FREZ, %3...) is answered ERR1, a missing blank ERR2. After a Close, nothing more is read.
 class RequestReader {
 public:
     // `digest`: what the first request must start with; empty: no password.
@@ -93,15 +99,22 @@ private:
 QByteArray answer(const Request &request, QByteArrayView result);
 
 // How a request is served: answered at once, or by the commands in `steps`
-// run in turn, the answer made from their results by answerFor().
+// run in turn, the answer made from their results by answerFor(). An
+// answer `inTurn` tells what the gateway knows when the request's turn
+// comes (FREZ ?: after the client's own FREZ 1 sent before it): plan it
+// again then.
 struct Plan {
     QByteArray answer;
     std::vector<const CommandRow *> steps;
+    bool inTurn = false;
 };
 
-// What NAME ? and the other identification answers give.
+// What the gateway answers without asking the projector: NAME ?, and the
+// freeze as last set through the gateway since the line opened (FREZ ?;
+// nothing when not set since, or no source).
 struct Identity {
     QByteArray name = "QM25";
+    std::function<std::optional<bool>()> freeze;
 };
 
 Plan planFor(const Request &request, const Identity &identity);
@@ -111,5 +124,16 @@ QByteArray answerFor(const Request &request, std::span<const ExchangeResult> res
 
 // The inputs there are, as INST ? lists them: "11 12 21".
 QByteArray inputList();
+
+// What POWR ?, INPT ?, AVMT ? and ERST ? answer for a reading (and what a
+// notification says); empty where PJLink has no word for it (power fail,
+// input 4, no signal, stand-by).
+QByteArray powerAnswer(const PowerStatus &power);
+QByteArray inputAnswer(const InputStatus &input);
+QByteArray muteAnswer(const MuteSignalStatus &mute);
+QByteArray errorAnswer(const PowerStatus &power);
+// The software version in the identification's text: its last word when
+// that is a version number ("QM25 SIM 1.40": "1.40"); empty otherwise.
+QByteArray versionIn(QByteArrayView identification);
 
 }  // namespace qm25::pjlink

@@ -54,19 +54,25 @@ QByteArray Session::take(qint64 max) { return socket_->read(max); }
 
 void Session::answerNow(const QByteArray &bytes)
 {
-    owed_.emplace_back(bytes);
+    owed_.push_back({bytes, {}});
+    flush();
+}
+
+void Session::answerInTurn(std::function<QByteArray()> make)
+{
+    owed_.push_back({std::nullopt, std::move(make)});
     flush();
 }
 
 void Session::submit(std::vector<Step> steps, std::function<QByteArray(std::vector<ExchangeResult>)> answer)
 {
-    owed_.emplace_back(std::nullopt);
+    owed_.push_back({});
     const bool queued = queue_->enqueue(id_, std::move(steps), [this, answer](std::vector<ExchangeResult> results) {
         // Jobs end in the order they were queued: this one owes the first
         // answer not yet made.
         for (auto &slot : owed_)
-            if (!slot) {
-                slot = answer(std::move(results));
+            if (!slot.bytes && !slot.inTurn) {
+                slot.bytes = answer(std::move(results));
                 break;
             }
         flush();
@@ -88,8 +94,8 @@ void Session::finish(const QString &why, bool loud, const QByteArray &lastWords)
 
 void Session::flush()
 {
-    while (!owed_.empty() && owed_.front()) {
-        socket_->write(*owed_.front());
+    while (!owed_.empty() && (owed_.front().bytes || owed_.front().inTurn)) {
+        socket_->write(owed_.front().bytes ? *owed_.front().bytes : owed_.front().inTurn());
         owed_.pop_front();
         answered();
     }
@@ -144,11 +150,17 @@ void PjlinkSession::readRequests()
         }
         case pjlink::Input::Kind::Answer:
             idle_.start();
+            emit spoke();
             answerNow(in.bytes);
             break;
         case pjlink::Input::Kind::Request: {
             idle_.start();
+            emit spoke();
             const pjlink::Plan plan = pjlink::planFor(in.request, identity_);
+            if (plan.inTurn) {
+                answerInTurn([request = in.request, identity = identity_] { return pjlink::planFor(request, identity).answer; });
+                break;
+            }
             if (!plan.answer.isEmpty()) {
                 answerNow(plan.answer);
                 break;

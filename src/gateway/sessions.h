@@ -56,6 +56,8 @@ protected:
     // Bytes to append to a reader: nothing when the socket has none.
     QByteArray take(qint64 max);
     void answerNow(const QByteArray &bytes);
+    // An answer made when its turn comes: once the answers owed before it are made.
+    void answerInTurn(std::function<QByteArray()> make);
     void submit(std::vector<Step> steps, std::function<QByteArray(std::vector<ExchangeResult>)> answer);
     bool owes() const { return !owed_.empty(); }
     virtual void answered() {}
@@ -68,7 +70,11 @@ private:
     ExchangeQueue *queue_;
     int id_;
     QString label_;
-    std::deque<std::optional<QByteArray>> owed_;
+    struct Owed {
+        std::optional<QByteArray> bytes;
+        std::function<QByteArray()> inTurn;
+    };
+    std::deque<Owed> owed_;
     bool finishing_ = false;
     bool ended_ = false;
     QByteArray lastWords_;
@@ -81,6 +87,11 @@ class PjlinkSession : public Session {
 public:
     PjlinkSession(QTcpSocket *socket, ExchangeQueue *queue, const QString &label, const QByteArray &password,
                   const pjlink::Identity &identity, int idleSeconds, QObject *parent = nullptr);
+
+signals:
+    // A request was read (past the password): the client is a controller
+    // that notifications may go to.
+    void spoke();
 
 protected:
     void readRequests() override;
