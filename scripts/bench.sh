@@ -4,9 +4,10 @@
 # the gateway under 50 PJLink clients, qm25-bench-gateway, as it is and with
 # replies held 5 ms as on a real line, and PJLink Class 2's notifications and
 # search answers, its figures in build/bench-results-gateway*.json; then the web panel under 20 watching and
-# 5 posting browsers, qm25-bench-web, its figures in build/bench-results-web.json;
-# then Prometheus's scrapes of /metrics, qm25-bench-web --scrapes, in
-# build/bench-results-scrapes.json.
+# 5 posting browsers, qm25-bench-web, its figures in build/bench-results-web.json; then qm25d under
+# clients that attack it (answers and pongs never read, passwords guessed), qm25-bench-abuse, its
+# figures in build/bench-results-abuse.json; then Prometheus's scrapes of /metrics,
+# qm25-bench-web --scrapes, in build/bench-results-scrapes.json.
 # Arguments go to qm25-bench, for example:
 #   scripts/bench.sh --quick                 a short smoke run
 #   scripts/bench.sh --only click,reply      some parts only ("gateway", "web"
@@ -17,7 +18,7 @@ set -euo pipefail
 root="$(cd "$(dirname "$0")/.." && pwd)"
 build="${QM25_BUILD_DIR:-$root/build}"
 cmake -S "$root" -B "$build" -DCMAKE_BUILD_TYPE=RelWithDebInfo -DQM25_BENCH=ON >/dev/null
-cmake --build "$build" -j"$(nproc)" --target qm25-bench qm25-bench-gateway qm25-bench-web >/dev/null
+cmake --build "$build" -j"$(nproc)" --target qm25-bench qm25-bench-gateway qm25-bench-web qm25-bench-abuse >/dev/null
 json="${QM25_BENCH_JSON:-$build/bench-results.json}"
 export QT_QPA_PLATFORM=offscreen
 export QT_LOGGING_RULES="${QT_LOGGING_RULES:-qt.qpa.*=false}"
@@ -42,6 +43,7 @@ if [ "$gateway" = yes ]; then
 fi
 if [ "$web" = yes ]; then
   "$build/bench/qm25-bench-web" "${quick[@]}" --json "${json%.json}-web.json"
+  "$build/bench/qm25-bench-abuse" "${quick[@]}" --json "${json%.json}-abuse.json"
 fi
 if [ "$scrapes" = yes ]; then
   "$build/bench/qm25-bench-web" "${quick[@]}" --scrapes --json "${json%.json}-scrapes.json"

@@ -1,13 +1,14 @@
 // The gateway's parts without sockets: the PJLink request reader, the
 // mapping of requests onto the projector's commands and replies, the UDP
-// datagrams and their bounds, the options, the queue that shares the line
-// among clients, the one watcher of the projector's state on it, and the
-// metrics made from them.
+// datagrams and their bounds, the options, the throttle of wrong passwords,
+// the queue that shares the line among clients, the one watcher of the
+// projector's state on it, and the metrics made from them.
 #include <QtTest>
 
 #include "gateway/exchange_queue.h"
 #include "gateway/gateway_metrics.h"
 #include "gateway/options.h"
+#include "gateway/password_throttle.h"
 #include "gateway/pjlink.h"
 #include "gateway/pjlink_datagrams.h"
 #include "gateway/state_watcher.h"
@@ -254,6 +255,8 @@ private slots:
         row("--http 0.0.0.0:8080", "--http 0.0.0.0:8080 is beyond loopback");
         row("--password-file f --metrics 9425", "0.0.0.0:4352  metrics 0.0.0.0:9425");
         row("--metrics 0.0.0.0:9425", "--metrics 0.0.0.0:9425 is beyond loopback");
+        row("--http 8080 --trusted-proxy 127.0.0.1", "--trusted-proxy: the web panel is reached from other machines");
+        row("--password-file f --trusted-proxy proxy.example", "--trusted-proxy wants an address");
         row("--password x", "unknown option");
         row("--baud 4800", "--baud wants");
         row("--pjlink 65536", "--pjlink: \"65536\"");
@@ -281,6 +284,31 @@ private slots:
             QString error, warning;
             QCOMPARE(readPasswordFile(f.fileName(), &error, &warning).value_or(QByteArray()), password);
         }
+    }
+
+    // Wrong passwords counted per address: the guesser's tries are refused,
+    // said once, then counted once a minute; no other machine is refused,
+    // and addresses that come and go push out each other, not the guesser.
+    void throttle()
+    {
+        qint64 now = 0;
+        PasswordThrottle throttle([&now] { return now; });
+        int said = 0;
+        connect(&throttle, &PasswordThrottle::log, this, [&said] { ++said; });
+        const QHostAddress guesser("192.0.2.1");
+        for (int i = 0; i < 9; ++i)
+            throttle.failed(guesser);
+        QVERIFY(throttle.admits(guesser, "PJLink"));
+        throttle.failed(QHostAddress("::ffff:192.0.2.1"));  // the same machine, as IPv6 takes it
+        QVERIFY(!throttle.admits(guesser, "PJLink") && !throttle.admits(guesser, "HTTP"));
+        QVERIFY(throttle.admits(QHostAddress("192.0.2.2"), "HTTP") && throttle.admits(QHostAddress("2001:db8::1"), "HTTP"));
+        throttle.report();
+        throttle.report();  // a minute without refusals: nothing to say
+        QVERIFY(!throttle.admits(guesser, "HTTP"));
+        QCOMPARE(said, 3);
+        for (quint32 i = 0; i < 3000; ++i, ++now)
+            throttle.failed(QHostAddress(0x0a000000 + i));
+        QVERIFY(throttle.addresses() <= PasswordThrottle::kMaxAddresses && !throttle.admits(guesser, "PJLink"));
     }
 
     // --- the queue on a line without a device ---------------------------------

@@ -1,7 +1,9 @@
 // qm25d's HTTP API as a program, on the simulator: the status codes of its
 // answers, the password as a bearer token and as the page's session cookie,
-// the origin check, and requests that break the rules, on loopback; its
-// metrics, scraped by Debian's Prometheus.
+// the origin check, requests that break the rules and clients that take
+// nothing, on loopback; the guard's verdict on a request's bytes and where a
+// request comes from, without the network; and the metrics, scraped by
+// Debian's Prometheus.
 #include <QJsonDocument>
 #include <QProcess>
 #include <QStandardPaths>
@@ -11,6 +13,8 @@
 
 #include "support/gateway_process.h"
 #include "support/sim_process.h"
+#include "web/access.h"
+#include "web/http_guard.h"
 
 using qm25::test::Gatewayd;
 using qm25::test::SimProcess;
@@ -30,22 +34,15 @@ Answer exchange(quint16 port, const QByteArray &bytes, int waitMs = 10000)
     s.connectToHost(QHostAddress::LocalHost, port);
     s.write(bytes);
     QByteArray in;
-    Answer a;
     const auto whole = [&] {
         const qsizetype end = in.indexOf("\r\n\r\n");
         const qsizetype length = in.mid(in.indexOf("Content-Length: ") + 16).split('\r').value(0).toLongLong();
         return end >= 0 && in.size() >= end + 4 + length;
     };
-    (void)QTest::qWaitFor([&] {
-        in += s.readAll();
-        return (whole() && in.contains("Connection: close") == (s.state() == QAbstractSocket::UnconnectedState))
-               || s.state() == QAbstractSocket::UnconnectedState;
-    }, waitMs);
-    a.closed = s.state() == QAbstractSocket::UnconnectedState;
-    a.head = in.left(in.indexOf("\r\n\r\n"));
-    a.body = in.mid(in.indexOf("\r\n\r\n") + 4);
-    a.status = in.startsWith("HTTP/1.1 ") ? in.mid(9, 3).toInt() : 0;
-    return a;
+    const auto closed = [&] { return s.state() == QAbstractSocket::UnconnectedState; };
+    (void)QTest::qWaitFor([&] { return ((in += s.readAll()), whole() && in.contains("Connection: close") == closed()) || closed(); }, waitMs);
+    const qsizetype end = in.contains("\r\n\r\n") ? in.indexOf("\r\n\r\n") : in.size();  // all of it when no HTTP
+    return {in.startsWith("HTTP/1.1 ") ? in.mid(9, 3).toInt() : 0, in.left(end), in.mid(end + 4), closed()};
 }
 
 // A request with the given extra header lines ("Name: value", "|" between).
@@ -57,11 +54,19 @@ Answer request(quint16 port, const QByteArray &method, const QByteArray &path, c
         if (!h.trimmed().isEmpty())
             bytes += h.trimmed() + "\r\n";
     if (!body.isEmpty())
-        bytes += "Content-Type: application/json\r\nContent-Length: " + QByteArray::number(body.size()) + "\r\n";
+        bytes += QByteArray("Content-Type: ") + (body.startsWith('{') ? "application/json" : "application/x-www-form-urlencoded")
+                 + "\r\nContent-Length: " + QByteArray::number(body.size()) + "\r\n";
     return exchange(port, bytes + "\r\n" + body);
 }
 
+long rssKb(qint64 pid)
+{
+    QFile status(QStringLiteral("/proc/%1/status").arg(pid));
+    return status.open(QIODevice::ReadOnly) ? QString(status.readAll()).section("VmRSS:", 1).trimmed().section(' ', 0, 0).toLong() : -1;
+}
+
 const QByteArray kBearer = "Authorization: Bearer Room-101";
+const QByteArray kUpgrade = "Connection: Upgrade|Upgrade: websocket|Sec-WebSocket-Version: 13|Sec-WebSocket-Key: dGhlIHNhbXBsZSBub25jZQ==";
 
 }  // namespace
 
@@ -105,14 +110,12 @@ private slots:
         row("refused in stand-by", "POST", "/api/commands/input%20pc1", kBearer, 409,
             R"("decoded":"","frame":"C05\r","ms":)");
         row("another site's page", "POST", "/api/commands/power%20on", kBearer + "|Origin: http://192.0.2.9", 403, "another site");
-        row("power on", "POST", "/api/commands/power%20on", kBearer + "|Origin: http://127.0.0.1:PORT", 200,
+        row("power on, lower-case bearer", "POST", "/api/commands/power%20on", "Authorization: bearer Room-101|Origin: http://127.0.0.1:PORT", 200,
             R"("name":"power on","outcome":"ok","rendered":" ACK CR ","reply":"\u0006\r","value":null})");
         row("read by POST", "POST", "/api/commands/power", kBearer, 200, R"("value":{"all_lamps_failed":false,"code":"40")");
         row("a command by GET", "GET", "/api/commands/power%20on", kBearer, 405, "use POST");
         row("no such page", "GET", "/api/nothing", kBearer, 404, "no such page");
-        row("live, no password", "GET", "/api/live",
-            "Connection: Upgrade|Upgrade: websocket|Sec-WebSocket-Version: 13|Sec-WebSocket-Key: dGhlIHNhbXBsZSBub25jZQ==",
-            401, "password needed");
+        row("live, no password", "GET", "/api/live", kUpgrade, 401, "password needed");
     }
     void api()
     {
@@ -131,7 +134,7 @@ private slots:
     {
         const QByteArray origin = "Origin: http://127.0.0.1:" + QByteArray::number(d_->http);
         QCOMPARE(request(d_->http, "POST", "/api/login", origin, R"({"password":"room-101"})").status, 401);
-        const Answer login = request(d_->http, "POST", "/api/login", origin, R"({"password":"Room-101"})");
+        const Answer login = request(d_->http, "POST", "/api/login", origin, "password=Room%2D101");
         QCOMPARE(login.status, 204);
         const QByteArray setCookie = login.head.mid(login.head.indexOf("Set-Cookie: ") + 12).split('\r').value(0);
         QVERIFY2(setCookie.endsWith("; Path=/; HttpOnly; SameSite=Strict"), setCookie.constData());
@@ -144,29 +147,76 @@ private slots:
         QCOMPARE(request(d_->http, "GET", "/api/status", cookie).status, 401);
     }
 
-    // Each gets its answer and the connection closed; nobody else notices.
-    void brokenRules_data()
+    // A client's bytes: what the guard makes of them, the same whether they
+    // come at once or a byte at a time (0: a request passed whole, -1: more
+    // wanted, or the status it refuses them with); and, where given, what a
+    // client that sends them gets: that status, the connection closed after
+    // it, while others are served.
+    void guard_data()
     {
         QTest::addColumn<QByteArray>("bytes");
-        QTest::addColumn<int>("status");
-        const QByteArray get = "GET / HTTP/1.1\r\nHost: x\r\n";
-        QTest::newRow("no HTTP") << QByteArray("\x16\x03\x01\x02\x00\x01\r\n\r\n", 10) << 400;
-        QTest::newRow("LF alone") << QByteArray("GET / HTTP/1.1\nHost: x\n\n") << 400;
-        QTest::newRow("head too long") << get + "X: " + QByteArray(9000, 'a') + "\r\n\r\n" << 431;
-        QTest::newRow("path too long") << "GET /" + QByteArray(3000, 'a') + " HTTP/1.1\r\nHost: x\r\n\r\n" << 414;
-        QTest::newRow("body too long") << QByteArray("POST /api/login HTTP/1.1\r\nHost: x\r\nContent-Length: 5000\r\n\r\n") << 413;
-        QTest::newRow("chunked") << QByteArray("POST /api/login HTTP/1.1\r\nHost: x\r\nTransfer-Encoding: chunked\r\n\r\n") << 501;
-        QTest::newRow("two at once") << get + "\r\n" + get + "\r\n" << 400;
-        QTest::newRow("never ends") << get << 408;
+        QTest::addColumn<int>("verdict");
+        QTest::addColumn<int>("sent");
+        const auto row = [](const char *name, const QByteArray &bytes, int verdict, int sent = 0) {
+            QTest::newRow(name) << bytes << verdict << sent;
+        };
+        const QByteArray get = "GET / HTTP/1.1\r\nHost: x\r\n", post = "POST /api/login HTTP/1.1\r\nHost: x\r\n";
+        row("no HTTP", QByteArray("\x16\x03\x01\x02\x00\x01\r\n\r\n", 10), 400);
+        row("LF alone", "GET / HTTP/1.1\nHost: x\n\n", 400);
+        row("CR alone, then a byte", get + "X: a\rb\r\n\r\n", 400);
+        row("head of 8193 bytes", get + "X: " + QByteArray(8161, 'a') + "\r\n\r\n", 431);
+        row("path too long", "GET /" + QByteArray(3000, 'a') + " HTTP/1.1\r\nHost: x\r\n\r\n", 414);
+        row("body too long", post + "Content-Length: 5000\r\n\r\n", 413);
+        row("chunked", post + "Transfer-Encoding: chunked\r\n\r\n", 501);
+        row("two at once", get + "\r\n" + get + "\r\n", 0, 400);
+        row("upgrade without Connection: Upgrade", "GET /api/live HTTP/1.1\r\nHost: x\r\n" + kBearer + "\r\nUpgrade: websocket\r\n\r\n", 400, 400);
+        row("never ends", get, -1, 408);
     }
-    void brokenRules()
+    void guard()
     {
         QFETCH(QByteArray, bytes);
-        QFETCH(int, status);
+        QFETCH(int, verdict);
+        QFETCH(int, sent);
+        for (const qsizetype step : {bytes.size(), qsizetype(1)}) {
+            qm25::web::RequestScanner scan;
+            for (qsizetype at = 0; at < bytes.size(); at += step)
+                scan.feed(QByteArrayView(bytes).sliced(at, std::min(step, bytes.size() - at)));
+            const auto state = scan.state();
+            QCOMPARE(state == decltype(state)::Refused ? scan.refusal().status : state == decltype(state)::Whole ? 0 : -1, verdict);
+        }
+        if (!sent)
+            return;
         const Answer a = exchange(d_->http, bytes, 15000);
-        QCOMPARE(a.status, status);
+        QCOMPARE(a.status, sent);
         QVERIFY(a.closed);
         QCOMPARE(request(d_->http, "GET", "/api/commands", kBearer).status, 200);
+    }
+
+    // Where a request comes from: a trusted proxy's word for the scheme the
+    // page came by and for the client, no one else's; the client as logged,
+    // and what the origin check says.
+    void client_data()
+    {
+        QTest::addColumn<QString>("peer");
+        QTest::addColumn<QByteArray>("headers");
+        QTest::addColumn<QString>("seen");
+        const QByteArray https = "host: p.example|origin: https://p.example|x-forwarded-proto: https|"
+                                 "x-forwarded-for: 198.51.100.7, 203.0.113.9";
+        QTest::newRow("the proxy, the page by https") << "192.0.2.1" << https << "203.0.113.9 via 192.0.2.1:5000, 0";
+        QTest::newRow("the proxy as IPv6") << "::ffff:192.0.2.1" << https << "203.0.113.9 via 192.0.2.1:5000, 0";
+        QTest::newRow("another peer's word") << "::ffff:192.0.2.2" << https << "192.0.2.2:5000, 403";
+    }
+    void client()
+    {
+        QFETCH(QString, peer);
+        QFETCH(QByteArray, headers);
+        QFETCH(QString, seen);
+        const qm25::web::Access access("Room-101", nullptr, {QHostAddress("192.0.2.1")});
+        const qm25::web::HeaderLookup header = [&](const QByteArray &name) {
+            return QString(headers).section(name + ": ", 1).section('|', 0, 0).toLatin1();
+        };
+        const qm25::web::Client c = access.clientOf(QHostAddress(peer), 5000, header);
+        QCOMPARE(QStringLiteral("%1, %2").arg(c.text).arg(qm25::web::Access::checkOrigin(header, true, c.scheme).status), seen);
     }
 
     // Without a password: 504 from a silent projector, 503 without a line,
@@ -189,14 +239,62 @@ private slots:
         QVERIFY(request(none.http, "GET", "/api/status").body.contains(R"("line":"down")"));
     }
 
-    // Ten wrong passwords in a minute, and the right one is refused too.
+    // Wrong passwords at either door count together: after ten in a minute
+    // from one address both refuse even the right one, unjudged, and the log
+    // sums the refusals up instead of saying each.
     void wrongPasswordsThrottled()
     {
         Gatewayd d({"--port", "/nonexistent/qm25", "--http", "127.0.0.1:0", "--password-file", dir_.filePath("password")});
-        for (int i = 0; i < 10; ++i)
+        const QByteArray guess = QByteArray(32, '0') + "%1POWR ?\r";
+        for (int i = 0; i < 5; ++i) {
             QCOMPARE(request(d.http, "GET", "/api/commands", "Authorization: Bearer guess" + QByteArray::number(i)).status, 401);
-        QCOMPARE(request(d.http, "GET", "/api/commands", kBearer).status, 429);
+            QVERIFY(exchange(d.pjlink, guess).head.endsWith("\rPJLINK ERRA\r"));
+        }
+        for (int i = 0; i < 50; ++i) {
+            QCOMPARE(request(d.http, "GET", "/api/commands", kBearer).status, 429);
+            QCOMPARE(exchange(d.pjlink, guess).head, QByteArray());  // closed before the greeting
+        }
         QVERIFY(d.waitForLog("too many wrong passwords"));
+        QCOMPARE(d.log().count("wrong password"), 11);
+    }
+
+    // Live connections that come and go, and clients that take nothing they
+    // are sent: answers to the requests they keep sending, the WebSocket's
+    // answers to a flood of pings. Each is held back or cut off; qm25d's
+    // memory stays put, and another client is served meanwhile.
+    void clientsThatTakeNothing()
+    {
+        Gatewayd d({"--port", "/nonexistent/qm25", "--http", "127.0.0.1:0", "--password-file", dir_.filePath("password")});
+        const QByteArray upgrade = QByteArray("GET /api/live HTTP/1.1|Host: x|" + kBearer + '|' + kUpgrade + "||").replace('|', "\r\n");
+        for (int i = 0; i < 200; ++i)
+            QCOMPARE(exchange(d.http, upgrade).status, 101);
+        QCOMPARE(request(d.http, "GET", "/").status, 200);
+        const long before = rssKb(d.pid());
+        std::vector<std::unique_ptr<QTcpSocket>> readers(11);
+        for (auto &r : readers) {
+            r = std::make_unique<QTcpSocket>();
+            r->setReadBufferSize(1);  // takes in nothing
+            r->connectToHost(QHostAddress::LocalHost, d.http);
+            QVERIFY(r->waitForConnected(10000));
+            r->setSocketOption(QAbstractSocket::LowDelayOption, 1);  // each request a piece of its own
+        }
+        QTcpSocket &pinger = *readers.back();
+        pinger.write(upgrade);
+        for (int round = 0; round < 100; ++round, QTest::qWait(10))
+            for (int i = 0; i < 10; ++i)
+                readers[i]->write("GET / HTTP/1.1\r\nHost: x\r\n\r\n");
+        // Pings of 125 bytes, each answered by a pong of as many.
+        const QByteArray pings = (QByteArray("\x89\xfd\0\0\0\0", 6) + QByteArray(125, 'p')).repeated(8000);
+        for (int mb = 0; mb < 64 && pinger.state() == QAbstractSocket::ConnectedState; ++mb) {
+            pinger.write(pings);
+            QVERIFY(QTest::qWaitFor([&] { return pinger.bytesToWrite() < pings.size(); }, 10000));
+        }
+        QCOMPARE(request(d.http, "GET", "/api/commands", kBearer).status, 200);
+        QVERIFY2(rssKb(d.pid()) < before + 8 * 1024, qPrintable(QStringLiteral("%1 -> %2 kB").arg(before).arg(rssKb(d.pid()))));
+        // Each reader is cut off once it has taken nothing for a while (or
+        // closed at once when two of its requests came together).
+        QVERIFY(d.waitForLog("does not take what is sent to it") && d.waitForLog("took none of the"));
+        QVERIFY(QTest::qWaitFor([&] { return d.log().count("took none of the") + d.log().count("one request at a time") == 10; }, 20000));
     }
 
     // Debian's Prometheus scrapes the metrics listener, the password from a

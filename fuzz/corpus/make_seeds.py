@@ -100,3 +100,27 @@ write("pjlink", "wrong-password", pjlink(1, 256, b"0" * 32 + b"%1POWR ?\r"))
 write("pjlink", "errors", pjlink(0, 5, b"%1ABCD ?\r%2FREZ 1\r%1POWR\r%1INPT 99\r%1POWR ?\r\n%1AVMT ?\r"))
 write("pjlink", "longest-and-longer", pjlink(0, 64, b"%1NAME " + b"x" * 128 + b"\r%1NAME " + b"x" * 129 + b"\r"))
 write("pjlink", "not-ascii", pjlink(0, 256, b"%1POWR \xff\r"))
+
+
+# http: a byte with the number of read lengths that follow (low four bits;
+# none: one read), the lengths (length = byte + 1), then what a client sends
+def http(reads, stream):
+    return bytes([len(reads)] + [r - 1 for r in reads]) + stream
+
+
+GET = b"GET / HTTP/1.1\r\nHost: 192.0.2.20:8080\r\n\r\n"
+LOGIN = b'{"password":"room-password"}'
+POST = (b"POST /api/login HTTP/1.1\r\nHost: 192.0.2.20:8080\r\nOrigin: http://192.0.2.20:8080\r\n"
+        b"Content-Type: application/json\r\nContent-Length: %d\r\n\r\n" % len(LOGIN) + LOGIN)
+LIVE = (b"GET /api/live HTTP/1.1\r\nHost: 192.0.2.20:8080\r\nConnection: Upgrade\r\nUpgrade: websocket\r\n"
+        b"Sec-WebSocket-Version: 13\r\nSec-WebSocket-Key: dGhlIHNhbXBsZSBub25jZQ==\r\n\r\n")
+write("http", "get-at-once", http([], GET))
+write("http", "get-byte-by-byte", http([1], GET))
+write("http", "login-then-get", http([7, 30], POST + GET))
+write("http", "live", http([64], LIVE))
+write("http", "http-1.0-form-login", http([5], b"POST /api/login HTTP/1.0\r\nContent-Type: application/x-www-form-urlencoded\r\n"
+                                         b"Content-Length: 22\r\n\r\npassword=room-password"))
+write("http", "cr-at-the-end-of-a-read", http([30, 200], b"GET / HTTP/1.1\r\nHost: x\r\nX: a\rb\r\n\r\n"))
+write("http", "lf-alone", http([3], b"GET / HTTP/1.1\nHost: x\n\n"))
+write("http", "chunked", http([], b"POST /api/login HTTP/1.1\r\nHost: x\r\nTransfer-Encoding: chunked\r\n\r\n"))
+write("http", "head-too-long", http([255], b"GET / HTTP/1.1\r\nHost: x\r\nX: " + b"a" * 8200 + b"\r\n\r\n"))

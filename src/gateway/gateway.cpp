@@ -3,6 +3,7 @@
 #include <QTcpSocket>
 #include <algorithm>
 
+#include "gateway/peer.h"
 #include "gateway/sessions.h"
 #include "line/port_devices.h"
 #include "line/remembered_devices.h"
@@ -45,13 +46,6 @@ QString outcomeName(ExchangeResult::Outcome o)
     case O::Lost: return QStringLiteral("line down");
     }
     return {};
-}
-
-QString peerOf(const QTcpSocket *socket)
-{
-    const QHostAddress a = socket->peerAddress();
-    const QString host = a.protocol() == QAbstractSocket::IPv6Protocol ? "[" + a.toString() + "]" : a.toString();
-    return QStringLiteral("%1:%2").arg(host).arg(socket->peerPort());
 }
 
 }  // namespace
@@ -111,6 +105,7 @@ Gateway::Gateway(const Options &options, const QByteArray &password, Logger logg
                     line += QStringLiteral(", shared with %1 more").arg(sharedWith);
                 log(line, true);
             });
+    connect(&throttle_, &PasswordThrottle::log, this, [this](const QString &line) { log(line); });
     connect(&pjlinkServer_, &QTcpServer::newConnection, this, [this] { accept(pjlinkServer_, true); });
     connect(&rawServer_, &QTcpServer::newConnection, this, [this] { accept(rawServer_, false); });
 }
@@ -182,12 +177,15 @@ void Gateway::accept(QTcpServer &server, bool pjlink)
         else if (!pjlink && !keeper_.isUp()) {
             refusal = QStringLiteral("the line is down");
             reason = RefusalReason::LineDown;
+        } else if (pjlink && !password_.isEmpty() && !throttle_.admits(socket->peerAddress(), QStringLiteral("PJLink"))) {
+            refusal = QStringLiteral("too many wrong passwords");  // the throttle says so, once a minute
+            reason = RefusalReason::Throttled;
         }
         if (!refusal.isEmpty()) {
             metrics_.refused(door, reason);
             // Closed before a byte is sent: the client sees the connection
             // end, and may try again later.
-            log(QStringLiteral("refused %1: %2").arg(label, refusal));
+            log(QStringLiteral("refused %1: %2").arg(label, refusal), refusal == QLatin1String("too many wrong passwords"));
             socket->abort();
             socket->deleteLater();
             continue;
@@ -199,7 +197,8 @@ void Gateway::accept(QTcpServer &server, bool pjlink)
             return p && p->phase != PowerPhase::On ? std::optional<bool>(false) : watcher_.freeze();
         }};
         Session *session = pjlink ? static_cast<Session *>(new PjlinkSession(
-                                        socket, &queue_, label, password_, identity, options_.idleSeconds, this))
+                                        socket, &queue_, label, password_, &throttle_, identity,
+                                        options_.idleSeconds, this))
                                   : new RawSession(socket, &queue_, label, this);
         sessions.push_back(session);
         // A client on the gateway's own address cannot hear notifications: the port there is the gateway's.

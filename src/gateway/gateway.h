@@ -9,6 +9,7 @@
 #include "gateway/gateway_metrics.h"
 #include "gateway/line_keeper.h"
 #include "gateway/options.h"
+#include "gateway/password_throttle.h"
 #include "gateway/pjlink_udp.h"
 #include "gateway/state_watcher.h"
 
@@ -39,6 +40,8 @@ public:
     // For the other front doors (the web panel), which share the line.
     ExchangeQueue *queue() { return &queue_; }
     LineKeeper *keeper() { return &keeper_; }
+    // Wrong passwords per client address, PJLink's and the web's together.
+    PasswordThrottle *throttle() { return &throttle_; }
     StateWatcher *watcher() { return &watcher_; }
     GatewayMetrics *metrics() { return &metrics_; }
 
@@ -52,6 +55,7 @@ private:
     Logger logger_;
     LineKeeper keeper_;
     ExchangeQueue queue_;
+    PasswordThrottle throttle_;
     StateWatcher watcher_;
     GatewayMetrics metrics_;
     PjlinkUdp udp_;

@@ -83,7 +83,6 @@ const std::map<FrontDoor, std::vector<RefusalReason>> kRefusalsAt{
     {FrontDoor::Raw, {R::TooLarge, R::TooManyConnections, R::LineDown}},
     {FrontDoor::Web, {R::Malformed, R::TooLarge, R::TooSlow, R::TooManyConnections, R::NoPassword, R::Throttled,
                       R::Forbidden, R::Busy}},
-    {FrontDoor::Live, {R::Malformed, R::TooSlow}},
     {FrontDoor::Metrics, {R::Malformed, R::TooLarge, R::TooSlow, R::TooManyConnections, R::NoPassword, R::Throttled,
                           R::Forbidden}},
     {FrontDoor::Mqtt, {R::Malformed, R::Busy}},

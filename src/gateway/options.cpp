@@ -4,6 +4,7 @@
 #include <QFileInfo>
 #include <algorithm>
 
+#include "gateway/peer.h"
 #include "gateway/pjlink.h"
 
 namespace qm25::gateway {
@@ -26,6 +27,10 @@ const char kUsage[] =
     "                         UDP of the same number (default 4352; 0: any free one)\n"
     "  --no-search            do not answer PJLink searches (notifications still go)\n"
     "  --raw [HOST:]PORT      raw exchange port, as a serial device server (default: off)\n"
+    "  --trusted-proxy ADDRESS\n"
+    "                         a reverse proxy in front of the web panel (for TLS): its\n"
+    "                         X-Forwarded-Proto and X-Forwarded-For are believed, no\n"
+    "                         one else's; may be given more than once\n"
     "  --password-file FILE   the password of PJLink, the web panel and /metrics, the\n"
     "                         file's first line (1-32 characters)\n"
     "  --no-password          allow listening beyond loopback without a password (the\n"
@@ -48,11 +53,7 @@ const char kUsage[] =
     "every address.\n"
     "Logs go to standard error.\n";
 
-QString Endpoint::text() const
-{
-    const QString h = host.protocol() == QAbstractSocket::IPv6Protocol ? "[" + host.toString() + "]" : host.toString();
-    return QStringLiteral("%1:%2").arg(h).arg(port);
-}
+QString Endpoint::text() const { return peerText(host, port); }
 
 namespace {
 
@@ -187,6 +188,16 @@ std::optional<Options> parseOptions(const QStringList &args, QString *error)
                 o.metrics = *e;
             else
                 o.pjlink = *e;
+        } else if (option == QLatin1String("--trusted-proxy")) {
+            const auto v = value();
+            if (!v)
+                return std::nullopt;
+            const QHostAddress proxy(*v);
+            if (proxy.isNull()) {
+                *error = QStringLiteral("--trusted-proxy wants an address, not \"%1\"").arg(*v);
+                return std::nullopt;
+            }
+            o.trustedProxies.append(proxy);
         } else if (option == QLatin1String("--password-file")) {
             const auto v = value();
             if (!v)
@@ -225,6 +236,12 @@ std::optional<Options> parseOptions(const QStringList &args, QString *error)
                          .arg(QLatin1String(option), at->text());
             return std::nullopt;
         }
+    // Through a proxy the web panel is reached from beyond this machine.
+    if (!o.trustedProxies.isEmpty() && !pjlinkOpen) {
+        *error = QStringLiteral("--trusted-proxy: the web panel is reached from other machines through the proxy: "
+                                "give a --password-file, or say --no-password");
+        return std::nullopt;
+    }
     if (o.raw && !o.noPassword && !loopback(*o.raw)) {
         *error = QStringLiteral("--raw %1 is beyond loopback, and the raw port asks for no password: "
                                 "say --no-password to allow it").arg(o.raw->text());

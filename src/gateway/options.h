@@ -2,6 +2,7 @@
 // The command line of qm25d, and the password file.
 #include <QByteArray>
 #include <QHostAddress>
+#include <QList>
 #include <QString>
 #include <QStringList>
 #include <optional>
@@ -26,6 +27,7 @@ struct Options {
     std::optional<Endpoint> raw;
     std::optional<Endpoint> http;  // the web panel and HTTP API (off by default)
     std::optional<Endpoint> metrics;  // a listener for /metrics alone (off by default)
+    QList<QHostAddress> trustedProxies;  // whose X-Forwarded-For and -Proto the web believes
     QString passwordFile;
     bool noPassword = false;   // listening beyond loopback without a password is wanted
     QByteArray name = "QM25";  // NAME ?

@@ -3,6 +3,7 @@
 #include <QNetworkDatagram>
 #include <QNetworkInterface>
 
+#include "gateway/peer.h"
 #include "gateway/state_watcher.h"
 
 namespace qm25::gateway {
@@ -91,7 +92,7 @@ void PjlinkUdp::readDatagrams()
         else {
             const QByteArray mac = in.isValid() ? pjlink::macOf(in.hardwareAddress()) : macOfLocal(d.destinationAddress());
             socket_.writeDatagram(pjlink::searchAnswer(mac), from, port_);
-            logger_(QStringLiteral("PJLink search from %1 answered").arg(from.toString()), true);
+            logger_(QStringLiteral("PJLink search from %1 answered").arg(plainAddress(from).toString()), true);
         }
     }
 }
@@ -104,7 +105,7 @@ void PjlinkUdp::dropped(const QHostAddress &from, RefusalReason reason, const QS
         return;
     logger_(QStringLiteral("UDP: dropped %1 datagram(s) since the last said so; the last from %2: %3")
                 .arg(dropped_)
-                .arg(from.toString(), why),
+                .arg(plainAddress(from).toString(), why),
             false);
     dropped_ = 0;
     dropLoggedMs_ = now();

@@ -118,9 +118,13 @@ void Session::end()
 }
 
 PjlinkSession::PjlinkSession(QTcpSocket *socket, ExchangeQueue *queue, const QString &label,
-                             const QByteArray &password, const pjlink::Identity &identity, int idleSeconds,
-                             QObject *parent)
-    : Session(socket, queue, label, parent), identity_(identity)
+                             const QByteArray &password, PasswordThrottle *throttle,
+                             const pjlink::Identity &identity, int idleSeconds, QObject *parent)
+    : Session(socket, queue, label, parent),
+      identity_(identity),
+      throttle_(throttle),
+      client_(socket->peerAddress()),
+      proven_(password.isEmpty())
 {
     const QByteArray random = password.isEmpty() ? QByteArray() : pjlink::makeRandom();
     reader_ = pjlink::RequestReader(random.isEmpty() ? QByteArray() : pjlink::digestOf(random, password));
@@ -140,6 +144,20 @@ void PjlinkSession::readRequests()
 {
     while (hasRoom()) {
         pjlink::Input in = reader_.next();
+        if (!proven_ && in.kind != pjlink::Input::Kind::More) {
+            // The first request, with its digest: judged only while the
+            // address has tries left; a refused one learns nothing.
+            if (!throttle_->admits(client_, QStringLiteral("PJLink"))) {
+                emit refused(RefusalReason::Throttled);
+                finish(QStringLiteral("too many wrong passwords"), false, bytes(pjlink::kAuthError).toByteArray());
+                return;
+            }
+            if (in.kind == pjlink::Input::Kind::Close && in.bytes == bytes(pjlink::kAuthError)) {
+                throttle_->failed(client_);
+                emit authFailed();
+            }
+            proven_ = true;
+        }
         switch (in.kind) {
         case pjlink::Input::Kind::More: {
             const QByteArray bytes = take(reader_.limit());
@@ -174,9 +192,7 @@ void PjlinkSession::readRequests()
             break;
         }
         case pjlink::Input::Kind::Close:
-            if (in.bytes.startsWith("PJLINK ERRA"))
-                emit authFailed();
-            else
+            if (in.bytes != bytes(pjlink::kAuthError))
                 emit refused(RefusalReason::Malformed);
             finish(in.why, true, in.bytes);
             return;

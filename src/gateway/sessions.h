@@ -1,5 +1,6 @@
 #pragma once
 #include <QByteArray>
+#include <QHostAddress>
 #include <QObject>
 #include <QString>
 #include <QTimer>
@@ -9,6 +10,7 @@
 
 #include "gateway/exchange_queue.h"
 #include "gateway/gateway_metrics.h"
+#include "gateway/password_throttle.h"
 #include "gateway/pjlink.h"
 
 class QTcpSocket;
@@ -82,11 +84,14 @@ private:
 };
 
 // A PJLink connection: greeting, password, requests, the idle time-out.
+// The digest is judged only while the throttle admits the client's
+// address; a wrong one counts against it.
 class PjlinkSession : public Session {
     Q_OBJECT
 public:
     PjlinkSession(QTcpSocket *socket, ExchangeQueue *queue, const QString &label, const QByteArray &password,
-                  const pjlink::Identity &identity, int idleSeconds, QObject *parent = nullptr);
+                  PasswordThrottle *throttle, const pjlink::Identity &identity, int idleSeconds,
+                  QObject *parent = nullptr);
 
 signals:
     // A request was read (past the password): the client is a controller
@@ -101,6 +106,9 @@ private:
     pjlink::RequestReader reader_;
     pjlink::Identity identity_;
     QTimer idle_;
+    PasswordThrottle *throttle_;
+    QHostAddress client_;
+    bool proven_;  // no password, or the digest was right
 };
 
 // A raw exchange connection: frames cut at CR, each one exchange, the

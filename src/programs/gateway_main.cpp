@@ -69,8 +69,8 @@ int main(int argc, char **argv)
         if (!at)
             continue;
         web.push_back(std::make_unique<qm25::web::WebServer>(
-            gateway.queue(), gateway.watcher(), gateway.metrics(), door, password,
-            [verbose = options->verbose](const QString &line, bool verboseOnly) {
+            gateway.queue(), gateway.watcher(), gateway.metrics(), door, password, gateway.throttle(),
+            options->trustedProxies, [verbose = options->verbose](const QString &line, bool verboseOnly) {
                 if (!verboseOnly || verbose)
                     logLine(line);
             }));

@@ -4,6 +4,10 @@
 #include <QHostAddress>
 #include <QRandomGenerator>
 #include <algorithm>
+#include <optional>
+
+#include "gateway/password_throttle.h"
+#include "gateway/peer.h"
 
 namespace qm25::web {
 namespace {
@@ -22,19 +26,57 @@ bool namesAnAddress(const QByteArray &host)
     return name.compare("localhost", Qt::CaseInsensitive) == 0 || !QHostAddress(QString::fromLatin1(name)).isNull();
 }
 
+// The token of "Bearer TOKEN" (the scheme in any case); nothing for another scheme.
+std::optional<QByteArray> bearerToken(const QByteArray &authorization)
+{
+    const qsizetype blank = authorization.indexOf(' ');
+    if (blank < 0 || QByteArrayView(authorization).first(blank).compare("bearer", Qt::CaseInsensitive) != 0)
+        return std::nullopt;
+    return authorization.mid(blank + 1).trimmed();
+}
+
 }  // namespace
 
-Access::Access(QByteArray password) : password_(std::move(password)) { clock_.start(); }
-
-bool Access::passwordIs(const QByteArray &given) const
+Access::Access(QByteArray password, gateway::PasswordThrottle *throttle, QList<QHostAddress> trustedProxies)
+    : password_(std::move(password)), throttle_(throttle)
 {
+    for (const QHostAddress &proxy : trustedProxies)
+        trustedProxies_.append(gateway::plainAddress(proxy));
+    clock_.start();
+}
+
+Client Access::clientOf(const QHostAddress &peer, quint16 port, const HeaderLookup &header) const
+{
+    Client c{gateway::plainAddress(peer), gateway::peerText(peer, port)};
+    if (!trustedProxies_.contains(c.address))
+        return c;
+    // The proxy puts the address it took the request from last.
+    const QByteArray forwarded = header("x-forwarded-for");
+    const QHostAddress client(QString::fromLatin1(forwarded.mid(forwarded.lastIndexOf(',') + 1).trimmed()));
+    if (!client.isNull()) {
+        c.address = gateway::plainAddress(client);
+        c.text = QStringLiteral("%1 via %2").arg(c.address.toString(), c.text);
+    }
+    const QByteArray scheme = header("x-forwarded-proto").toLower();
+    if (scheme == "https" || scheme == "http")
+        c.scheme = scheme;
+    return c;
+}
+
+int Access::judge(const QByteArray &given, const Client &client)
+{
+    if (!throttle_->admits(client.address, QStringLiteral("HTTP")))
+        return 429;
     // Compared as digests, so the time taken tells nothing of the password.
     const auto digest = [](const QByteArray &b) { return QCryptographicHash::hash(b, QCryptographicHash::Sha256); };
     const QByteArray a = digest(given), b = digest(password_);
     int differ = 0;
     for (qsizetype i = 0; i < a.size(); ++i)
         differ |= a[i] ^ b[i];
-    return differ == 0;
+    if (differ == 0)
+        return 0;
+    throttle_->failed(client.address);
+    return 401;
 }
 
 bool Access::touch(const QByteArray &session)
@@ -50,20 +92,17 @@ bool Access::touch(const QByteArray &session)
     return true;
 }
 
-Verdict Access::check(const HeaderLookup &header, bool changesState)
+Verdict Access::check(const HeaderLookup &header, bool changesState, const Client &client)
 {
     Verdict v;
     if (!hostAllowed(header("host")))
         return {421, QStringLiteral("without a password, name this machine by its address"), {}};
     if (hasPassword()) {
-        const QByteArray authorization = header("authorization");
-        if (authorization.startsWith("Bearer ")) {
+        if (const auto token = bearerToken(header("authorization"))) {
             // Wrong tokens count as wrong passwords at a login.
-            if (throttled())
-                return {429, QStringLiteral("too many wrong passwords: try again in a minute"), {}};
-            if (!passwordIs(authorization.mid(7).trimmed())) {
-                failedLogins_.push_back(clock_.elapsed());
-                return {401, QStringLiteral("wrong password"), {}};
+            switch (judge(*token, client)) {
+            case 429: return {429, QStringLiteral("too many wrong passwords: try again in a minute"), {}};
+            case 401: return {401, QStringLiteral("wrong password"), {}};
             }
         } else {
             const QByteArray session = cookie(header("cookie"), kSessionCookie);
@@ -73,19 +112,19 @@ Verdict Access::check(const HeaderLookup &header, bool changesState)
         }
     }
     if (changesState) {
-        const Verdict o = checkOrigin(header, !v.session.isEmpty());
+        const Verdict o = checkOrigin(header, !v.session.isEmpty(), client.scheme);
         if (o.status)
             return o;
     }
     return v;
 }
 
-Verdict Access::checkOrigin(const HeaderLookup &header, bool bySession)
+Verdict Access::checkOrigin(const HeaderLookup &header, bool bySession, const QByteArray &scheme)
 {
     // A browser names the page a request comes from; a request from another
     // site's page is refused, and a session's requests must be named so.
     const QByteArray origin = header("origin"), site = header("sec-fetch-site");
-    if (!origin.isEmpty() && origin.compare("http://" + header("host"), Qt::CaseInsensitive) != 0)
+    if (!origin.isEmpty() && origin.compare(scheme + "://" + header("host"), Qt::CaseInsensitive) != 0)
         return {403, QStringLiteral("a request from another site's page"), {}};
     if (!site.isEmpty() && site != "same-origin" && site != "none")
         return {403, QStringLiteral("a request from another site's page"), {}};
@@ -96,26 +135,15 @@ Verdict Access::checkOrigin(const HeaderLookup &header, bool bySession)
 
 bool Access::hostAllowed(const QByteArray &host) const { return hasPassword() || namesAnAddress(host); }
 
-bool Access::throttled()
+QByteArray Access::login(const QByteArray &password, const Client &client, int *status)
 {
     const qint64 now = clock_.elapsed();
-    while (!failedLogins_.empty() && now - failedLogins_.front() > 60000)
-        failedLogins_.pop_front();
-    return int(failedLogins_.size()) >= kMaxFailedLogins;
-}
-
-QByteArray Access::login(const QByteArray &password, int *status)
-{
-    const qint64 now = clock_.elapsed();
-    if (throttled()) {
-        *status = 429;
-        return {};
-    }
-    if (!hasPassword() || !passwordIs(password)) {
-        failedLogins_.push_back(now);
+    if (!hasPassword()) {
         *status = 401;
         return {};
     }
+    if ((*status = judge(password, client)) != 0)
+        return {};
     if (int(sessions_.size()) >= kMaxSessions) {
         const auto oldest = std::min_element(sessions_.begin(), sessions_.end(),
                                              [](const auto &a, const auto &b) { return a.second < b.second; });

@@ -3,6 +3,8 @@
 #include <QTcpSocket>
 #include <algorithm>
 
+#include "gateway/peer.h"
+
 namespace qm25::web {
 namespace {
 
@@ -70,86 +72,41 @@ QByteArray httpResponse(int status, const QByteArray &contentType, const QByteAr
     return out;
 }
 
-HttpGuard::HttpGuard(QTcpSocket *socket, UpgradeCheck check) : QObject(socket), socket_(socket), check_(std::move(check))
+qsizetype RequestScanner::feed(QByteArrayView bytes)
 {
-    connect(socket_, &QTcpSocket::readyRead, this, &HttpGuard::inspect);
-    timer_.setSingleShot(true);
-    connect(&timer_, &QTimer::timeout, this, [this] {
-        switch (state_) {
-        case State::Head:
-            if (head_.isEmpty())
-                closeQuietly();
-            else
-                refuse({408, QStringLiteral("the request did not come whole within %1 s").arg(kRequestSeconds)});
-            break;
-        case State::Body:
-            refuse({408, QStringLiteral("the request did not come whole within %1 s").arg(kRequestSeconds)});
-            break;
-        case State::Closing:
-            socket_->abort();
-            break;
-        case State::Answering:
-        case State::Upgraded:
-            break;
-        }
-    });
-    timer_.start(kIdleSeconds * 1000);
+    qsizetype used = 0;
+    if (state_ == State::Head && !readHead(bytes, &used))
+        return used;
+    if (state_ == State::Body) {
+        const qint64 take = std::min<qint64>(bodyLeft_, bytes.size() - used);
+        bodyLeft_ -= take;
+        used += take;
+        if (bodyLeft_ == 0)
+            state_ = State::Whole;
+    }
+    return used;
 }
 
-HttpGuard *HttpGuard::of(QTcpSocket *socket) { return socket ? socket->findChild<HttpGuard *>() : nullptr; }
-
-void HttpGuard::inspect()
+void RequestScanner::next()
 {
-    const qint64 available = socket_->bytesAvailable();
-    if (available <= 0 || state_ == State::Upgraded)
-        return;
-    if (state_ == State::Closing) {
-        socket_->skip(available);
-        return;
-    }
-    if (state_ == State::Answering) {
-        // The answer owed goes out, then the connection closes; what came
-        // meanwhile is not served.
-        socket_->skip(available);
-        state_ = State::Closing;
-        emit refused(400, QStringLiteral("a request came before the answer to the one before: closed after that answer"));
-        return;
-    }
-    const QByteArray bytes = socket_->peek(available);
-    qsizetype pos = 0;
-    while (pos < bytes.size()) {
-        if (state_ == State::Head) {
-            if (head_.isEmpty())
-                timer_.start(kRequestSeconds * 1000);
-            qsizetype used = 0;
-            if (!readHead(QByteArrayView(bytes).sliced(pos), &used))
-                return;
-            pos += used;
-        } else if (state_ == State::Body) {
-            const qint64 take = std::min<qint64>(bodyLeft_, bytes.size() - pos);
-            bodyLeft_ -= take;
-            pos += take;
-            if (bodyLeft_ == 0) {
-                state_ = State::Answering;
-                timer_.stop();
-            }
-        } else if (state_ == State::Upgraded) {
-            return;
-        } else {
-            // Bytes beyond a whole request in the same piece: the server
-            // would read both at once.
-            refuse({400, QStringLiteral("one request at a time, please")});
-            return;
-        }
-    }
+    *this = RequestScanner();
 }
 
-bool HttpGuard::readHead(QByteArrayView bytes, qsizetype *used)
+void RequestScanner::refuse(const Refusal &refusal)
+{
+    state_ = State::Refused;
+    refusal_ = refusal;
+}
+
+bool RequestScanner::readHead(QByteArrayView bytes, qsizetype *used)
 {
     const qsizetype before = head_.size();
-    head_.append(bytes.first(std::min<qsizetype>(bytes.size(), kMaxHead + 4 - before)));
-    // Each byte as it comes: a line ends CR LF, and nothing but printable
-    // ASCII and tabs stands between.
+    // One byte beyond the longest head is enough to know it is too long.
+    head_.append(bytes.first(std::min<qsizetype>(bytes.size(), kMaxHead + 1 - before)));
+    // Each byte as it comes, up to the blank line that ends the head: a
+    // line ends CR LF, and nothing but printable ASCII and tabs stands
+    // between. A CR that ended the last read is looked at again with the
+    // byte that follows it.
     for (qsizetype i = std::max<qsizetype>(0, before - 1); i < head_.size(); ++i) {
         const char c = head_[i];
         const bool lineEnd = (c == '\r' && (i + 1 == head_.size() || head_[i + 1] == '\n'))
@@ -159,40 +116,34 @@ bool HttpGuard::readHead(QByteArrayView bytes, qsizetype *used)
                                                 : QStringLiteral("bytes that are not printable ASCII")});
             return false;
         }
-    }
-    const qsizetype end = head_.indexOf("\r\n\r\n", std::max<qsizetype>(0, before - 3));
-    if (end < 0 || end + 4 > kMaxHead) {
-        if (head_.size() > kMaxHead) {
-            refuse({431, QStringLiteral("the request's head is longer than %1 bytes").arg(kMaxHead)});
+        if (c != '\n' || i < 3 || head_[i - 2] != '\n')
+            continue;
+        // CR LF CR LF: the head is whole.
+        if (i + 1 > kMaxHead)
+            break;
+        *used = i + 1 - before;
+        head_.truncate(i - 1);  // the last header line keeps its CR LF
+        if (const auto refusal = checkHead()) {
+            refuse(*refusal);
             return false;
         }
-        *used = bytes.size();
+        head_.clear();
+        state_ = bodyLeft_ > 0 ? State::Body : State::Whole;
         return true;
     }
-    *used = end + 4 - before;
-    head_.truncate(end + 2);  // the last header line keeps its CR LF
-    if (const auto refusal = checkHead()) {
-        refuse(*refusal);
+    if (head_.size() > kMaxHead) {
+        refuse({431, QStringLiteral("the request's head is longer than %1 bytes").arg(kMaxHead)});
         return false;
     }
-    head_.clear();
-    timer_.stop();
-    if (upgrade_) {
-        state_ = State::Upgraded;  // the WebSocket takes the connection over
-    } else if (bodyLeft_ > 0) {
-        state_ = State::Body;
-        timer_.start(kRequestSeconds * 1000);
-    } else {
-        state_ = State::Answering;
-    }
+    *used = bytes.size();
     return true;
 }
 
-std::optional<Refusal> HttpGuard::checkHead()
+std::optional<Refusal> RequestScanner::checkHead()
 {
     // Every line ends CR LF (checked as the bytes came).
     const QByteArrayList lines = head_.chopped(2).split('\n');
-    RequestHead head;
+    RequestHead &head = parsed_;
     QByteArray version;
     for (qsizetype i = 0; i < lines.size(); ++i) {
         QByteArray line = lines[i];
@@ -229,7 +180,6 @@ std::optional<Refusal> HttpGuard::checkHead()
     if (!head.header("transfer-encoding").isEmpty())
         return Refusal{501, QStringLiteral("no Transfer-Encoding is taken: send Content-Length")};
     int lengths = 0;
-    bodyLeft_ = 0;
     for (const auto &[name, value] : head.headers) {
         if (name != "content-length")
             continue;
@@ -242,12 +192,112 @@ std::optional<Refusal> HttpGuard::checkHead()
     const QByteArray upgrade = head.header("upgrade").toLower();
     upgrade_ = !upgrade.isEmpty();
     if (upgrade_) {
-        if (upgrade != "websocket" || head.method != "GET" || bodyLeft_ > 0)
-            return Refusal{400, QStringLiteral("only a WebSocket upgrade, by GET")};
-        if (check_)
-            return check_(head);
+        if (upgrade != "websocket" || head.method != "GET" || version != "HTTP/1.1" || bodyLeft_ > 0)
+            return Refusal{400, QStringLiteral("only a WebSocket upgrade, by GET over HTTP/1.1")};
+        // Without it the HTTP server would take the request as an ordinary one.
+        const QByteArrayList tokens = head.header("connection").split(',');
+        if (std::none_of(tokens.begin(), tokens.end(),
+                         [](const QByteArray &t) { return t.trimmed().compare("upgrade", Qt::CaseInsensitive) == 0; }))
+            return Refusal{400, QStringLiteral("a WebSocket upgrade without \"Connection: Upgrade\"")};
     }
     return std::nullopt;
+}
+
+HttpGuard::HttpGuard(QTcpSocket *socket, UpgradeCheck check) : QObject(socket), socket_(socket), check_(std::move(check))
+{
+    connect(socket_, &QTcpSocket::readyRead, this, &HttpGuard::inspect);
+    connect(socket_, &QTcpSocket::bytesWritten, this, [this] {
+        if (paused_)
+            timer_.start(kRequestSeconds * 1000);  // it takes them, slowly
+        watchOutput();
+    });
+    timer_.setSingleShot(true);
+    connect(&timer_, &QTimer::timeout, this, [this] {
+        switch (state_) {
+        case State::Reading:
+            if (paused_) {
+                emit refused(408, QStringLiteral("took none of the %1 bytes of answers waiting for it within %2 s: cut off")
+                                      .arg(socket_->bytesToWrite()).arg(kRequestSeconds), true);
+                socket_->abort();
+            } else if (!scanner_.started()) {
+                closeQuietly();
+            } else {
+                refuse({408, QStringLiteral("the request did not come whole within %1 s").arg(kRequestSeconds)});
+            }
+            break;
+        case State::Upgraded:
+            // The WebSocket server did not take it: nobody else will.
+            emit refused(408, QStringLiteral("the WebSocket handshake did not end within %1 s: closed").arg(kRequestSeconds), true);
+            socket_->abort();
+            socket_->deleteLater();
+            break;
+        case State::Closing:
+            socket_->abort();
+            break;
+        case State::Answering:
+        case State::Live:
+            break;
+        }
+    });
+    timer_.start(kIdleSeconds * 1000);
+}
+
+HttpGuard *HttpGuard::of(QTcpSocket *socket) { return socket ? socket->findChild<HttpGuard *>() : nullptr; }
+
+void HttpGuard::inspect()
+{
+    const qint64 available = socket_->bytesAvailable();
+    if (available <= 0 || state_ == State::Upgraded || state_ == State::Live)
+        return;
+    if (state_ == State::Closing) {
+        socket_->skip(available);
+        return;
+    }
+    if (state_ == State::Answering) {
+        // The answer owed goes out, then the connection closes; what came
+        // meanwhile is not served.
+        socket_->skip(available);
+        state_ = State::Closing;
+        emit refused(400, QStringLiteral("a request came before the answer to the one before: closed after that answer"), true);
+        return;
+    }
+    const QByteArray bytes = socket_->peek(available);
+    if (!scanner_.started() && !paused_)
+        timer_.start(kRequestSeconds * 1000);
+    const bool inHead = scanner_.state() == RequestScanner::State::Head;
+    const qsizetype used = scanner_.feed(bytes);
+    switch (scanner_.state()) {
+    case RequestScanner::State::Refused:
+        refuse(scanner_.refusal());
+        return;
+    case RequestScanner::State::Head:
+        return;
+    case RequestScanner::State::Body:
+        if (inHead && !paused_)
+            timer_.start(kRequestSeconds * 1000);  // the body has its own time
+        return;
+    case RequestScanner::State::Whole:
+        break;
+    }
+    timer_.stop();
+    closeAfterAnswer_ = scanner_.closeAfterAnswer();
+    if (scanner_.upgrade()) {
+        if (check_) {
+            if (const auto refusal = check_(scanner_.head(), socket_->peerAddress(), socket_->peerPort())) {
+                refuse(*refusal);
+                return;
+            }
+        }
+        // What follows is the WebSocket's.
+        state_ = State::Upgraded;
+        timer_.start(kRequestSeconds * 1000);
+        return;
+    }
+    state_ = State::Answering;
+    // Bytes beyond a whole request in the same piece: the server would
+    // read both at once.
+    if (used < bytes.size())
+        refuse({400, QStringLiteral("one request at a time, please")});
 }
 
 void HttpGuard::answered(bool close)
@@ -257,23 +307,61 @@ void HttpGuard::answered(bool close)
         return;
     }
     if (state_ == State::Answering) {
-        state_ = State::Head;
+        state_ = State::Reading;
+        scanner_.next();
         timer_.start(kIdleSeconds * 1000);
+        watchOutput();
     }
+}
+
+void HttpGuard::watchOutput()
+{
+    // Paused beyond the bound, until all that waits has been taken.
+    const bool pause = state_ == State::Reading && socket_->bytesToWrite() > (paused_ ? 0 : kMaxWaiting);
+    if (pause == paused_)
+        return;
+    paused_ = pause;
+    // While paused the socket takes in one byte more at the most, which the
+    // HTTP server keeps as the start of a request; the rest waits in TCP,
+    // which holds the client back.
+    socket_->setReadBufferSize(pause ? 1 : 0);
+    timer_.start((pause || scanner_.started() ? kRequestSeconds : kIdleSeconds) * 1000);
+}
+
+void HttpGuard::live(qint64 limit)
+{
+    state_ = State::Live;
+    limit_ = limit;
+    timer_.stop();
+    // The HTTP server let go of the socket's signals when it handed it
+    // over. The guard listens again, after the WebSocket, so that it sees
+    // what the WebSocket wrote in answer to what came; and the socket ends
+    // with its connection, and with it the guard and the connection's place.
+    connect(socket_, &QTcpSocket::readyRead, this, &HttpGuard::checkWaiting, Qt::QueuedConnection);
+    connect(socket_, &QTcpSocket::disconnected, socket_, &QObject::deleteLater);
+}
+
+void HttpGuard::checkWaiting()
+{
+    if (state_ != State::Live || socket_->bytesToWrite() <= limit_)
+        return;
+    state_ = State::Closing;
+    emit refused(408, QStringLiteral("a live connection that does not take what is sent to it (%1 bytes waiting): cut off")
+                          .arg(socket_->bytesToWrite()), true);
+    socket_->abort();
 }
 
 void HttpGuard::refuse(const Refusal &refusal)
 {
     socket_->skip(socket_->bytesAvailable());
     socket_->write(httpResponse(refusal.status, "text/plain; charset=utf-8", refusal.why.toUtf8() + '\n', true));
-    emit refused(refusal.status, refusal.why);
+    emit refused(refusal.status, refusal.why, refusal.logged);
     closeQuietly();
 }
 
 void HttpGuard::closeQuietly()
 {
     state_ = State::Closing;
-    head_.clear();
     timer_.start(5000);  // a client that takes nothing more is cut off
     socket_->disconnectFromHost();
 }
@@ -283,6 +371,15 @@ GuardedServer::GuardedServer(HttpGuard::UpgradeCheck check, QObject *parent)
 {
 }
 
+HttpGuard *GuardedServer::upgrading(const QHostAddress &peer, quint16 port) const
+{
+    for (HttpGuard *guard : guards_)
+        if (guard->upgrading() && guard->socket()->state() == QAbstractSocket::ConnectedState
+            && guard->socket()->peerPort() == port && guard->socket()->peerAddress() == peer)
+            return guard;
+    return nullptr;
+}
+
 void GuardedServer::incomingConnection(qintptr handle)
 {
     auto *socket = new QTcpSocket(this);
@@ -290,19 +387,26 @@ void GuardedServer::incomingConnection(qintptr handle)
         delete socket;
         return;
     }
-    const QString peer = QStringLiteral("%1:%2").arg(socket->peerAddress().toString()).arg(socket->peerPort());
-    if (open_ >= kMaxConnections) {
-        emit refused(peer, 503, QStringLiteral("%1 connections open already").arg(kMaxConnections));
+    const QString peer = gateway::peerOf(socket);
+    if (int(guards_.size()) >= kMaxConnections) {
+        emit refused(peer, 503, QStringLiteral("%1 connections open already").arg(kMaxConnections), true);
         socket->write(httpResponse(503, "text/plain; charset=utf-8", "too many connections; try again later\n", true));
         connect(socket, &QTcpSocket::disconnected, socket, &QObject::deleteLater);
         QTimer::singleShot(5000, socket, &QTcpSocket::abort);
         socket->disconnectFromHost();
         return;
     }
-    ++open_;
-    connect(socket, &QObject::destroyed, this, [this] { --open_; });
+    // What waits in TCP for a client is bounded as well: kMaxWaiting here
+    // (twice that, as the system counts it) instead of the megabytes a
+    // connection that takes nothing would otherwise grow to.
+    socket->setSocketOption(QAbstractSocket::SendBufferSizeSocketOption, int(kMaxWaiting));
     auto *guard = new HttpGuard(socket, check_);
-    connect(guard, &HttpGuard::refused, this, [this, peer](int status, const QString &why) { emit refused(peer, status, why); });
+    // The guard goes with the socket, whoever ends it: the HTTP server
+    // after an HTTP connection, the guard itself after a WebSocket.
+    guards_.push_back(guard);
+    connect(guard, &QObject::destroyed, this, [this, guard] { std::erase(guards_, guard); });
+    connect(guard, &HttpGuard::refused, this,
+            [this, peer](int status, const QString &why, bool logged) { emit refused(peer, status, why, logged); });
     addPendingConnection(socket);
 }
 

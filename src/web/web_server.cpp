@@ -10,6 +10,7 @@
 
 #include "core/catalogue.h"
 #include "gateway/exchange_queue.h"
+#include "gateway/peer.h"
 #include "web/page.h"
 
 namespace qm25::web {
@@ -25,11 +26,16 @@ const QByteArray kPageHeaders =
 
 QJsonObject error(const QString &why) { return {{"error", why}}; }
 
-QString peerOf(const QTcpSocket *socket)
+// The value of a field of an application/x-www-form-urlencoded body.
+std::optional<QByteArray> formField(const QByteArray &body, const QByteArray &name)
 {
-    const QHostAddress a = socket->peerAddress();
-    const QString host = a.protocol() == QAbstractSocket::IPv6Protocol ? "[" + a.toString() + "]" : a.toString();
-    return QStringLiteral("%1:%2").arg(host).arg(socket->peerPort());
+    for (QByteArray pair : body.split('&')) {
+        pair.replace('+', ' ');
+        const qsizetype eq = pair.indexOf('=');
+        if (eq >= 0 && QByteArray::fromPercentEncoding(pair.left(eq)) == name)
+            return QByteArray::fromPercentEncoding(pair.mid(eq + 1));
+    }
+    return std::nullopt;
 }
 
 // What a command's outcome answers with.
@@ -48,10 +54,11 @@ int statusOf(Outcome outcome)
 }  // namespace
 
 WebServer::WebServer(gateway::ExchangeQueue *queue, gateway::StateWatcher *watcher, gateway::GatewayMetrics *metrics,
-                     gateway::FrontDoor door, const QByteArray &password, Logger logger, QObject *parent)
+                     gateway::FrontDoor door, const QByteArray &password, gateway::PasswordThrottle *throttle,
+                     const QList<QHostAddress> &trustedProxies, Logger logger, QObject *parent)
     : QAbstractHttpServer(parent),
       queue_(queue),
-      access_(password),
+      access_(password, throttle, trustedProxies),
       watcher_(watcher),
       metrics_(metrics),
       door_(door),
@@ -76,10 +83,13 @@ WebServer::~WebServer()
 
 bool WebServer::listenOn(gateway::Endpoint *at, QString *error)
 {
-    tcp_ = new GuardedServer([this](const RequestHead &head) { return checkUpgrade(head); });
+    tcp_ = new GuardedServer([this](const RequestHead &head, const QHostAddress &peer, quint16 port) {
+        return checkUpgrade(head, peer, port);
+    });
     const QString what = door_ == gateway::FrontDoor::Web ? QStringLiteral("HTTP") : QStringLiteral("metrics");
-    connect(tcp_, &GuardedServer::refused, this, [this, what](const QString &peer, int status, const QString &why) {
-        logger_(QStringLiteral("%1 %2: %3").arg(what, peer, why), false);
+    connect(tcp_, &GuardedServer::refused, this, [this, what](const QString &peer, int status, const QString &why, bool logged) {
+        if (logged)
+            logger_(QStringLiteral("%1 %2: %3").arg(what, peer, why), false);
         count(status, why);
     });
     if (!tcp_->listen(at->host, at->port)) {
@@ -123,8 +133,9 @@ bool WebServer::handleRequest(const QHttpServerRequest &request, QTcpSocket *soc
     };
     // A WebSocket upgrade the guard let through (checkUpgrade()): the
     // server answers it itself once this returns.
-    if (!header("upgrade").isEmpty())
+    if (const HttpGuard *guard = HttpGuard::of(socket); guard && guard->upgrading())
         return true;
+    const Client client = access_.clientOf(socket->peerAddress(), socket->peerPort(), header);
     const bool close = header("connection").toLower().contains("close");
     const QByteArray path = request.url().path(QUrl::FullyEncoded).toLatin1();
     const auto method = request.method();
@@ -157,14 +168,14 @@ bool WebServer::handleRequest(const QHttpServerRequest &request, QTcpSocket *soc
             wrongMethod("POST");
             return true;
         }
-        const Verdict origin = Access::checkOrigin(header, false);
+        const Verdict origin = Access::checkOrigin(header, false, client.scheme);
         if (origin.status) {
             count(origin.status, origin.why);
             respondJson(socket, origin.status, error(origin.why), close);
             return true;
         }
         if (path == "/api/login") {
-            login(request, socket, header, close);
+            login(request, socket, header, client, close);
         } else {
             access_.logout(Access::cookie(header("cookie"), kSessionCookie));
             respond(socket, 204, {}, {}, close,
@@ -182,11 +193,12 @@ bool WebServer::handleRequest(const QHttpServerRequest &request, QTcpSocket *soc
         wrongMethod(command ? "POST" : "GET, HEAD");
         return true;
     }
-    const Verdict verdict = access_.check(header, post);
+    const Verdict verdict = access_.check(header, post, client);
     if (verdict.status) {
         count(verdict.status, verdict.why);
-        if (verdict.status == 401 || verdict.status == 429)
-            logger_(QStringLiteral("HTTP %1: %2 for %3").arg(peerOf(socket), verdict.why, QString::fromLatin1(path)),
+        // (Tries refused for too many wrong passwords: the throttle sums them up.)
+        if (verdict.status == 401)
+            logger_(QStringLiteral("HTTP %1: %2 for %3").arg(client.text, verdict.why, QString::fromLatin1(path)),
                     verdict.why == QLatin1String("password needed"));
         respondJson(socket, verdict.status, error(verdict.why), close,
                     verdict.status == 401 ? "WWW-Authenticate: Bearer realm=\"qm25d\"\r\n" : QByteArray());
@@ -214,15 +226,22 @@ void WebServer::missingHandler(const QHttpServerRequest &, QTcpSocket *socket)
     respondJson(socket, 404, error(QStringLiteral("no such page")), true);
 }
 
-void WebServer::login(const QHttpServerRequest &request, QTcpSocket *socket, const HeaderLookup &header, bool close)
+void WebServer::login(const QHttpServerRequest &request, QTcpSocket *socket, const HeaderLookup &header,
+                      const Client &client, bool close)
 {
-    if (!header("content-type").startsWith("application/json")) {
-        respondJson(socket, 400, error(QStringLiteral("send {\"password\": \"...\"} as application/json")), close);
-        return;
+    // As JSON from the page or a script, or as a form.
+    const QByteArray type = header("content-type").toLower();
+    std::optional<QByteArray> given;
+    if (type.startsWith("application/json")) {
+        const QJsonValue v = QJsonDocument::fromJson(request.body()).object().value(QStringLiteral("password"));
+        if (v.isString())
+            given = v.toString().toUtf8();
+    } else if (type.startsWith("application/x-www-form-urlencoded")) {
+        given = formField(request.body(), "password");
     }
-    const QJsonValue given = QJsonDocument::fromJson(request.body()).object().value(QStringLiteral("password"));
-    if (!given.isString()) {
-        respondJson(socket, 400, error(QStringLiteral("send {\"password\": \"...\"} as application/json")), close);
+    if (!given) {
+        respondJson(socket, 400, error(QStringLiteral("send {\"password\": \"...\"} as application/json, "
+                                                      "or password=... as application/x-www-form-urlencoded")), close);
         return;
     }
     if (!access_.hasPassword()) {
@@ -230,16 +249,16 @@ void WebServer::login(const QHttpServerRequest &request, QTcpSocket *socket, con
         return;
     }
     int status = 0;
-    const QByteArray session = access_.login(given.toString().toUtf8(), &status);
+    const QByteArray session = access_.login(*given, client, &status);
     if (session.isEmpty()) {
         count(status, {});
-        logger_(QStringLiteral("HTTP %1: %2").arg(peerOf(socket), status == 429 ? QStringLiteral("login refused: too many wrong passwords")
-                                                                                : QStringLiteral("wrong password")), false);
+        if (status == 401)
+            logger_(QStringLiteral("HTTP %1: wrong password").arg(client.text), false);
         respondJson(socket, status, error(status == 429 ? QStringLiteral("too many wrong passwords: try again in a minute")
                                                         : QStringLiteral("wrong password")), close);
         return;
     }
-    logger_(QStringLiteral("HTTP %1: logged in (%2 sessions)").arg(peerOf(socket)).arg(access_.sessionCount()), true);
+    logger_(QStringLiteral("HTTP %1: logged in (%2 sessions)").arg(client.text).arg(access_.sessionCount()), true);
     respond(socket, 204, {}, {}, close,
             QByteArray("Set-Cookie: ") + kSessionCookie + '=' + session + "; Path=/; HttpOnly; SameSite=Strict\r\n");
 }
@@ -265,7 +284,7 @@ int WebServer::queueClientOf(QTcpSocket *socket)
         return it->second;
     // One client of the queue per connection: it takes its turn on the line
     // with the PJLink and raw clients. A connection that goes drops its job.
-    const int id = queue_->addClient(QStringLiteral("HTTP %1").arg(peerOf(socket)));
+    const int id = queue_->addClient(QStringLiteral("HTTP %1").arg(gateway::peerOf(socket)));
     queueClients_[socket] = id;
     connect(socket, &QObject::destroyed, this, [this, socket] {
         const auto gone = queueClients_.find(socket);
@@ -318,13 +337,14 @@ void WebServer::sendStatus(QTcpSocket *socket, bool close, bool headOnly)
     });
 }
 
-std::optional<Refusal> WebServer::checkUpgrade(const RequestHead &head)
+std::optional<Refusal> WebServer::checkUpgrade(const RequestHead &head, const QHostAddress &peer, quint16 port)
 {
     if (door_ != gateway::FrontDoor::Web || QUrl(QString::fromLatin1(head.target)).path() != QLatin1String("/api/live"))
         return Refusal{404, QStringLiteral("WebSocket connections at /api/live only")};
-    const Verdict v = access_.check([&head](const QByteArray &name) { return head.header(name); }, true);
+    const HeaderLookup header = [&head](const QByteArray &name) { return head.header(name); };
+    const Verdict v = access_.check(header, true, access_.clientOf(peer, port, header));
     if (v.status)
-        return Refusal{v.status, v.why};
+        return Refusal{v.status, v.why, v.status != 429};
     if (int(watchers_.size()) >= kMaxWatchers)
         return Refusal{503, QStringLiteral("%1 watchers already").arg(kMaxWatchers)};
     return std::nullopt;
@@ -339,25 +359,31 @@ void WebServer::takeWatchers()
         ws->setParent(this);
         ws->setMaxAllowedIncomingFrameSize(1024);
         ws->setMaxAllowedIncomingMessageSize(1024);
-        watchers_[ws] = {ws, 0, Access::cookie(ws->request().rawHeader("Cookie"), kSessionCookie)};
+        HttpGuard *guard = ws->state() == QAbstractSocket::ConnectedState
+                               ? tcp_->upgrading(ws->peerAddress(), ws->peerPort()) : nullptr;
+        if (!guard) {
+            // Gone already, or a connection the guard did not let through:
+            // nothing reaches it. (The guard of one that is gone ends it.)
+            ws->abort();
+            ws->deleteLater();
+            continue;
+        }
+        guard->live(kMaxWatcherBacklog);
+        watchers_[ws] = {guard, Access::cookie(ws->request().rawHeader("Cookie"), kSessionCookie)};
         // It only listens: whatever a watcher says ends its connection.
         const auto refuse = [this, ws] {
-            metrics_->refused(gateway::FrontDoor::Live, gateway::RefusalReason::Malformed);
+            metrics_->refused(door_, gateway::RefusalReason::Malformed);
             ws->close(QWebSocketProtocol::CloseCodeDatatypeNotSupported, QStringLiteral("this connection only sends"));
         };
         connect(ws, &QWebSocket::textMessageReceived, ws, refuse);
         connect(ws, &QWebSocket::binaryMessageReceived, ws, refuse);
-        connect(ws, &QWebSocket::bytesWritten, this, [this, ws](qint64 n) {
-            if (const auto it = watchers_.find(ws); it != watchers_.end())
-                it->second.backlog = std::max<qint64>(0, it->second.backlog - n);
-        });
         connect(ws, &QWebSocket::disconnected, this, [this, ws] {
             if (watchers_.erase(ws))
                 watcher_->unwatch();
             ws->deleteLater();
         });
         const QByteArray first = QJsonDocument(watcher_->snapshot()).toJson(QJsonDocument::Compact);
-        watchers_[ws].backlog += ws->sendTextMessage(QString::fromUtf8(first));
+        ws->sendTextMessage(QString::fromUtf8(first));
         watcher_->watch();
     }
 }
@@ -365,24 +391,24 @@ void WebServer::takeWatchers()
 void WebServer::broadcast(const QJsonObject &snapshot)
 {
     const QString text = QString::fromUtf8(QJsonDocument(snapshot).toJson(QJsonDocument::Compact));
-    std::vector<QWebSocket *> stuck, loggedOut;
+    std::vector<QWebSocket *> loggedOut;
+    std::vector<QPointer<HttpGuard>> sent;
     for (auto &[ws, watcher] : watchers_) {
-        if (!watcher.session.isEmpty() && !access_.isSession(watcher.session))
+        if (!watcher.session.isEmpty() && !access_.isSession(watcher.session)) {
             loggedOut.push_back(ws);
-        else if (watcher.backlog > kMaxWatcherBacklog)
-            stuck.push_back(ws);
-        else
-            watcher.backlog += ws->sendTextMessage(text);
+        } else {
+            ws->sendTextMessage(text);
+            sent.push_back(watcher.guard);
+        }
     }
-    // A session that has ended (logged out, or ended by a newer one) sees no more.
+    // Last, as a watcher's end takes it out of the list: a session that has
+    // ended (logged out, or ended by a newer one) sees no more, and one that
+    // takes nothing is cut off.
     for (QWebSocket *ws : loggedOut)
         ws->close(QWebSocketProtocol::CloseCodePolicyViolated, QStringLiteral("log in again"));
-    // Last: a watcher's end takes it out of the list.
-    for (QWebSocket *ws : stuck) {
-        metrics_->refused(gateway::FrontDoor::Live, gateway::RefusalReason::TooSlow);
-        logger_(QStringLiteral("HTTP watcher %1: takes nothing, cut off").arg(ws->peerAddress().toString()), false);
-        ws->abort();
-    }
+    for (const QPointer<HttpGuard> &guard : sent)
+        if (guard)
+            guard->checkWaiting();
 }
 
 }  // namespace qm25::web

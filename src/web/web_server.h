@@ -13,7 +13,9 @@
 // The same server, as the metrics front door, serves /metrics alone.
 #include <QAbstractHttpServer>
 #include <QByteArray>
+#include <QHostAddress>
 #include <QJsonValue>
+#include <QList>
 #include <QPointer>
 #include <QString>
 #include <functional>
@@ -31,7 +33,8 @@ namespace qm25::web {
 
 // Live watchers at once; the next is answered 503.
 inline constexpr int kMaxWatchers = 64;
-// Messages a watcher has not taken yet, in bytes, beyond which it is cut off.
+// Bytes waiting to be written to a watcher (updates, and the WebSocket's
+// answers to its pings) beyond which it is cut off.
 inline constexpr qint64 kMaxWatcherBacklog = 256 * 1024;
 
 class WebServer : public QAbstractHttpServer {
@@ -39,9 +42,12 @@ class WebServer : public QAbstractHttpServer {
 public:
     using Logger = std::function<void(const QString &line, bool verboseOnly)>;
 
-    // `door`: Web for the page, the API and /metrics; Metrics for /metrics alone.
+    // `door`: Web for the page, the API and /metrics; Metrics for /metrics
+    // alone. `throttle`: wrong passwords per client address, shared with
+    // PJLink; `trustedProxies`: the peers whose forwarding headers are believed.
     WebServer(gateway::ExchangeQueue *queue, gateway::StateWatcher *watcher, gateway::GatewayMetrics *metrics,
-              gateway::FrontDoor door, const QByteArray &password, Logger logger, QObject *parent = nullptr);
+              gateway::FrontDoor door, const QByteArray &password, gateway::PasswordThrottle *throttle,
+              const QList<QHostAddress> &trustedProxies, Logger logger, QObject *parent = nullptr);
     ~WebServer() override;
 
     // Listens; false, with *error, when it cannot. at->port becomes the port taken.
@@ -53,18 +59,18 @@ protected:
 
 private:
     struct Watcher {
-        QWebSocket *socket = nullptr;
-        qint64 backlog = 0;
+        QPointer<HttpGuard> guard;  // counts what waits to be written to it
         QByteArray session;  // the session it came with; empty: by token, or no password
     };
     void respond(QTcpSocket *socket, int status, const QByteArray &type, const QByteArray &body, bool close,
                  const QByteArray &extraHeaders = {}, bool headOnly = false);
     void respondJson(QTcpSocket *socket, int status, const QJsonValue &body, bool close,
                      const QByteArray &extraHeaders = {}, bool headOnly = false);
-    void login(const QHttpServerRequest &request, QTcpSocket *socket, const HeaderLookup &header, bool close);
+    void login(const QHttpServerRequest &request, QTcpSocket *socket, const HeaderLookup &header, const Client &client,
+               bool close);
     void runCommand(const QString &name, QTcpSocket *socket, bool close);
     void sendStatus(QTcpSocket *socket, bool close, bool headOnly);
-    std::optional<Refusal> checkUpgrade(const RequestHead &head);
+    std::optional<Refusal> checkUpgrade(const RequestHead &head, const QHostAddress &peer, quint16 port);
     void takeWatchers();
     void broadcast(const QJsonObject &snapshot);
     int queueClientOf(QTcpSocket *socket);

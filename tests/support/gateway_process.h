@@ -17,6 +17,7 @@ public:
     bool stop();
     QString log();
     bool waitForLog(const QString &text, int times = 1);
+    qint64 pid() const { return process_.processId(); }
     quint16 pjlink = 0, raw = 0, http = 0, metrics = 0;
 
 private:
