@@ -1,8 +1,8 @@
 #!/usr/bin/env bash
-# Builds the Debian package, installs it with apt, reads the installed
-# simulator's power status with the installed qm25ctl and through the
-# installed gateway qm25d, and starts the installed panel offscreen on the
-# simulator's pseudo-terminal.
+# Builds the Debian package, installs it with apt, checks the documents and
+# manual pages it installs, reads the installed simulator's power status with
+# the installed qm25ctl and through the installed gateway qm25d, and starts
+# the installed panel offscreen on the simulator's pseudo-terminal.
 set -euo pipefail
 root="$(cd "$(dirname "$0")/.." && pwd)"
 build="${QM25_BUILD_DIR:-$root/build}"
@@ -22,6 +22,18 @@ for f in /usr/bin/qm25-control /usr/bin/qm25-sim /usr/bin/qm25ctl /usr/bin/qm25d
          /usr/share/icons/hicolor/48x48/apps/qm25-control.png /usr/share/icons/hicolor/scalable/apps/qm25-control.svg; do
   [ -e "$f" ] || { echo "package: $f is missing" >&2; exit 1; }
 done
+
+# The README with the documents and pictures it links, beside it as in the
+# source tree so that its links work; a manual page for each program.
+doc=/usr/share/doc/qm25-control
+for f in "$doc/README.md" $(grep -o 'docs/[A-Za-z0-9_.-]*\.\(md\|png\)' "$doc/README.md" | sort -u | sed "s|^|$doc/|") \
+         /usr/share/man/man1/{qm25-control,qm25ctl,qm25d,qm25-sim}.1.gz; do
+  [ -s "$f" ] || { echo "package: $f is missing" >&2; exit 1; }
+done
+for p in qm25-control qm25ctl qm25d qm25-sim; do
+  zgrep -q "^\.TH ${p^^} .*$p [0-9]" "/usr/share/man/man1/$p.1.gz" || { echo "package: the manual page of $p has no version" >&2; exit 1; }
+done
+echo "package: README, $(ls "$doc/docs" | wc -l) documents and pictures it links, 4 manual pages"
 
 # qm25ctl and qm25d run where there is no desktop: no GUI library may come with them.
 for p in qm25ctl qm25d; do

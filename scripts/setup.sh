@@ -3,7 +3,8 @@
 # (ser2net: the serial device server the end-to-end tests reach the simulator through;
 # Qt HttpServer and WebSockets: qm25d's web panel; chromium: the browser the web
 # panel is tested in; node and npm: they run the PJLink client and the browser
-# driver the gateway is tested with; prometheus: the server, and its promtool,
+# driver the gateway is tested with; help2man: the programs' manual pages, made
+# from their --help at build time; prometheus: the server, and its promtool,
 # that qm25d's metrics and alert rules are tested with. A node and npm that came
 # from elsewhere are used as they are.)
 set -euo pipefail
@@ -17,6 +18,7 @@ packages=(
   clang libclang-rt-14-dev
   ser2net
   chromium
+  help2man
   prometheus
 )
 command -v npm >/dev/null || packages+=(nodejs npm)

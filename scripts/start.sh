@@ -12,14 +12,32 @@ fifo="$(mktemp -u)"
 mkfifo "$fifo"
 sim=""
 panel=""
+xvfb=""
+# Ends what this script started, however it ends: the panel's end, Ctrl+C,
+# SIGTERM or SIGHUP. Under xvfb-run the panel and the X server are the
+# children of xvfb-run, which ends itself (and removes its files) once they
+# have: they are ended, not xvfb-run; it is ended outright only when it
+# does not follow within 5 s.
 cleanup() {
-  [ -n "$panel" ] && kill "$panel" 2>/dev/null || true
+  if [ -n "$panel" ]; then
+    for _ in $(seq 50); do
+      kill -0 "$panel" 2>/dev/null || break
+      if [ -n "$xvfb" ]; then
+        kill $(pgrep -P "$panel") 2>/dev/null || true
+      else
+        kill "$panel" 2>/dev/null || true
+      fi
+      sleep 0.1
+    done
+    kill "$panel" 2>/dev/null || true
+  fi
   [ -n "$sim" ] && kill "$sim" 2>/dev/null || true
   wait 2>/dev/null || true
   rm -f "$fifo"
 }
 trap cleanup EXIT
 trap 'exit 143' TERM
+trap 'exit 129' HUP
 trap 'exit 130' INT
 
 "$build/qm25-sim" "$@" >"$fifo" &
@@ -38,6 +56,7 @@ if [ -n "${DISPLAY:-}${WAYLAND_DISPLAY:-}" ] || [ "${QT_QPA_PLATFORM:-}" = offsc
 else
   echo "start: no screen here; running the panel under a virtual X server (xvfb-run)"
   xvfb-run -a -s "-screen 0 1280x1024x24" "$build/qm25-control" &
+  xvfb=1
 fi
 panel=$!
 status=0

@@ -46,6 +46,7 @@ Trace:
   --trace-file FILE     the same trace into FILE
 
   -h, --help            this text
+  --version             the version
 
 Exit status: 0 after a signal or a hang-up, 1 when the line cannot be opened,
 2 for bad options.
@@ -65,7 +66,7 @@ constexpr Flag kFlags[] = {
     {"lamp-hours", true},    {"lamp-hour-ms", true}, {"pressure-count", true}, {"input", true},
     {"signal", true},        {"lamp-mode", true},   {"orientation", true},  {"lamp-fails", false},
     {"overheat", false},     {"trace", false},      {"trace-file", true},   {"help", false},
-    {"tcp", true},
+    {"tcp", true},           {"version", false},
 };
 
 bool toNumber(const QString &name, const QString &text, qint64 low, qint64 high, qint64 *out,
@@ -230,6 +231,8 @@ Parsed parseServerOptions(const QStringList &args, ServerOptions &options, QStri
         }
         if (name == QLatin1String("help"))
             return Parsed::Help;
+        if (name == QLatin1String("version"))
+            return Parsed::Version;
         QString value;
         if (flag->takesValue) {
             if (eq >= 0)

@@ -9,7 +9,7 @@ namespace qm25::sim {
 
 extern const char kSimUsage[];
 
-enum class Parsed { Run, Help, Bad };
+enum class Parsed { Run, Help, Version, Bad };
 
 // Reads the arguments (the program's name first) into the options; accepts
 // "--name value" and "--name=value". On Bad, *error says what is wrong.

@@ -1,10 +1,13 @@
 // qm25ctl: its command line read as a function; as scripts run it, against
 // the projector simulator: each outcome and its exit status, the JSON it
-// prints; a stale reply on a real line; a port held by the panel, named by
-// its stable name.
+// prints; a stale reply on a real line and on a device server's; a port held
+// by the gateway or the panel, or locked by a panel that was killed, named by
+// its stable name; the gateway's PJLink port, which is no projector's.
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QProcess>
+#include <QTcpServer>
+#include <QTcpSocket>
 #include <QtTest>
 
 #include "core/catalogue.h"
@@ -13,6 +16,8 @@
 #include "ctl/runner.h"
 #include "line/port_devices.h"
 #include "line/port_line.h"
+#include "line/serial_devices.h"
+#include "support/gateway_process.h"
 #include "support/pty.h"
 #include "support/sim_process.h"
 
@@ -183,43 +188,36 @@ private slots:
     }
 
     // A reply that came too late for the exchange before, still waiting in
-    // the line, is not taken as the answer to the next frame.
+    // the line, is not taken as the answer to the next frame: on a serial
+    // line, and on a device server's connection.
     void aStaleReplyOnTheLineIsNotTheAnswer()
     {
-        PtyPeer projector;
-        PortLine line;
-        line.setDevice(projector.path());
-        QVERIFY2(line.open(), qPrintable(line.errorText()));
-        ctl::Runner runner(&line, 2000, 0);
-        QVERIFY(projector.write("99\r"));  // late, and not yet read by anyone
-        QTimer::singleShot(100, &line, [&] {
-            if (projector.readExactly(4, 1000) == "CR0\r")
-                projector.write("80\r");
-        });
-        const ctl::Result r = runner.run({&command("power"), false, {}});
-        QCOMPARE(r.reply, QByteArray("80\r"));
-        QCOMPARE(ctl::explain(r), QStringLiteral("Stand by"));
+        for (const bool deviceServer : {false, true}) {
+            PtyPeer projector;
+            QTcpServer server;
+            PortLine line;
+            QVERIFY(server.listen(QHostAddress::LocalHost)
+                    && line.setDevice(deviceServer ? QString("tcp://127.0.0.1:%1").arg(server.serverPort()) : projector.path()));
+            QVERIFY2(line.open() && line.finishOpening(), qPrintable(line.errorText()));
+            QTcpSocket *peer = deviceServer ? (server.waitForNewConnection(100), server.nextPendingConnection()) : nullptr;
+            const auto send = [&](const QByteArray &b) { return peer ? peer->write(b) == b.size() && peer->flush() : projector.write(b); };
+            ctl::Runner runner(&line, 2000, 0);
+            QVERIFY(send("99\r"));  // late, and not yet read by anyone
+            QThread::msleep(50);     // (on its way over loopback meanwhile)
+            QTimer::singleShot(100, &line, [&] {
+                if ((peer ? (peer->waitForReadyRead(1000), peer->readAll()) : projector.readExactly(4, 1000)) == "CR0\r")
+                    send("80\r");
+            });
+            const ctl::Result r = runner.run({&command("power"), false, {}});
+            QCOMPARE(r.reply, QByteArray("80\r"));
+            QCOMPARE(ctl::explain(r), QStringLiteral("Stand by"));
+        }
     }
 
-    void portHeldByThePanelSaysSo()
+    void portHeldByAnotherProgramSaysSo()
     {
         SimProcess sim({});
         QVERIFY2(sim.ok(), qPrintable(sim.failure()));
-        QProcess panel;
-        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
-        env.insert("QM25_COM1", sim.devicePath());
-        env.insert("QT_QPA_PLATFORM", "offscreen");
-        panel.setProcessEnvironment(env);
-        panel.start(QM25_CONTROL_BIN, {});
-        // Once the panel has the device open (and so its lock), not before:
-        // a qm25ctl run meanwhile would keep the panel from starting.
-        QVERIFY(QTest::qWaitFor([&] {
-            const QDir fds(QString("/proc/%1/fd").arg(panel.processId()));
-            for (const QFileInfo &fd : fds.entryInfoList(QDir::AllEntries | QDir::System | QDir::NoDotAndDotDot))
-                if (fd.symLinkTarget() == sim.devicePath())
-                    return true;
-            return false;
-        }, 20000));
         // Named by a stable name, as an adapter is.
         QTemporaryDir byId;
         const QString stable = byId.filePath("usb-FTDI_FT232R-if00-port0");
@@ -227,11 +225,35 @@ private slots:
         setStableNamesFolder(byId.path());
         QString said;
         QTextStream out(&said), err(&said);
+        {  // The gateway: its raw exchange port is the way in; its PJLink port is no projector's.
+            QTcpServer free;
+            QTemporaryFile password;
+            QVERIFY(free.listen(QHostAddress::LocalHost) && password.open() && password.write("s3cret\n") == 7 && password.flush());
+            const QString raw = QString("127.0.0.1:%1").arg(free.serverPort());
+            free.close();
+            Gatewayd gateway({"--port", sim.devicePath(), "--raw", raw, "--password-file", password.fileName()});
+            QVERIFY(gateway.waitForLog("line open"));
+            QCOMPARE(ctl::runProgram({"--port", stable, "power"}, out, err), 4);
+            QCOMPARE(ctl::runProgram({"--port", QString("tcp://127.0.0.1:%1").arg(gateway.pjlink), "power"}, out, err), 6);
+            QVERIFY2(said.contains("The room-control gateway is using this port (qm25d, process ")
+                     && said.contains("Choose its raw exchange port instead: the device tcp://" + raw + ".")
+                     && said.contains("power: reply \" P J L I N K "), qPrintable(said));
+        }
+        QProcess panel;
+        panel.start(QM25_CONTROL_BIN, {"-platform", "offscreen", "--com1", sim.devicePath()});
+        // Once the panel holds the device's lock for good (at start-up it
+        // opens the port, closes it and opens it again), not before: a qm25ctl
+        // run meanwhile would keep the panel from starting.
+        const QString held = QString("qm25-control, process %1").arg(panel.processId());
+        const auto holds = [&] { return portHolder(sim.devicePath()) == held; };
+        QVERIFY(QTest::qWaitFor([&] { return holds() && (QTest::qWait(200), holds()); }, 20000));
+        said.clear();
         QCOMPARE(ctl::runProgram({"--port", stable, "power"}, out, err), 4);
-        const QString held = QString("The control panel is using this port (qm25-control, process %1)").arg(panel.processId());
-        QVERIFY2(said.contains("Cannot open " + stable) && said.contains(held), qPrintable(said));
-        panel.terminate();
+        QVERIFY2(said.contains("Cannot open " + stable) && said.contains("The control panel is using this port (" + held + ")"),
+                 qPrintable(said));
+        panel.kill();  // killed by a signal: its lock file stays
         QVERIFY(panel.waitForFinished());
+        QCOMPARE(portHolder(sim.devicePath()), QString("a stale lock file of a program that has ended"));
         said.clear();
         QCOMPARE(ctl::runProgram({"--port", stable, "power"}, out, err), 0);
         setStableNamesFolder({});

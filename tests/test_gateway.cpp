@@ -109,7 +109,7 @@ private slots:
         QVERIFY(file.open(QIODevice::WriteOnly) && file.write("Qm25-room\n") && file.flush());
         SimProcess sim({"--warmup-ms", "1500", "--cooldown-ms", "500"});
         QVERIFY2(sim.ok(), qPrintable(sim.failure()));
-        Gatewayd d({"--port", sim.devicePath(), "--name", "Room 101", "--password-file", file.fileName()});
+        Gatewayd d({"--port", sim.devicePath(), "--name", "Room 101", "--password-file", file.fileName(), "--verbose"});
         Heard heard("127.0.0.2", d.pjlink);  // where notifications to a controller on 127.0.0.2 go
         Client c(d.pjlink, QHostAddress("127.0.0.2"));
         QCOMPARE(c.ask(digest(c, "Qm25-room") + "%1POWR ?"), QByteArray("%1POWR=0"));
@@ -130,6 +130,8 @@ private slots:
         QVERIFY(heard.socket.state() == QAbstractSocket::BoundState && heard.waitFor("%2POWR=2"));
         QCOMPARE(heard.got.mid(0, 6).join().replace('\r', ' '),
                  QByteArray("%2POWR=3 %2POWR=1 %2INPT=21 %2AVMT=21 %2INPT=12 %2POWR=2 "));
+        // --verbose logs requests and answers, never the password or a digest.
+        QVERIFY(d.waitForLog(": %1INPT ? -> %1INPT=21") && !d.log().contains(QRegularExpression("Qm25-room|[0-9a-f]{32}")));
     }
 
     void lineLostAndBack()
@@ -169,18 +171,26 @@ private slots:
     {
         SimProcess sim({"--warmup-ms", "60000"});
         QVERIFY2(sim.ok(), qPrintable(sim.failure()));
-        Gatewayd d({"--port", sim.devicePath()});
+        Gatewayd d({"--port", sim.devicePath(), "--verbose"});
         QVERIFY(d.waitForLog("line open"));  // until then the raw port takes nobody
 
         // A client that floods (its requests are read a few at a time), three
         // that send garbage, and four that ask in one go.
         constexpr int kFlood = 3000;
-        Client flood(d.pjlink), binary(d.pjlink), endless(d.pjlink), rawEndless(d.raw);
+        Client flood(d.pjlink), binary(d.pjlink), endless(d.pjlink), rawEndless(d.raw), rawHttp(d.raw), hoarder(d.pjlink);
         // (Commands, which no two requests share, refused in stand-by.)
         flood.socket.write(QByteArray("%1INPT 11\r").repeated(kFlood));
         binary.socket.write("%1POWR \xff\xfe\r");
         endless.socket.write(QByteArray(1000, '%'));
         rawEndless.socket.write(QByteArray(1000, 'C'));
+        // A web page posting to the raw port: the frame in its body never goes.
+        rawHttp.socket.write("POST / HTTP/1.1\r\nHost: 127.0.0.1\r\nContent-Length: 4\r\n\r\nC00\r");
+        // One that never reads, owed an exchange and hundreds of answers at
+        // once: nothing more is read from it while it is owed the most, so
+        // its last line is read only after the exchange.
+        QObject::disconnect(&hoarder.socket, &QTcpSocket::readyRead, nullptr, nullptr);
+        const QString hoarderPort = hoarder.socket.waitForConnected(10000) ? QString::number(hoarder.socket.localPort()) : "none";
+        hoarder.socket.write("%1INPT 12\r" + QByteArray("%1XXXX ?\r").repeated(300) + "garbage\r");
         std::vector<std::unique_ptr<Client>> others;
         for (int i = 0; i < 4; ++i) {
             others.push_back(std::make_unique<Client>(d.pjlink));
@@ -204,10 +214,13 @@ private slots:
         QVERIFY(flood.in.count('\r') < kFlood);  // the flood did not go first
         for (auto &o : others)
             QCOMPARE(o->lines(4), QByteArray("PJLINK 0|%1INPT=11|%1ERST=000000|%1INFO=QM25 SIM 1.40"));
-        for (Client *g : {&binary, &endless, &rawEndless})
+        for (Client *g : {&binary, &endless, &rawEndless, &rawHttp})
             QVERIFY(g->waitClosed());
-        QVERIFY(d.waitForLog("not printable ASCII") && d.waitForLog("longer than 136 bytes")
-                && d.waitForLog("longer than 256 bytes"));
+        QVERIFY(d.waitForLog("not printable ASCII") && d.waitForLog("longer than 136 bytes") && d.waitForLog("longer than 256 bytes")
+                && d.waitForLog("an HTTP request (this is the raw exchange port)") && d.waitForLog("no PJLink request")
+                && rawHttp.in.startsWith("HTTP/1.1 400 "));
+        const auto at = [&](const QString &what) { return d.log().indexOf(QRegularExpression(what + ".*\\b" + hoarderPort + "\\b")); };
+        QVERIFY(at("exchange for") >= 0 && at("exchange for") < at("closing"));
         // Searches far past one answer a second, with datagrams that are no
         // search, empty or too long; another searcher still has its answer.
         Heard searcher("127.0.0.3", d.pjlink), other("127.0.0.4", d.pjlink);
@@ -242,10 +255,14 @@ private slots:
         clients.front()->socket.disconnectFromHost();
         QVERIFY(QTest::qWaitFor([&] { return Client(d.pjlink).line() == "PJLINK 0"; }, 15000));
 
-        Gatewayd quick({"--port", "/nonexistent/qm25", "--idle-seconds", "1"});
+        // On a device server, which sets the line's speed; the time in front of each line.
+        SimProcess server({"--tcp", "127.0.0.1:0"});
+        Gatewayd quick({"--port", server.devicePath(), "--idle-seconds", "1", "--timestamps"});
         Client silent(quick.pjlink);
         QCOMPARE(silent.line(), QByteArray("PJLINK 0"));
         QVERIFY(silent.waitClosed());  // it said nothing
+        QVERIFY(QRegularExpression("^[\\d-]{10}T[\\d:.]{12} qm25d: line open: tcp://127.0.0.1:\\d+ \\(the device server sets its speed\\)$",
+                                   QRegularExpression::MultilineOption).match(quick.log()).hasMatch());
     }
 };
 

@@ -4,6 +4,7 @@
 // the queue that shares the line among clients, the one watcher of the
 // projector's state on it, and the metrics made from them.
 #include <QtTest>
+#include <sys/stat.h>
 
 #include "gateway/exchange_queue.h"
 #include "gateway/gateway_metrics.h"
@@ -21,7 +22,7 @@ using pjlink::Input;
 namespace {
 
 // Everything the reader makes of `bytes`, fed whole or a byte at a time:
-// "R:POWR 1" a request, "A:..." an answer at once, "C:..." a close; "|" between.
+// "R:POWR 1" a request, "A:..." an answer at once, "C:BYTES/WHY" a close; "|" between.
 QString readAll(const QByteArray &bytes, const QByteArray &digest, bool bytewise)
 {
     pjlink::RequestReader reader(digest);
@@ -30,7 +31,8 @@ QString readAll(const QByteArray &bytes, const QByteArray &digest, bool bytewise
         reader.append(QByteArrayView(bytes).sliced(i, bytewise ? 1 : bytes.size()));
         for (Input in = reader.next(); in.kind != Input::Kind::More; in = reader.next()) {
             out << (in.kind == Input::Kind::Request ? "R:" + in.request.command + ' ' + in.request.parameter
-                    : (in.kind == Input::Kind::Answer ? "A:" : "C:") + QString::fromLatin1(in.bytes).remove('\r'));
+                    : in.kind == Input::Kind::Answer ? "A:" + QString::fromLatin1(in.bytes).remove('\r')
+                    : "C:" + QString::fromLatin1(in.bytes).remove('\r') + '/' + in.why);
             if (in.kind == Input::Kind::Close)
                 break;
         }
@@ -67,20 +69,21 @@ private slots:
         const QByteArray digest = pjlink::digestOf("0123abcd", "secret"), x128(128, 'x');
         row("one request", "%1POWR ?\r", false, "R:POWR ?");
         row("CR LF, then another", "%1POWR 1\r\n%1INPT 11\r", false, "R:POWR 1|R:INPT 11");
-        row("one LF after a CR only", "%1CLSS ?\r\n\n%1CLSS ?\r", false, "R:CLSS ?|C:");
+        row("one LF after a CR only", "%1CLSS ?\r\n\n%1CLSS ?\r", false, "R:CLSS ?|C:/a request that is not printable ASCII");
         row("136 bytes", "%1NAME " + x128 + '\r', false, qPrintable("R:NAME " + x128));
-        row("137 bytes", "%1NAME y" + x128 + '\r', false, "C:");
-        row("no CR within 136 bytes", QByteArray(500, '%'), false, "C:");
+        row("137 bytes", "%1NAME y" + x128 + '\r', false, "C:/a request longer than 136 bytes");
+        row("no CR within 136 bytes", QByteArray(500, '%'), false, "C:/a request longer than 136 bytes");
         row("unknown command", "%1ABCD ?\r%1powr ?\r", false, "A:%1ABCD=ERR1|A:%1powr=ERR1");
         row("each class its own commands", "%2FREZ 1\r%1FREZ 1\r%2POWR ?\r%3CLSS ?\r", false,
             "R:FREZ 1|A:%1FREZ=ERR1|A:%2POWR=ERR1|A:%3CLSS=ERR1");
         row("no blank", "%1POWR\r%1POWR?\r", false, "A:%1POWR=ERR2|A:%1POWR=ERR2");
-        row("not ASCII, nothing after", "%1POWR \xff\r%1POWR ?\r", false, "C:");
-        row("no PJLink", "GET / HTTP/1.0\r", false, "C:");
+        row("not ASCII, nothing after", "%1POWR \xff\r%1POWR ?\r", false, "C:/a request that is not printable ASCII");
+        row("no PJLink", "GET /\r", false, "C:/no PJLink request");
+        row("HTTP, no password attempt", "POST /x?y HTTP/1.0\r\n", true, "C:/an HTTP request (this is the PJLink port)");
         row("right password, then none needed", digest + "%1POWR ?\r%1LAMP ?\r", true, "R:POWR ?|R:LAMP ?");
         row("upper-case digest", digest.toUpper() + "%1POWR ?\r", true, "R:POWR ?");
-        row("wrong password", pjlink::digestOf("0123abcd", "Secret") + "%1POWR ?\r", true, "C:PJLINK ERRA");
-        row("no digest", "%1POWR ?\r", true, "C:PJLINK ERRA");
+        row("wrong password", pjlink::digestOf("0123abcd", "Secret") + "%1POWR ?\r", true, "C:PJLINK ERRA/wrong password");
+        row("no digest", "%1POWR ?\r", true, "C:PJLINK ERRA/wrong password");
     }
     void reader()
     {
@@ -257,7 +260,7 @@ private slots:
         row("--metrics 0.0.0.0:9425", "--metrics 0.0.0.0:9425 is beyond loopback");
         row("--http 8080 --trusted-proxy 127.0.0.1", "--trusted-proxy: the web panel is reached from other machines");
         row("--password-file f --trusted-proxy proxy.example", "--trusted-proxy wants an address");
-        row("--password x", "unknown option");
+        row("--password=secret", "unknown option \"--password\"");
         row("--baud 4800", "--baud wants");
         row("--pjlink 65536", "--pjlink: \"65536\"");
         row("--name nnnnnnnnnnnnnnnnnnnnnnnnnnnnnnnnnnnnnnnnnnnnnnnnnnnnnnnnnnnnnnnnn", "--name wants");
@@ -273,17 +276,34 @@ private slots:
                    : error.left(listens.size()), listens);
     }
 
+    void helpListsEveryOption()
+    {
+        for (const OptionName &o : optionNames())  // at the start of a line of its own
+            QVERIFY2(QRegularExpression("^  (-h, )?" + QRegularExpression::escape(QLatin1String(o.name)) + "( |,|$)",
+                                        QRegularExpression::MultilineOption).match(QLatin1String(kUsage)).hasMatch(), o.name.data());
+    }
+
     void passwordFile()
     {
         QTemporaryDir dir;
         QFile f(dir.filePath("pw"));
-        for (const auto &[content, password] : {std::pair<QByteArray, QByteArray>{"s3cret\r\nignored", "s3cret"},
-                 {QByteArray(32, 'p'), QByteArray(32, 'p')}, {"", ""}, {"\n", ""}, {"two words", ""}, {QByteArray(33, 'p'), ""}}) {
+        // Content, permissions, the password (none: refused), the warning: when
+        // others may read the file or change it; its owner's group may read it.
+        for (const auto &[content, mode, password, warns] : {std::tuple<QByteArray, int, QByteArray, QString>
+                 {"s3cret\r\nignored", 0640, "s3cret", ""}, {QByteArray(32, 'p'), 0644, QByteArray(32, 'p'), "read by anyone: chmod o-r"},
+                 {"s3cret", 0620, "s3cret", "changed by others than its owner: chmod go-w"}, {"", 0600, "", ""},
+                 {"\n", 0600, "", ""}, {"two words", 0600, "", ""}, {QByteArray(33, 'p'), 0600, "", ""}}) {
             QVERIFY(f.open(QIODevice::WriteOnly | QIODevice::Truncate) && f.write(content) == content.size());
             f.close();
             QString error, warning;
+            QVERIFY(::chmod(qPrintable(f.fileName()), mode) == 0);
             QCOMPARE(readPasswordFile(f.fileName(), &error, &warning).value_or(QByteArray()), password);
+            QCOMPARE(warning.section(" may be ", 1).section(' ', 0, -2), warns);
         }
+        // No plain file: refused at once, a named pipe never waited on.
+        QString error, warning;
+        QVERIFY(::mkfifo(qPrintable(dir.filePath("fifo")), 0600) == 0 && !readPasswordFile(dir.filePath("fifo"), &error, &warning));
+        QVERIFY2(error.endsWith(": it is not a plain file"), qPrintable(error));
     }
 
     // Wrong passwords counted per address: the guesser's tries are refused,

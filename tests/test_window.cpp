@@ -6,6 +6,7 @@
 #include <QFrame>
 #include <QLineEdit>
 #include <QRadioButton>
+#include <QSerialPort>
 #include <QtTest>
 
 #include <arpa/inet.h>
@@ -399,6 +400,18 @@ private slots:
         QVERIFY(!f.line().isOpen());
         ::close(peer);
         ::close(listener);
+    }
+
+    // Which reports of a serial port are a lost line, the port closed.
+    void serialPortReportsThatAreALoss()
+    {
+        using E = QSerialPort::SerialPortError;
+        // The report, whether the port is opening, open, and whether it is a loss.
+        for (const auto &[what, error, opening, open, loss] : {std::tuple{"no error", E::NoError, false, true, false},
+                 {"a read time-out", E::TimeoutError, false, true, false}, {"a resource error", E::ResourceError, false, true, true},
+                 {"a read error", E::ReadError, false, true, true}, {"while opening", E::PermissionError, true, false, false},
+                 {"after closing, again", E::ResourceError, false, false, false}})
+            QVERIFY2(SerialPortLine::isLoss(error, opening, open) == loss, what);
     }
 
     void aRefusedSpeedLeavesTheSpeedInForce()

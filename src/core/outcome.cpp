@@ -25,6 +25,7 @@ QString outcomeName(Outcome outcome)
     case Outcome::NoReply: return QStringLiteral("no-reply");
     case Outcome::NotReached: return QStringLiteral("not-reached");
     case Outcome::PortError: return QStringLiteral("port-error");
+    case Outcome::Unreadable: return QStringLiteral("unreadable");
     }
     return {};
 }
@@ -58,8 +59,12 @@ void judge(const CommandRow *row, const ExchangeResult &answer, Result &result)
     result.outcome = succeeds(row, answer.outcome) ? Outcome::Ok : Outcome::NotAccepted;
     if (result.outcome != Outcome::Ok || !row || !row->isStatusRead())
         return;
-    result.decoded = statusLine(row->reading, received, result.rendered).value_or(QString());
     result.value = readStatus(row->reading, received);
+    if (!result.value) {
+        result.outcome = Outcome::Unreadable;
+        return;
+    }
+    result.decoded = statusLine(row->reading, received, result.rendered).value_or(QString());
 }
 
 QString describe(const Result &r) { return label(r) + QLatin1String(": ") + explain(r); }
@@ -90,6 +95,11 @@ QString explain(const Result &r)
     case Outcome::NotReached:
         return QStringLiteral("accepted, but the power reads \"%1\" (waited %2 s)")
             .arg(r.value ? plainText(*r.value) : r.decoded.trimmed(), QString::number(r.ms / 1000.0, 'f', 1));
+    case Outcome::Unreadable:
+        // The greeting of a PJLink port: a newcomer's likeliest mistake.
+        return QStringLiteral("reply \"%1\" does not read as this status%2").arg(r.rendered, body.startsWith("PJLINK ")
+            ? QLatin1String(" (a PJLink port's greeting: qm25d serves this program on its raw port, --raw)")
+            : QLatin1String(" (is the port a projector's?)"));
     case Outcome::PortError:
         break;
     }

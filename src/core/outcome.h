@@ -19,6 +19,7 @@ enum class Outcome {
     NoReply,      // nothing complete within the reply time-out
     NotReached,   // power on/off accepted, the power did not get there within the wait
     PortError,    // the port could not be opened, or went away
+    Unreadable,   // a status read answered with data that does not read as its kind: a port that is no projector's
 };
 
 QString outcomeName(Outcome outcome);

@@ -30,6 +30,7 @@ Options:
                    at the acknowledgement)
   --json           one JSON object per command on standard output
   -h, --help       this text
+  --version        the version
 
 Exit status:
   0  every command succeeded
@@ -39,6 +40,8 @@ Exit status:
   4  the port cannot be opened, or was lost
   5  power on/off accepted, but the projector was not on / in stand-by
      within --wait (or reads power fail)
+  6  a status read's reply does not read as its kind (the port is no
+     projector's: a PJLink port, say)
 )";
 
 namespace {
@@ -106,6 +109,8 @@ std::optional<Invocation> parseArguments(const QStringList &args, QString *error
                 inv.json = true;
             } else if (option == QLatin1String("--help") || option == QLatin1String("-h")) {
                 inv.help = true;
+            } else if (option == QLatin1String("--version")) {
+                inv.version = true;
             } else if (option == QLatin1String("--port")) {
                 const auto v = value();
                 if (!v)
@@ -138,7 +143,7 @@ std::optional<Invocation> parseArguments(const QStringList &args, QString *error
                     inv.waitMs = int(std::lround(number * 1000));
                 }
             } else {
-                *error = QStringLiteral("unknown option \"%1\"").arg(arg);
+                *error = QStringLiteral("unknown option \"%1\"").arg(option);  // never a value given with "="
                 return std::nullopt;
             }
             continue;
@@ -211,7 +216,7 @@ std::optional<Invocation> parseArguments(const QStringList &args, QString *error
         }
         t += taken;
     }
-    if (inv.help)
+    if (inv.help || inv.version)
         return inv;
     if (inv.list && !inv.requests.isEmpty()) {
         *error = QStringLiteral("list goes alone, without other commands");

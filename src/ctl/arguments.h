@@ -31,6 +31,7 @@ struct Invocation {
     int waitMs = 120000; // bound of the power on/off wait; 0: no wait
     bool json = false;
     bool help = false;
+    bool version = false;
     bool list = false;
     QList<Request> requests;
 };

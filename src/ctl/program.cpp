@@ -68,6 +68,10 @@ int runProgram(const QStringList &args, QTextStream &out, QTextStream &err)
         out << kUsage << Qt::flush;
         return 0;
     }
+    if (inv->version) {
+        out << "qm25ctl " << QM25_VERSION << Qt::endl;
+        return 0;
+    }
     if (inv->list) {
         printList(out, inv->json);
         return 0;

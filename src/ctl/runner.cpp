@@ -14,6 +14,7 @@ int exitStatus(Outcome outcome)
     case Outcome::NoReply: return 3;
     case Outcome::PortError: return 4;
     case Outcome::NotReached: return 5;
+    case Outcome::Unreadable: return 6;
     }
     return 4;
 }

@@ -79,7 +79,8 @@ Gateway::Gateway(const Options &options, const QByteArray &password, Logger logg
     connect(&keeper_, &LineKeeper::up, this, [this](const QString &label) {
         watcher_.lineOpened();
         udp_.lineUp();
-        log(QStringLiteral("line open: %1 at %2 baud").arg(label).arg(options_.baud));
+        log(keeper_.isDeviceServer() ? QStringLiteral("line open: %1 (the device server sets its speed)").arg(label)
+                                     : QStringLiteral("line open: %1 at %2 baud").arg(label).arg(options_.baud));
     });
     connect(&keeper_, &LineKeeper::down, this, [this](const QString &why) {
         if (watcher_.lineUp())

@@ -31,6 +31,8 @@ public:
     void start();
     ExchangeClient *client() { return &client_; }
     bool isUp() const { return up_; }
+    // Whether the line goes through a device server, which sets its speed.
+    bool isDeviceServer() const { return line_.isDeviceServer(); }
 
 signals:
     void up(const QString &label);

@@ -4,6 +4,14 @@
 #include <QFileInfo>
 #include <algorithm>
 
+#ifdef Q_OS_UNIX
+#include <cerrno>
+#include <cstring>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+#endif
+
 #include "gateway/peer.h"
 #include "gateway/pjlink.h"
 
@@ -27,6 +35,9 @@ const char kUsage[] =
     "                         UDP of the same number (default 4352; 0: any free one)\n"
     "  --no-search            do not answer PJLink searches (notifications still go)\n"
     "  --raw [HOST:]PORT      raw exchange port, as a serial device server (default: off)\n"
+    "  --http [HOST:]PORT     the web panel and HTTP API, /metrics among it (default: off)\n"
+    "  --metrics [HOST:]PORT  a listener that serves Prometheus's /metrics alone\n"
+    "                         (default: off)\n"
     "  --trusted-proxy ADDRESS\n"
     "                         a reverse proxy in front of the web panel (for TLS): its\n"
     "                         X-Forwarded-Proto and X-Forwarded-For are believed, no\n"
@@ -36,22 +47,37 @@ const char kUsage[] =
     "  --no-password          allow listening beyond loopback without a password (the\n"
     "                         PJLink port when no password is set, and the raw port,\n"
     "                         which never asks for one)\n"
-    "  --http [HOST:]PORT     the web panel and HTTP API, /metrics among it (default: off)\n"
-    "  --metrics [HOST:]PORT  a listener that serves Prometheus's /metrics alone\n"
-    "                         (default: off)\n"
     "  --name TEXT            what NAME ? answers (default QM25)\n"
     "  --idle-seconds N       close a PJLink connection idle this long (default 30)\n"
     "  --poll-seconds N       read the projector's status this often while the web\n"
     "                         page or another front door watches it (default 30)\n"
     "\n"
-    "  --verbose              log every exchange and connection\n"
+    "  --verbose              log every exchange, connection and PJLink request\n"
+    "  --timestamps           the time in front of each log line (the journal adds its own)\n"
     "  -h, --help             this text\n"
     "  --version              the version\n"
     "\n"
     "Without a password, and without --no-password, every port listens on loopback\n"
     "only (127.0.0.1); with a password the PJLink, HTTP and metrics ports listen on\n"
     "every address.\n"
-    "Logs go to standard error.\n";
+    "Logs go to standard error.\n"
+    "\n"
+    "Exit status: 0 stopped by SIGTERM or SIGINT; 1 a port cannot be listened on;\n"
+    "2 a configuration error (an option, the password file).\n";
+
+namespace {
+
+constexpr OptionName kOptions[] = {
+    {"--port", true},         {"--com", true},          {"--baud", true},          {"--retry-ms", true},
+    {"--pjlink", true},       {"--no-search", false},   {"--raw", true},           {"--http", true},
+    {"--metrics", true},      {"--password-file", true}, {"--no-password", false}, {"--name", true},
+    {"--idle-seconds", true}, {"--poll-seconds", true}, {"--trusted-proxy", true}, {"--verbose", false},
+    {"--timestamps", false},  {"-h", false},            {"--help", false},        {"--version", false},
+};
+
+}  // namespace
+
+std::span<const OptionName> optionNames() { return kOptions; }
 
 QString Endpoint::text() const { return peerText(host, port); }
 
@@ -121,16 +147,28 @@ std::optional<Options> parseOptions(const QStringList &args, QString *error)
             }
             return n;
         };
-        const bool flag = !inlineValue;
-        if ((option == QLatin1String("-h") || option == QLatin1String("--help")) && flag) {
+        // Named without its value: a value may be a secret given by mistake.
+        const auto known = std::find_if(std::begin(kOptions), std::end(kOptions),
+                                        [&](const OptionName &n) { return option == QLatin1String(n.name); });
+        if (known == std::end(kOptions)) {
+            *error = QStringLiteral("unknown option \"%1\"").arg(option);
+            return std::nullopt;
+        }
+        if (!known->takesValue && inlineValue) {
+            *error = QStringLiteral("%1 takes no value").arg(option);
+            return std::nullopt;
+        }
+        if (option == QLatin1String("-h") || option == QLatin1String("--help")) {
             o.help = true;
-        } else if (option == QLatin1String("--version") && flag) {
+        } else if (option == QLatin1String("--version")) {
             o.version = true;
-        } else if (option == QLatin1String("--verbose") && flag) {
+        } else if (option == QLatin1String("--verbose")) {
             o.verbose = true;
-        } else if (option == QLatin1String("--no-password") && flag) {
+        } else if (option == QLatin1String("--timestamps")) {
+            o.timestamps = true;
+        } else if (option == QLatin1String("--no-password")) {
             o.noPassword = true;
-        } else if (option == QLatin1String("--no-search") && flag) {
+        } else if (option == QLatin1String("--no-search")) {
             o.search = false;
         } else if (option == QLatin1String("--port")) {
             const auto v = value();
@@ -214,9 +252,6 @@ std::optional<Options> parseOptions(const QStringList &args, QString *error)
                 return std::nullopt;
             }
             o.name = name;
-        } else {
-            *error = QStringLiteral("unknown option \"%1\"").arg(args[i]);
-            return std::nullopt;
         }
     }
     // Where nothing asks for a password, only this machine may connect,
@@ -252,11 +287,33 @@ std::optional<Options> parseOptions(const QStringList &args, QString *error)
 
 std::optional<QByteArray> readPasswordFile(const QString &path, QString *error, QString *warning)
 {
-    QFile file(path);
-    if (!file.open(QIODevice::ReadOnly)) {
-        *error = QStringLiteral("cannot read the password file %1: %2").arg(path, file.errorString());
+    const auto fail = [&](const QString &why) {
+        *error = QStringLiteral("cannot read the password file %1: %2").arg(path, why);
         return std::nullopt;
+    };
+    QFile file;
+#ifdef Q_OS_UNIX
+    // Only a plain file is read: a named pipe would hold the start until
+    // something wrote to it, a device such as /dev/zero would never end.
+    // Opened without waiting (a pipe then opens at once) and looked at as
+    // opened, so that nothing can take its place between the look and the read.
+    const int fd = ::open(QFile::encodeName(path).constData(), O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
+    if (fd < 0)
+        return fail(QString::fromLocal8Bit(std::strerror(errno)));
+    struct stat st {};
+    if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
+        ::close(fd);
+        return fail(S_ISDIR(st.st_mode) ? QStringLiteral("it is a folder") : QStringLiteral("it is not a plain file"));
     }
+    file.open(fd, QIODevice::ReadOnly, QFileDevice::AutoCloseHandle);
+    const bool othersRead = st.st_mode & S_IROTH, othersWrite = st.st_mode & (S_IWGRP | S_IWOTH);
+#else
+    file.setFileName(path);
+    if (!QFileInfo(path).isFile() || !file.open(QIODevice::ReadOnly))
+        return fail(file.errorString().isEmpty() ? QStringLiteral("it is not a plain file") : file.errorString());
+    const auto mode = file.permissions();
+    const bool othersRead = mode & QFileDevice::ReadOther, othersWrite = mode & (QFileDevice::WriteGroup | QFileDevice::WriteOther);
+#endif
     // A password file is a line; anything much longer is no password file.
     const QByteArray content = file.read(4096);
     const qsizetype lineEnd = content.indexOf('\n');
@@ -269,8 +326,15 @@ std::optional<QByteArray> readPasswordFile(const QString &path, QString *error, 
                                 "blanks on its first line").arg(path).arg(pjlink::kMaxPassword);
         return std::nullopt;
     }
-    if (QFileInfo(path).permissions() & QFileDevice::ReadOther)
-        *warning = QStringLiteral("the password file %1 may be read by anyone: chmod o-r it").arg(path);
+    if (othersRead || othersWrite)
+        *warning = QStringLiteral("the password file %1 may be %2: chmod %3 %1")
+                       .arg(path,
+                            othersRead && othersWrite ? QStringLiteral("read by anyone, and changed by others than its owner")
+                            : othersRead             ? QStringLiteral("read by anyone")
+                                                     : QStringLiteral("changed by others than its owner"),
+                            othersRead && othersWrite ? QStringLiteral("o-rw,g-w")
+                            : othersRead             ? QStringLiteral("o-r")
+                                                     : QStringLiteral("go-w"));
     return password;
 }
 

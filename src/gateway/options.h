@@ -6,10 +6,20 @@
 #include <QString>
 #include <QStringList>
 #include <optional>
+#include <span>
+#include <string_view>
 
 namespace qm25::gateway {
 
 extern const char kUsage[];
+
+// Every option the command line knows: the parser takes no other, and
+// --help lists each.
+struct OptionName {
+    std::string_view name;
+    bool takesValue;
+};
+std::span<const OptionName> optionNames();
 
 struct Endpoint {
     QHostAddress host;
@@ -35,19 +45,22 @@ struct Options {
     int retryMs = 3000;
     int pollSeconds = 30;      // the status read's period while a front door watches
     bool verbose = false;
+    bool timestamps = false;   // the time in front of each log line
     bool help = false;
     bool version = false;
 };
 
 // Reads the arguments (the program's name first). Nothing, with *error,
-// for a malformed or unknown option, or an address beyond loopback that
-// would take clients without a password.
+// for a malformed or unknown option (its message never repeats a value
+// given with "="), or an address beyond loopback that would take clients
+// without a password.
 std::optional<Options> parseOptions(const QStringList &args, QString *error);
 
-// The password in the file's first line (a trailing CR LF or LF is not part
-// of it): 1 to 32 printable ASCII characters, no blanks. Nothing, with
-// *error, otherwise. *warning is set when others than owner and group may
-// read the file.
+// The password in the first line of a plain file (a trailing CR LF or LF is
+// not part of it): 1 to 32 printable ASCII characters, no blanks. Nothing,
+// with *error, otherwise, or when the path is no plain file (a named pipe, a
+// device, a folder). *warning is set when others than owner and group may
+// read the file, or others than its owner may change it.
 std::optional<QByteArray> readPasswordFile(const QString &path, QString *error, QString *warning);
 
 }  // namespace qm25::gateway

@@ -212,6 +212,15 @@ QByteArray digestOf(const QByteArray &random, const QByteArray &password)
     return QCryptographicHash::hash(random + password, QCryptographicHash::Md5).toHex();
 }
 
+bool isHttpRequestLine(QByteArrayView line)
+{
+    const qsizetype method = line.indexOf(' ');
+    if (method < 1 || !std::all_of(line.begin(), line.begin() + method, [](char c) { return c >= 'A' && c <= 'Z'; }))
+        return false;
+    const qsizetype target = line.indexOf(' ', method + 1);
+    return target > method + 1 && line.sliced(target + 1).startsWith("HTTP/");
+}
+
 RequestReader::RequestReader(QByteArray digest) : digest_(std::move(digest)) {}
 
 qsizetype RequestReader::limit() const { return kMaxRequest + (digest_.isEmpty() ? 0 : kDigestLength); }
@@ -240,6 +249,8 @@ Input RequestReader::next()
     QByteArray line = buffer_.left(cr);
     buffer_.remove(0, cr + 1);
     afterCr_ = true;
+    if (isHttpRequestLine(line))
+        return close(QStringLiteral("an HTTP request (this is the PJLink port)"));
     if (!digest_.isEmpty()) {
         if (line.size() < kDigestLength || line.left(kDigestLength).toLower() != digest_)
             return close(QStringLiteral("wrong password"), bytes(kAuthError).toByteArray());

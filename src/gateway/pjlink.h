@@ -45,6 +45,12 @@ QByteArray digestOf(const QByteArray &random, const QByteArray &password);
 // Sent before the connection closes on a wrong or missing digest.
 inline constexpr std::string_view kAuthError = "PJLINK ERRA\r";
 
+// Whether a line is an HTTP request line ("GET / HTTP/1.1": a method in
+// upper-case letters, a blank, a target, a blank, "HTTP/"), as a browser
+// sends first, or a web page that posts to the port. The PJLink and the raw
+// port close such a connection.
+bool isHttpRequestLine(QByteArrayView line);
+
 // The class the gateway answers CLSS ? with.
 inline constexpr char kClass = '2';
 
@@ -72,10 +78,12 @@ struct Input {
 // right after the CR (a terminal's line end) is dropped. With a password,
 // the first request must carry the digest in front: a wrong or missing one
 // closes the connection after "PJLINK ERRA". A request longer than
-// kMaxRequest, bytes other than printable ASCII, or a line that is no
-// PJLink request at all ("%", class digit, four characters) close the
-// connection; a command the gateway does not serve in the request's class
-// (%2POWR, %1FREZ, %3...) is answered ERR1, a missing blank ERR2. After a Close, nothing more is read.
+// kMaxRequest, bytes other than printable ASCII, an HTTP request line (no
+// password attempt, whatever the digest), or a line that is no PJLink
+// request at all ("%", class digit, four characters) close the connection;
+// a command the gateway does not serve in the request's class (%2POWR,
+// %1FREZ, %3...) is answered ERR1, a missing blank ERR2. After a Close,
+// nothing more is read.
 class RequestReader {
 public:
     // `digest`: what the first request must start with; empty: no password.

@@ -1,6 +1,7 @@
 #include "gateway/sessions.h"
 
 #include <QTcpSocket>
+#include <utility>
 
 #include "core/catalogue.h"
 
@@ -169,6 +170,7 @@ void PjlinkSession::readRequests()
         case pjlink::Input::Kind::Answer:
             idle_.start();
             emit spoke();
+            note(in.request, in.bytes);
             answerNow(in.bytes);
             break;
         case pjlink::Input::Kind::Request: {
@@ -176,18 +178,25 @@ void PjlinkSession::readRequests()
             emit spoke();
             const pjlink::Plan plan = pjlink::planFor(in.request, identity_);
             if (plan.inTurn) {
-                answerInTurn([request = in.request, identity = identity_] { return pjlink::planFor(request, identity).answer; });
+                answerInTurn([this, request = in.request, identity = identity_] {
+                    QByteArray answer = pjlink::planFor(request, identity).answer;
+                    note(request, answer);
+                    return answer;
+                });
                 break;
             }
             if (!plan.answer.isEmpty()) {
+                note(in.request, plan.answer);
                 answerNow(plan.answer);
                 break;
             }
             std::vector<Step> steps;
             for (const CommandRow *row : plan.steps)
                 steps.push_back({row->frame(), row->times.replyTimeoutMs});
-            submit(std::move(steps), [request = in.request](std::vector<ExchangeResult> results) {
-                return pjlink::answerFor(request, results);
+            submit(std::move(steps), [this, request = in.request](std::vector<ExchangeResult> results) {
+                QByteArray answer = pjlink::answerFor(request, results);
+                note(request, answer);
+                return answer;
             });
             break;
         }
@@ -198,6 +207,15 @@ void PjlinkSession::readRequests()
             return;
         }
     }
+}
+
+void PjlinkSession::note(const pjlink::Request &request, const QByteArray &answer)
+{
+    // The digest in front of a first request is no part of the request.
+    QByteArray text = QByteArray("%") + request.pjlinkClass + request.command;
+    if (!request.parameter.isEmpty())
+        text += ' ' + request.parameter;
+    emit log(QStringLiteral("%1: %2 -> %3").arg(label(), QLatin1String(text), QLatin1String(answer.chopped(1))), true);
 }
 
 RawSession::RawSession(QTcpSocket *socket, ExchangeQueue *queue, const QString &label, QObject *parent)
@@ -230,6 +248,13 @@ void RawSession::readRequests()
         const QByteArray frame = buffer_.left(cr + 1);
         buffer_.remove(0, cr + 1);
         afterCr_ = true;
+        if (std::exchange(first_, false) && pjlink::isHttpRequestLine(QByteArrayView(frame).chopped(1))) {
+            finish(QStringLiteral("an HTTP request (this is the raw exchange port); nothing of it was sent on"), true,
+                   "HTTP/1.1 400 Bad Request\r\nContent-Type: text/plain\r\nConnection: close\r\n\r\n"
+                   "qm25d: this is the raw exchange port, for the projector's frames; the web panel is on the "
+                   "port given with --http.\n");
+            return;
+        }
         submit({{frame, replyTimeoutOf(frame)}}, [](std::vector<ExchangeResult> results) {
             // Whatever came, as a device server passes it on; nothing for a lost line.
             return results.empty() ? QByteArray() : results.front().reply;

@@ -103,6 +103,9 @@ protected:
     void answered() override { idle_.start(); }
 
 private:
+    // For --verbose: a request and its answer.
+    void note(const pjlink::Request &request, const QByteArray &answer);
+
     pjlink::RequestReader reader_;
     pjlink::Identity identity_;
     QTimer idle_;
@@ -112,7 +115,9 @@ private:
 };
 
 // A raw exchange connection: frames cut at CR, each one exchange, the
-// projector's reply passed back as it came.
+// projector's reply passed back as it came. A connection whose first line is
+// an HTTP request is closed before anything of it reaches the projector: a
+// frame is sent on only whole, so the whole line is at hand first.
 class RawSession : public Session {
     Q_OBJECT
 public:
@@ -124,6 +129,7 @@ protected:
 private:
     QByteArray buffer_;
     bool afterCr_ = false;
+    bool first_ = true;  // no frame has come yet
 };
 
 }  // namespace qm25::gateway

@@ -10,7 +10,31 @@
 
 #include "line/port_devices.h"
 
+#ifdef Q_OS_UNIX
+#include <cerrno>
+#include <csignal>
+#endif
+
 namespace qm25 {
+namespace {
+
+#ifdef Q_OS_UNIX
+// Whether the process a lock file names still runs, as the program that
+// wrote it: one killed by a signal leaves its lock file behind, and its
+// number may since have gone to another program. (The serial port layer
+// judges a lock file the same way, and opens the port through a stale one.)
+bool stillRuns(qint64 pid, const QString &app)
+{
+    if (::kill(pid_t(pid), 0) != 0 && errno == ESRCH)
+        return false;
+    QString exe = QFileInfo(QStringLiteral("/proc/%1/exe").arg(pid)).symLinkTarget();
+    if (exe.endsWith(QLatin1String(" (deleted)")))  // the program was replaced while it ran
+        exe.chop(10);
+    return exe.isEmpty() || app.isEmpty() || QFileInfo(exe).fileName() == app;
+}
+#endif
+
+}  // namespace
 
 QList<SerialDevice> serialDevices()
 {
@@ -58,6 +82,8 @@ QString portHolder(const QString &device)
             return {};
         if (pid == QCoreApplication::applicationPid())
             return QStringLiteral("this program");
+        if (!stillRuns(pid, app))
+            return QStringLiteral("a stale lock file of a program that has ended");
         if (app.isEmpty()) {
             QFile comm(QStringLiteral("/proc/%1/comm").arg(pid));
             if (comm.open(QIODevice::ReadOnly))

@@ -19,7 +19,9 @@ struct SerialDevice {
 QList<SerialDevice> serialDevices();
 
 // The program that holds a port through its lock file, as "minicom,
-// process 1234" ("this program" for this one), or an empty text.
+// process 1234" ("this program" for this one; "a stale lock file of a
+// program that has ended" when its process is gone: the port opens all the
+// same), or an empty text.
 QString portHolder(const QString &device);
 
 }  // namespace qm25

@@ -31,6 +31,40 @@ QString userName(uid_t uid)
 }
 #endif
 
+#ifdef Q_OS_UNIX
+// The gateway qm25d holds the port: the projector is reached through its raw
+// exchange port, which its command line names (--raw [HOST:]PORT).
+QString shareWithGateway(const QString &holder)
+{
+    QFile cmdline(QStringLiteral("/proc/%1/cmdline").arg(holder.section(QLatin1String("process "), 1)));
+    QString raw;
+    const QList<QByteArray> args = cmdline.open(QIODevice::ReadOnly) ? cmdline.readAll().split('\0') : QList<QByteArray>();
+    for (qsizetype i = 1; i < args.size(); ++i) {  // the last one counts, as for qm25d
+        if (args[i] == "--raw" && i + 1 < args.size())
+            raw = QString::fromLocal8Bit(args[++i]);
+        else if (args[i].startsWith("--raw="))
+            raw = QString::fromLocal8Bit(args[i].mid(6));
+    }
+    const QString intro = QStringLiteral("The room-control gateway is using this port (%1). ").arg(holder);
+    if (raw.isEmpty())
+        return intro + QStringLiteral("To share the projector with it, start it with --raw 4001 as well, then "
+                                      "choose the device tcp://127.0.0.1:4001 (its raw exchange port).");
+    const qsizetype colon = raw.lastIndexOf(QLatin1Char(':'));
+    QString host = colon < 0 ? QString() : raw.left(colon);
+    const QString port = raw.mid(colon + 1);
+    if (host.isEmpty() || host == QLatin1String("0.0.0.0") || host == QLatin1String("localhost"))
+        host = QStringLiteral("127.0.0.1");
+    else if (host == QLatin1String("[::]") || host == QLatin1String("::"))
+        host = QStringLiteral("[::1]");
+    else if (host.contains(QLatin1Char(':')) && !host.startsWith(QLatin1Char('[')))
+        host = QLatin1Char('[') + host + QLatin1Char(']');
+    if (port.toUInt() == 0)  // a free port it chose: its log names it
+        return intro + QStringLiteral("Choose its raw exchange port instead: the device tcp://%1:PORT, PORT as its "
+                                      "log says (\"raw exchanges on ...\").").arg(host);
+    return intro + QStringLiteral("Choose its raw exchange port instead: the device tcp://%1:%2.").arg(host, port);
+}
+#endif
+
 // The system's description of a failed open, followed by what the operator
 // can do about it.
 QString explainOpenFailure(const QString &device, QSerialPort::SerialPortError code, const QString &system)
@@ -70,6 +104,8 @@ QString explainOpenFailure(const QString &device, QSerialPort::SerialPortError c
             advice = QStringLiteral("Another program is using this port: close it first.");
         else if (holder.startsWith(QLatin1String("qm25-control,")))
             advice = QStringLiteral("The control panel is using this port (%1): end it with END first.").arg(holder);
+        else if (holder.startsWith(QLatin1String("qm25d,")))
+            advice = shareWithGateway(holder);
         else
             advice = QStringLiteral("Another program is using this port (%1): close it first.").arg(holder);
     }
@@ -203,12 +239,16 @@ void SerialPortLine::discardInput()
     serial_->readAll();
 }
 
+bool SerialPortLine::isLoss(int error, bool opening, bool open)
+{
+    // Every open reports NoError first.
+    const auto e = static_cast<QSerialPort::SerialPortError>(error);
+    return !(e == QSerialPort::NoError || e == QSerialPort::TimeoutError || opening || !open);
+}
+
 void SerialPortLine::onError(int code)
 {
-    const auto e = static_cast<QSerialPort::SerialPortError>(code);
-    // Every open reports NoError first; failures of an open are returned by
-    // open(), not reported as a loss.
-    if (e == QSerialPort::NoError || e == QSerialPort::TimeoutError || opening_ || !open_)
+    if (!isLoss(code, opening_, open_))
         return;
     const QString why = serial_->errorString();
     // Closed before anything else: a vanished device makes the port report

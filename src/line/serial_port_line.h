@@ -24,6 +24,12 @@ public:
     void discardInput() override;
     QString whatToCheck() const override { return QStringLiteral("Check the cable and the adapter"); }
 
+    // Whether a report of the port (a QSerialPort::SerialPortError) is a
+    // lost line: a failure reported while the port is open. No error and a
+    // read time-out are no failure; a failure while opening is returned by
+    // open(); after closing, a vanished device's repeats are not a loss again.
+    static bool isLoss(int error, bool opening, bool open);
+
 private:
     void onError(int code);
 

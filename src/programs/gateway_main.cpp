@@ -1,6 +1,7 @@
 // qm25d: holds the projector's line and serves it to PJLink clients and to
 // this project's own programs. Logs go to standard error (the journal).
 #include <QCoreApplication>
+#include <QDateTime>
 
 #include <cstdio>
 #include <memory>
@@ -15,8 +16,14 @@ using namespace qm25::gateway;
 
 namespace {
 
+// Set by --timestamps: run by hand, the log has no other time; the journal
+// stamps each line itself.
+bool timestamps = false;
+
 void logLine(const QString &line)
 {
+    if (timestamps)
+        std::fprintf(stderr, "%s ", qPrintable(QDateTime::currentDateTime().toString(Qt::ISODateWithMs)));
     std::fprintf(stderr, "qm25d: %s\n", qPrintable(line));
     std::fflush(stderr);
 }
@@ -40,6 +47,9 @@ int main(int argc, char **argv)
         std::printf("qm25d %s\n", QM25_VERSION);
         return 0;
     }
+    timestamps = options->timestamps;
+    // A configuration error exits 2, which the service unit does not restart
+    // on: trying again would not help.
     QByteArray password;
     if (!options->passwordFile.isEmpty()) {
         QString warning;

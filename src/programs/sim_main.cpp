@@ -20,6 +20,9 @@ int main(int argc, char **argv)
     case Parsed::Help:
         std::fputs(kSimUsage, stdout);
         return 0;
+    case Parsed::Version:
+        std::printf("qm25-sim %s\n", QM25_VERSION);
+        return 0;
     case Parsed::Bad:
         std::fprintf(stderr, "qm25-sim: %s\nTry qm25-sim --help.\n", qPrintable(error));
         return 2;

@@ -47,6 +47,7 @@ int statusOf(Outcome outcome)
     case Outcome::NoReply: return 504;
     case Outcome::PortError: return 503;
     case Outcome::NotReached: return 504;
+    case Outcome::Unreadable: return 502;
     }
     return 503;
 }

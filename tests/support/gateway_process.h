@@ -6,7 +6,8 @@
 namespace qm25::test {
 
 // qm25d as a child of the test, its PJLink and raw ports (and the HTTP
-// and metrics ports, when the arguments ask for them) on loopback, free ports; the
+// port and the metrics port, when the arguments ask for them) on loopback,
+// free ports unless the arguments say otherwise; the
 // constructor waits, bounded, until it says where it listens.
 class Gatewayd {
 public:
