@@ -14,7 +14,7 @@ asan_dir="${QM25_ASAN_DIR:-$root/build-asan}"
 fuzz_dir="${QM25_FUZZ_DIR:-$root/build-fuzz}"
 fuzz_seconds="${QM25_FUZZ_SECONDS:-45}"
 jobs=2
-targets=(fuzz_render fuzz_reception fuzz_frames fuzz_pjlink fuzz_http)
+targets=(fuzz_render fuzz_reception fuzz_frames fuzz_pjlink fuzz_http fuzz_mqtt)
 
 start=$SECONDS
 stage_start=$SECONDS

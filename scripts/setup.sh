@@ -4,9 +4,11 @@
 # Qt HttpServer and WebSockets: qm25d's web panel; chromium: the browser the web
 # panel is tested in; node and npm: they run the PJLink client and the browser
 # driver the gateway is tested with; help2man: the programs' manual pages, made
-# from their --help at build time; prometheus: the server, and its promtool,
-# that qm25d's metrics and alert rules are tested with. A node and npm that came
-# from elsewhere are used as they are.)
+# from their --help at build time; mosquitto and its clients: the MQTT broker
+# the gateway's MQTT side is tested and measured with, libmosquitto: the MQTT
+# client library qm25d links; openssl: the tests' certificates; prometheus:
+# the server, and its promtool, that qm25d's metrics and alert rules are tested
+# with. A node and npm that came from elsewhere are used as they are.)
 set -euo pipefail
 
 packages=(
@@ -19,6 +21,7 @@ packages=(
   ser2net
   chromium
   help2man
+  mosquitto mosquitto-clients libmosquitto-dev openssl
   prometheus
 )
 command -v npm >/dev/null || packages+=(nodejs npm)

@@ -2,6 +2,7 @@
 
 #include <QFile>
 #include <QFileInfo>
+#include <QRegularExpression>
 #include <algorithm>
 
 #ifdef Q_OS_UNIX
@@ -20,7 +21,8 @@ namespace qm25::gateway {
 const char kUsage[] =
     "Usage: qm25d [options]\n"
     "Holds the line to a QM25 projector and serves it to PJLink clients (room\n"
-    "control systems) and, on the raw exchange port, to qm25-control and qm25ctl.\n"
+    "control systems), on the raw exchange port to qm25-control and qm25ctl, on\n"
+    "the web (--http) and on an MQTT broker (--mqtt).\n"
     "\n"
     "The line:\n"
     "  --port DEVICE          the projector's device: a serial port, a stable name\n"
@@ -52,6 +54,23 @@ const char kUsage[] =
     "  --poll-seconds N       read the projector's status this often while the web\n"
     "                         page or another front door watches it (default 30)\n"
     "\n"
+    "MQTT (off unless --mqtt is given):\n"
+    "  --mqtt URL             the broker: mqtt://HOST[:PORT] (1883), or\n"
+    "                         mqtts://HOST[:PORT] (8883) for TLS\n"
+    "  --mqtt-user NAME       the user name to log in to the broker with\n"
+    "  --mqtt-password-file FILE  its password, the file's first line\n"
+    "  --mqtt-ca FILE         the CA that signed the broker's certificate (default:\n"
+    "                         the system's certificate authorities)\n"
+    "  --mqtt-base TOPIC      the topics' base (default qm25): BASE/ID/..., the ID\n"
+    "                         made from --name\n"
+    "  --mqtt-group NAME      a group whose commands this gateway takes too (may be\n"
+    "                         repeated; every gateway is in the group \"all\")\n"
+    "  --discovery-prefix TOPIC  Home Assistant's discovery prefix (default\n"
+    "                         homeassistant)\n"
+    "  --no-discovery         publish no Home Assistant discovery configurations\n"
+    "  --mqtt-forget          remove this gateway's discovery configurations and\n"
+    "                         retained topics from the broker, then exit\n"
+    "\n"
     "  --verbose              log every exchange, connection and PJLink request\n"
     "  --timestamps           the time in front of each log line (the journal adds its own)\n"
     "  -h, --help             this text\n"
@@ -73,6 +92,9 @@ constexpr OptionName kOptions[] = {
     {"--metrics", true},      {"--password-file", true}, {"--no-password", false}, {"--name", true},
     {"--idle-seconds", true}, {"--poll-seconds", true}, {"--trusted-proxy", true}, {"--verbose", false},
     {"--timestamps", false},  {"-h", false},            {"--help", false},        {"--version", false},
+    {"--mqtt", true},         {"--mqtt-user", true},    {"--mqtt-password-file", true}, {"--mqtt-ca", true},
+    {"--mqtt-base", true},    {"--mqtt-group", true},   {"--discovery-prefix", true},   {"--no-discovery", false},
+    {"--mqtt-forget", false},
 };
 
 }  // namespace
@@ -170,6 +192,44 @@ std::optional<Options> parseOptions(const QStringList &args, QString *error)
             o.noPassword = true;
         } else if (option == QLatin1String("--no-search")) {
             o.search = false;
+        } else if (option == QLatin1String("--no-discovery")) {
+            o.discovery = false;
+        } else if (option == QLatin1String("--mqtt-forget")) {
+            o.mqttForget = true;
+        } else if (option == QLatin1String("--mqtt") || option == QLatin1String("--mqtt-user")
+                   || option == QLatin1String("--mqtt-password-file") || option == QLatin1String("--mqtt-ca")) {
+            const auto v = value();
+            if (!v)
+                return std::nullopt;
+            if (v->isEmpty()) {
+                *error = QStringLiteral("%1 wants a value").arg(option);
+                return std::nullopt;
+            }
+            (option == QLatin1String("--mqtt")        ? o.mqttUrl
+             : option == QLatin1String("--mqtt-user") ? o.mqttUser
+             : option == QLatin1String("--mqtt-ca")   ? o.mqttCa
+                                                      : o.mqttPasswordFile) = *v;
+        } else if (option == QLatin1String("--mqtt-base") || option == QLatin1String("--discovery-prefix")) {
+            const auto v = value();
+            if (!v)
+                return std::nullopt;
+            static const QRegularExpression topic(QStringLiteral("^[A-Za-z0-9_.-]+(/[A-Za-z0-9_.-]+)*$"));
+            if (v->size() > 128 || !topic.match(*v).hasMatch()) {
+                *error = QStringLiteral("%1 wants levels of letters, digits, \"-\", \"_\" and \".\" between single \"/\", "
+                                        "not \"%2\"").arg(option, *v);
+                return std::nullopt;
+            }
+            (option == QLatin1String("--mqtt-base") ? o.mqttBase : o.discoveryPrefix) = *v;
+        } else if (option == QLatin1String("--mqtt-group")) {
+            const auto v = value();
+            if (!v)
+                return std::nullopt;
+            static const QRegularExpression group(QStringLiteral("^[A-Za-z0-9_-]{1,64}$"));
+            if (!group.match(*v).hasMatch()) {
+                *error = QStringLiteral("--mqtt-group wants 1 to 64 letters, digits, \"-\" or \"_\", not \"%1\"").arg(*v);
+                return std::nullopt;
+            }
+            o.mqttGroups << *v;
         } else if (option == QLatin1String("--port")) {
             const auto v = value();
             if (!v)
@@ -282,10 +342,21 @@ std::optional<Options> parseOptions(const QStringList &args, QString *error)
                                 "say --no-password to allow it").arg(o.raw->text());
         return std::nullopt;
     }
+    if (o.mqttUrl.isEmpty()) {
+        for (const auto &[given, what] : {std::pair{!o.mqttUser.isEmpty(), "--mqtt-user"},
+                                          std::pair{!o.mqttPasswordFile.isEmpty(), "--mqtt-password-file"},
+                                          std::pair{!o.mqttCa.isEmpty(), "--mqtt-ca"},
+                                          std::pair{!o.mqttGroups.isEmpty(), "--mqtt-group"},
+                                          std::pair{o.mqttForget, "--mqtt-forget"}})
+            if (given) {
+                *error = QStringLiteral("%1 goes with --mqtt URL").arg(QLatin1String(what));
+                return std::nullopt;
+            }
+    }
     return o;
 }
 
-std::optional<QByteArray> readPasswordFile(const QString &path, QString *error, QString *warning)
+std::optional<QByteArray> readPasswordFile(const QString &path, QString *error, QString *warning, qsizetype maxLength)
 {
     const auto fail = [&](const QString &why) {
         *error = QStringLiteral("cannot read the password file %1: %2").arg(path, why);
@@ -320,10 +391,10 @@ std::optional<QByteArray> readPasswordFile(const QString &path, QString *error, 
     QByteArray password = lineEnd < 0 ? content : content.left(lineEnd);
     if (password.endsWith('\r'))
         password.chop(1);
-    if (password.isEmpty() || password.size() > pjlink::kMaxPassword
+    if (password.isEmpty() || password.size() > maxLength
         || !std::all_of(password.begin(), password.end(), [](char c) { return c > 0x20 && c <= 0x7e; })) {
         *error = QStringLiteral("the password file %1 must hold 1 to %2 printable ASCII characters without "
-                                "blanks on its first line").arg(path).arg(pjlink::kMaxPassword);
+                                "blanks on its first line").arg(path).arg(maxLength);
         return std::nullopt;
     }
     if (othersRead || othersWrite)

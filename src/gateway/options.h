@@ -44,6 +44,18 @@ struct Options {
     int idleSeconds = 30;
     int retryMs = 3000;
     int pollSeconds = 30;      // the status read's period while a front door watches
+    // MQTT (off without --mqtt): the broker's address as given, the login,
+    // a private CA, the topics' base, the groups besides "all", and Home
+    // Assistant's discovery.
+    QString mqttUrl;
+    QString mqttUser;
+    QString mqttPasswordFile;
+    QString mqttCa;
+    QString mqttBase = QStringLiteral("qm25");
+    QStringList mqttGroups;
+    bool discovery = true;
+    QString discoveryPrefix = QStringLiteral("homeassistant");
+    bool mqttForget = false;   // remove the gateway's retained topics, then exit
     bool verbose = false;
     bool timestamps = false;   // the time in front of each log line
     bool help = false;
@@ -57,10 +69,12 @@ struct Options {
 std::optional<Options> parseOptions(const QStringList &args, QString *error);
 
 // The password in the first line of a plain file (a trailing CR LF or LF is
-// not part of it): 1 to 32 printable ASCII characters, no blanks. Nothing,
-// with *error, otherwise, or when the path is no plain file (a named pipe, a
-// device, a folder). *warning is set when others than owner and group may
-// read the file, or others than its owner may change it.
-std::optional<QByteArray> readPasswordFile(const QString &path, QString *error, QString *warning);
+// not part of it): 1 to `maxLength` (PJLink's: 32) printable ASCII
+// characters, no blanks. Nothing, with *error, otherwise, or when the path is
+// no plain file (a named pipe, a device, a folder). *warning is set when
+// others than owner and group may read the file, or others than its owner
+// may change it.
+std::optional<QByteArray> readPasswordFile(const QString &path, QString *error, QString *warning,
+                                           qsizetype maxLength = 32);
 
 }  // namespace qm25::gateway

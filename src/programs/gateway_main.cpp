@@ -2,6 +2,7 @@
 // this project's own programs. Logs go to standard error (the journal).
 #include <QCoreApplication>
 #include <QDateTime>
+#include <QHostInfo>
 
 #include <cstdio>
 #include <memory>
@@ -10,6 +11,7 @@
 #include "core/stop_signals.h"
 #include "gateway/gateway.h"
 #include "gateway/options.h"
+#include "mqtt/mqtt_door.h"
 #include "web/web_server.h"
 
 using namespace qm25::gateway;
@@ -62,6 +64,26 @@ int main(int argc, char **argv)
             logLine(warning);
         password = *read;
     }
+    std::optional<qm25::mqtt::DoorSettings> mqttSettings;
+    if (!options->mqttUrl.isEmpty()) {
+        QString warning;
+        mqttSettings = qm25::mqtt::doorSettings(*options, QStringLiteral(QM25_VERSION), {}, &error, &warning);
+        if (!warning.isEmpty())
+            logLine(warning);
+        if (!mqttSettings) {
+            logLine(error);
+            return 2;
+        }
+    }
+    if (options->mqttForget) {
+        if (!qm25::mqtt::forgetOnBroker(*mqttSettings, &error)) {
+            logLine(error);
+            return 1;
+        }
+        logLine(QStringLiteral("MQTT: removed %1 and its discovery configurations from the broker")
+                    .arg(qm25::mqtt::topicsOf(*mqttSettings).of(u"#")));
+        return 0;
+    }
     if (!qm25::stopOnSignals(&app, [] { logLine(QStringLiteral("stopping")); })) {
         logLine(QStringLiteral("cannot catch signals"));
         return 1;
@@ -75,7 +97,9 @@ int main(int argc, char **argv)
     }
     // The web panel and API, and the listener for /metrics alone.
     std::vector<std::unique_ptr<qm25::web::WebServer>> web;
-    for (auto [at, door] : {std::pair{options->http, FrontDoor::Web}, std::pair{options->metrics, FrontDoor::Metrics}}) {
+    auto http = options->http.value_or(Endpoint{}), metrics = options->metrics.value_or(Endpoint{});
+    for (auto [at, door] : {std::pair{options->http ? &http : nullptr, FrontDoor::Web},
+                            std::pair{options->metrics ? &metrics : nullptr, FrontDoor::Metrics}}) {
         if (!at)
             continue;
         web.push_back(std::make_unique<qm25::web::WebServer>(
@@ -84,9 +108,31 @@ int main(int argc, char **argv)
                 if (!verboseOnly || verbose)
                     logLine(line);
             }));
-        if (!web.back()->listenOn(&*at, &error)) {
+        if (!web.back()->listenOn(at, &error)) {
             logLine(error);
             return 1;
+        }
+    }
+    std::unique_ptr<qm25::mqtt::MqttDoor> mqtt;
+    if (mqttSettings) {
+        // Home Assistant's link to the device's page: the web panel, where there is one.
+        if (options->http) {
+            const bool any = http.host == QHostAddress::Any || http.host == QHostAddress::AnyIPv6;
+            mqttSettings->device.configurationUrl =
+                QStringLiteral("http://%1/").arg(any ? QStringLiteral("%1:%2").arg(QHostInfo::localHostName()).arg(http.port)
+                                                     : http.text());
+        }
+        mqtt = std::make_unique<qm25::mqtt::MqttDoor>(gateway.queue(), gateway.watcher(), *mqttSettings,
+                                                       [verbose = options->verbose](const QString &line, bool verboseOnly) {
+                                                           if (!verboseOnly || verbose)
+                                                               logLine(line);
+                                                       });
+        QObject::connect(mqtt.get(), &qm25::mqtt::MqttDoor::refused, gateway.metrics(),
+                         [m = gateway.metrics()](RefusalReason why) { m->refused(FrontDoor::Mqtt, why); });
+        gateway.metrics()->countClients(FrontDoor::Mqtt, [door = mqtt.get()] { return door->connected() ? 1 : 0; });
+        if (!mqtt->start(&error)) {
+            logLine(error);  // a CA file that cannot be read or used
+            return 2;
         }
     }
     return app.exec();

@@ -16,6 +16,8 @@ public:
     // Ends it as the service manager does; whether it was running and ended
     // cleanly (under the sanitizers: without a finding).
     bool stop();
+    // Ends it as a crash or a pulled plug would: no goodbye to anyone.
+    void kill() { process_.kill(), process_.waitForFinished(5000); }
     QString log();
     bool waitForLog(const QString &text, int times = 1);
     qint64 pid() const { return process_.processId(); }
