@@ -264,11 +264,24 @@ private slots:
     // memory stays put, and another client is served meanwhile.
     void clientsThatTakeNothing()
     {
+#if defined(__SANITIZE_ADDRESS__)
+        // Under the address sanitizer freed memory waits in a quarantine and
+        // what is handed out is padded: a smaller quarantine for qm25d, and a
+        // wider bound, still far below what unbounded growth reaches.
+        const QByteArray sanitizer = qgetenv("ASAN_OPTIONS");
+        qputenv("ASAN_OPTIONS", sanitizer + ":quarantine_size_mb=16");
+        const long growthKb = 64 * 1024;
+#else
+        const long growthKb = 8 * 1024;
+#endif
         Gatewayd d({"--port", "/nonexistent/qm25", "--http", "127.0.0.1:0", "--password-file", dir_.filePath("password")});
         const QByteArray upgrade = QByteArray("GET /api/live HTTP/1.1|Host: x|" + kBearer + '|' + kUpgrade + "||").replace('|', "\r\n");
         for (int i = 0; i < 200; ++i)
             QCOMPARE(exchange(d.http, upgrade).status, 101);
         QCOMPARE(request(d.http, "GET", "/").status, 200);
+#if defined(__SANITIZE_ADDRESS__)
+        qputenv("ASAN_OPTIONS", sanitizer);
+#endif
         const long before = rssKb(d.pid());
         std::vector<std::unique_ptr<QTcpSocket>> readers(11);
         for (auto &r : readers) {
@@ -290,7 +303,7 @@ private slots:
             QVERIFY(QTest::qWaitFor([&] { return pinger.bytesToWrite() < pings.size(); }, 10000));
         }
         QCOMPARE(request(d.http, "GET", "/api/commands", kBearer).status, 200);
-        QVERIFY2(rssKb(d.pid()) < before + 8 * 1024, qPrintable(QStringLiteral("%1 -> %2 kB").arg(before).arg(rssKb(d.pid()))));
+        QVERIFY2(rssKb(d.pid()) < before + growthKb, qPrintable(QStringLiteral("%1 -> %2 kB").arg(before).arg(rssKb(d.pid()))));
         // Each reader is cut off once it has taken nothing for a while (or
         // closed at once when two of its requests came together).
         QVERIFY(d.waitForLog("does not take what is sent to it") && d.waitForLog("took none of the"));
