@@ -2,6 +2,7 @@
 // against the simulator, everything on loopback.
 //
 //   qm25-bench-web [--quick] [--seconds N] [--watchers N] [--posters N] [--json FILE]
+//   qm25-bench-web --scrapes [--quick] [--seconds N] [--json FILE]
 //
 // N watchers (20) behave as the page does: log in, load the page, read the
 // status, and hold the live WebSocket open. N posters (5) each send their
@@ -12,6 +13,11 @@
 // POST to its frame on the line; from a status reply that differs from the
 // one before (a change on the line) to the status update reaching each
 // watcher; and qm25d's memory and CPU time at the start and the end.
+//
+// With --scrapes, Prometheus's side instead: 1000 scrapes of /metrics one
+// after another (--quick 200), each from the request to the whole answer,
+// and its size; then a scrape every second for the length of the run and
+// the frames on the line meanwhile, against what the poll sends by itself.
 #include <QCoreApplication>
 #include <QElapsedTimer>
 #include <QFile>
@@ -95,7 +101,7 @@ private:
 // A browser-like HTTP connection: one request at a time, keep-alive.
 struct Browser {
     QTcpSocket socket;
-    QByteArray in, cookie, host;
+    QByteArray in, cookie, host, authorization;
     std::function<void(int status, const QByteArray &head, const QByteArray &body)> answered;
 
     explicit Browser(quint16 port) : host("127.0.0.1:" + QByteArray::number(port))
@@ -122,6 +128,8 @@ struct Browser {
                        + "\r\nSec-Fetch-Site: same-origin\r\nUser-Agent: qm25-bench-web\r\nAccept: */*\r\n";
         if (!cookie.isEmpty())
             r += "Cookie: " + cookie + "\r\n";
+        if (!authorization.isEmpty())
+            r += "Authorization: " + authorization + "\r\n";
         if (!body.isEmpty())
             r += "Content-Type: application/json\r\n";
         r += "Content-Length: " + QByteArray::number(body.size()) + "\r\n\r\n" + body;
@@ -171,17 +179,93 @@ struct Poster {
     std::map<int, long> statuses;
 };
 
+// Prometheus's side: the time to serve /metrics and its size, and the
+// frames on the line while it is scraped once a second.
+int scrapeRun(quint16 httpPort, qint64 pid, LineRelay &line, int seconds, bool quick, const QString &jsonPath)
+{
+    const int pollSeconds = 30;  // qm25d's default
+    Browser scraper(httpPort);
+    scraper.authorization = "Bearer " + kPassword;
+    QByteArray body;
+    scraper.answered = [&](int, const QByteArray &, const QByteArray &b) { body = b; };
+    const auto scrape = [&] {
+        body.clear();
+        const std::int64_t t = nowNs();
+        scraper.send("GET", "/metrics");
+        while (body.isEmpty() && nowNs() - t < 10'000'000'000LL)
+            QCoreApplication::processEvents(QEventLoop::AllEvents, 5);
+        return nowNs() - t;
+    };
+    // The first scrape starts the watcher: its round of reads, then the values.
+    long frames = 0;
+    line.onFrame = [&](const QByteArray &, std::int64_t) { ++frames; };
+    scrape();
+    QElapsedTimer settle;
+    settle.start();
+    while (settle.elapsed() < 2000)
+        QCoreApplication::processEvents(QEventLoop::AllEvents, 50);
+    const long firstRound = std::exchange(frames, 0);
+    scrape();
+    if (!body.contains("\nqm25_lamp_time_seconds ")) {
+        std::fprintf(stderr, "qm25-bench-web: no lamp time after the first scrape:\n%s\n", body.constData());
+        return 1;
+    }
+    std::vector<double> serve;
+    const int count = quick ? 200 : 1000;
+    const double cpuStart = processCpuSeconds(pid);
+    for (int i = 0; i < count; ++i)
+        serve.push_back(toMs(scrape()));
+    const double cpuPerScrapeMs = (processCpuSeconds(pid) - cpuStart) * 1000.0 / count;
+    const qsizetype size = body.size();
+    const long burstFrames = std::exchange(frames, 0);
+    // One a second; the poll's rounds meanwhile, five reads each.
+    const std::int64_t t0 = nowNs();
+    for (int i = 0; i < seconds; ++i) {
+        scrape();
+        while (nowNs() < t0 + (i + 1) * 1'000'000'000LL)
+            QCoreApplication::processEvents(QEventLoop::AllEvents, 20);
+    }
+    const Summary s = summarise(serve);
+    const int reads = 5;  // a round: power, input, lamp time, temperatures, mute
+    std::printf("qm25-bench-web --scrapes: /metrics of %lld bytes\n", qlonglong(size));
+    std::printf("  %d scrapes one after another: p50 %.3f ms  p99 %.3f ms  max %.3f ms; qm25d's CPU %.3f ms a scrape;"
+                " %ld frames on the line meanwhile\n",
+                count, s.p50, s.p99, s.max, cpuPerScrapeMs, burstFrames);
+    std::printf("  a scrape a second for %d s: %ld frames on the line, %.1f rounds of %d reads; the poll every %d s makes"
+                " at most %d (the first scrape's round before: %ld frames)\n",
+                seconds, frames, double(frames) / reads, reads, pollSeconds, seconds / pollSeconds + 1, firstRound);
+    if (!jsonPath.isEmpty()) {
+        QFile out(jsonPath);
+        if (out.open(QIODevice::WriteOnly))
+            out.write(QJsonDocument(QJsonObject{{"bytes", double(size)},
+                                                {"serve_ms", toJson(s)},
+                                                {"cpu_ms_per_scrape", cpuPerScrapeMs},
+                                                {"frames_during_burst", double(burstFrames)},
+                                                {"seconds", seconds},
+                                                {"frames_while_scraped", double(frames)},
+                                                {"first_round_frames", double(firstRound)},
+                                                {"poll_seconds", pollSeconds}})
+                          .toJson());
+    }
+    return 0;
+}
+
 }  // namespace
 
 int main(int argc, char *argv[])
 {
     QCoreApplication app(argc, argv);
     int seconds = 60, watcherCount = 20, posterCount = 5;
+    bool scrapes = false, quick = false;
     QString jsonPath;
     const QStringList args = app.arguments();
     for (qsizetype i = 1; i < args.size(); ++i) {
-        if (args[i] == QLatin1String("--quick"))
+        if (args[i] == QLatin1String("--quick")) {
             seconds = 10;
+            quick = true;
+        }
+        else if (args[i] == QLatin1String("--scrapes"))
+            scrapes = true;
         else if (args[i] == QLatin1String("--seconds") && i + 1 < args.size())
             seconds = std::max(1, args[++i].toInt());
         else if (args[i] == QLatin1String("--watchers") && i + 1 < args.size())
@@ -191,7 +275,7 @@ int main(int argc, char *argv[])
         else if (args[i] == QLatin1String("--json") && i + 1 < args.size())
             jsonPath = args[++i];
         else {
-            std::fprintf(stderr, "usage: qm25-bench-web [--quick] [--seconds N] [--watchers N] [--posters N] [--json FILE]\n");
+            std::fprintf(stderr, "usage: qm25-bench-web [--scrapes] [--quick] [--seconds N] [--watchers N] [--posters N] [--json FILE]\n");
             return 2;
         }
     }
@@ -219,6 +303,14 @@ int main(int argc, char *argv[])
         return 1;
     }
     const qint64 pid = gateway.processId();
+    if (scrapes) {
+        const int status = scrapeRun(httpPort, pid, line, seconds, quick, jsonPath);
+        gateway.terminate();
+        sim.terminate();
+        gateway.waitForFinished(5000);
+        sim.waitForFinished(5000);
+        return status;
+    }
 
     // The projector on, so that every command is carried out.
     Browser admin(httpPort);

@@ -7,11 +7,12 @@
 # 5 posting browsers, qm25-bench-web, its figures in build/bench-results-web.json; then qm25d under
 # clients that attack it (answers and pongs never read, passwords guessed), qm25-bench-abuse, its
 # figures in build/bench-results-abuse.json; then the fleet drill, 100 gateways on one Mosquitto,
-# qm25-bench-mqtt, its figures in build/bench-results-mqtt.json.
+# qm25-bench-mqtt, its figures in build/bench-results-mqtt.json; then Prometheus's scrapes of
+# /metrics, qm25-bench-web --scrapes, in build/bench-results-scrapes.json.
 # Arguments go to qm25-bench, for example:
 #   scripts/bench.sh --quick                 a short smoke run
-#   scripts/bench.sh --only click,reply      some parts only ("gateway", "web"
-#                                            and "mqtt" name the gateway's parts)
+#   scripts/bench.sh --only click,reply      some parts only ("gateway", "web",
+#                                            "mqtt" and "scrapes" name the gateway's parts)
 # QM25_BENCH_LOAD_S sets the length of each streaming run (default 60 s).
 # Timings are only as quiet as the machine: run it with nothing else busy.
 set -euo pipefail
@@ -23,7 +24,7 @@ json="${QM25_BENCH_JSON:-$build/bench-results.json}"
 export QT_QPA_PLATFORM=offscreen
 export QT_LOGGING_RULES="${QT_LOGGING_RULES:-qt.qpa.*=false}"
 
-gateway=yes web=yes mqtt=yes panel=yes quick=()
+gateway=yes web=yes mqtt=yes scrapes=yes panel=yes quick=()
 args=("$@")
 for ((i = 0; i < ${#args[@]}; i++)); do
   case "${args[i]}" in
@@ -32,7 +33,8 @@ for ((i = 0; i < ${#args[@]}; i++)); do
       [[ ",${args[i + 1]:-}," == *,gateway,* ]] || gateway=no
       [[ ",${args[i + 1]:-}," == *,web,* ]] || web=no
       [[ ",${args[i + 1]:-}," == *,mqtt,* ]] || mqtt=no
-      [[ ",${args[i + 1]:-}," =~ ^,(gateway,|web,|mqtt,)*$ ]] && panel=no ;;
+      [[ ",${args[i + 1]:-}," == *,scrapes,* ]] || scrapes=no
+      [[ ",${args[i + 1]:-}," =~ ^,(gateway,|web,|mqtt,|scrapes,)*$ ]] && panel=no ;;
   esac
 done
 [ "$panel" = no ] || "$build/bench/qm25-bench" --json "$json" "$@"
@@ -47,4 +49,7 @@ if [ "$web" = yes ]; then
 fi
 if [ "$mqtt" = yes ]; then
   "$build/bench/qm25-bench-mqtt" "${quick[@]}" --json "${json%.json}-mqtt.json"
+fi
+if [ "$scrapes" = yes ]; then
+  "$build/bench/qm25-bench-web" "${quick[@]}" --scrapes --json "${json%.json}-scrapes.json"
 fi

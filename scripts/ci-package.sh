@@ -17,6 +17,7 @@ DEBIAN_FRONTEND=noninteractive $SUDO apt-get install -y -qq "$deb" >/dev/null
 
 for f in /usr/bin/qm25-control /usr/bin/qm25-sim /usr/bin/qm25ctl /usr/bin/qm25d /usr/lib/systemd/system/qm25d@.service \
          /usr/lib/qm25-control/libqm25tcp.so \
+         /usr/share/qm25-control/prometheus/qm25-alerts.yml /usr/share/qm25-control/prometheus/qm25-scrape.yml \
          /usr/share/applications/qm25-control.desktop \
          /usr/share/icons/hicolor/48x48/apps/qm25-control.png /usr/share/icons/hicolor/scalable/apps/qm25-control.svg; do
   [ -e "$f" ] || { echo "package: $f is missing" >&2; exit 1; }

@@ -6,8 +6,9 @@
 # driver the gateway is tested with; help2man: the programs' manual pages, made
 # from their --help at build time; mosquitto and its clients: the MQTT broker
 # the gateway's MQTT side is tested and measured with, libmosquitto: the MQTT
-# client library qm25d links; openssl: the tests' certificates. A node and npm
-# that came from elsewhere are used as they are.)
+# client library qm25d links; openssl: the tests' certificates; prometheus:
+# the server, and its promtool, that qm25d's metrics and alert rules are tested
+# with. A node and npm that came from elsewhere are used as they are.)
 set -euo pipefail
 
 packages=(
@@ -21,6 +22,7 @@ packages=(
   chromium
   help2man
   mosquitto mosquitto-clients libmosquitto-dev openssl
+  prometheus
 )
 command -v npm >/dev/null || packages+=(nodejs npm)
 

@@ -1,12 +1,13 @@
 // The gateway's parts without sockets: the PJLink request reader, the
 // mapping of requests onto the projector's commands and replies, the UDP
 // datagrams and their bounds, the options, the throttle of wrong passwords,
-// the queue that shares the line
-// among clients, and the one watcher of the projector's state on it.
+// the queue that shares the line among clients, the one watcher of the
+// projector's state on it, and the metrics made from them.
 #include <QtTest>
 #include <sys/stat.h>
 
 #include "gateway/exchange_queue.h"
+#include "gateway/gateway_metrics.h"
 #include "gateway/options.h"
 #include "gateway/password_throttle.h"
 #include "gateway/pjlink.h"
@@ -255,6 +256,8 @@ private slots:
         row("--http 8080", "127.0.0.1:4352  127.0.0.1:8080");
         row("--password-file f --http 8080", "0.0.0.0:4352  0.0.0.0:8080");
         row("--http 0.0.0.0:8080", "--http 0.0.0.0:8080 is beyond loopback");
+        row("--password-file f --metrics 9425", "0.0.0.0:4352  metrics 0.0.0.0:9425");
+        row("--metrics 0.0.0.0:9425", "--metrics 0.0.0.0:9425 is beyond loopback");
         row("--http 8080 --trusted-proxy 127.0.0.1", "--trusted-proxy: the web panel is reached from other machines");
         row("--password-file f --trusted-proxy proxy.example", "--trusted-proxy wants an address");
         row("--password=secret", "unknown option \"--password\"");
@@ -269,6 +272,7 @@ private slots:
         QString error;
         const auto o = parseOptions(("qm25d " + args).split(' ', Qt::SkipEmptyParts), &error);
         QCOMPARE(o ? o->pjlink.text() + ' ' + (o->raw ? o->raw->text() : QString()) + (o->http ? ' ' + o->http->text() : QString())
+                         + (o->metrics ? " metrics " + o->metrics->text() : QString())
                    : error.left(listens.size()), listens);
     }
 
@@ -440,6 +444,91 @@ private slots:
         watcher.unwatch();  // one too many is no watcher less than none
         watcher.watch();
         QVERIFY(watcher.polling());
+    }
+
+    // --- the metrics --------------------------------------------------------------
+    // HELP and TYPE once a family, label values and help escaped, numbers as
+    // Prometheus reads them, a histogram's buckets cumulative up to +Inf
+    // (a bound counts what equals it).
+    void exposition()
+    {
+        MetricFamily state{"t_state", "A \\ help\nline", MetricFamily::Type::Gauge,
+                           {{{}, {{"state", "a\"b\\c\nd"}}, 1}, {{}, {{"state", "on"}, {"x", ""}}, 0.25}}};
+        MetricFamily age{"t_age_seconds", "Age.", MetricFamily::Type::Gauge, {{{}, {}, INFINITY}}};
+        MetricFamily durations{"t_seconds", "Durations.", MetricFamily::Type::Histogram, {}};
+        Histogram histogram({0.25, 1});
+        for (const double v : {0.125, 0.25, 0.5, 8.0})
+            histogram.observe(v);
+        histogram.addTo(durations);
+        const QStringList text{"# HELP t_state A \\\\ help\\nline", "# TYPE t_state gauge", "t_state{state=\"a\\\"b\\\\c\\nd\"} 1",
+            R"(t_state{state="on",x=""} 0.25)", "# HELP t_age_seconds Age.", "# TYPE t_age_seconds gauge", "t_age_seconds +Inf",
+            "# HELP t_seconds Durations.", "# TYPE t_seconds histogram", R"(t_seconds_bucket{le="0.25"} 2)",
+            R"(t_seconds_bucket{le="1"} 3)", R"(t_seconds_bucket{le="+Inf"} 4)", "t_seconds_sum 8.875", "t_seconds_count 4"};
+        QCOMPARE(QString(gateway::exposition({state, age, durations})), text.join('\n') + '\n');
+    }
+
+    // The projector's values as the watcher read them, from another
+    // client's exchanges; the exchanges counted.
+    void metricsOfState_data()
+    {
+        QTest::addColumn<QByteArrayList>("exchanges");  // FRAME=REPLY; ACK, NAK spelled so
+        QTest::addColumn<QByteArrayList>("lines");      // sample lines in the text; "!" first: none starts so
+        const auto row = [](const char *name, const char *exchanges, const char *lines) {
+            QTest::newRow(name) << (*exchanges ? QByteArray(exchanges).split('|') : QByteArrayList()) << QByteArray(lines).split('|');
+        };
+        row("nothing read", "", R"(qm25_line_up 1|qm25_status_age_seconds{reading="lamp time"} +Inf|!qm25_power_state{|!qm25_lamp_time_seconds)");
+        row("stand-by", "CR0=80", R"(qm25_power_state{state="standby"} 1|qm25_power_state{state="on"} 0|qm25_temperature_warning 0|qm25_lamp_failed 0)");
+        row("cooling, hot", "CR0=28", R"(qm25_power_state{state="cooling"} 1|qm25_temperature_warning 1)");
+        row("all lamps failed", "CR0=81", R"(qm25_power_state{state="standby"} 1|qm25_lamp_failed 1)");
+        row("power fail", "CR0=10", R"(qm25_power_state{state="fail"} 1|qm25_power_state{state="count-down"} 0)");
+        row("no power reading after one", "CR0=80|CR0=8", R"(!qm25_power_state{|!qm25_lamp_failed)");
+        row("video, lamp time", "CR1=3|CR3=01234", R"(qm25_input{input="video"} 1|qm25_input{input="pc1"} 0|qm25_lamp_time_seconds 4442400)");
+        row("temperatures", "CR6=065.0  42.5 027.0", R"(qm25_temperature_celsius{sensor="1"} 65|qm25_temperature_celsius{sensor="2"} 42.5)");
+        row("no signal", "CRA=80", "qm25_signal_present 0");
+        row("muted", "CRA=03", "qm25_signal_present 1");
+        row("signal not known in stand-by", "CRA=FF", "!qm25_signal_present");
+        row("exchanges", "C09=ACK|C09=NAK|C09=ERR", R"(qm25_exchanges_total{outcome="ack"} 1|qm25_exchanges_total{outcome="err"} 1|qm25_exchange_duration_seconds_count 3|qm25_queue_depth 0)");
+    }
+    void metricsOfState()
+    {
+        QFETCH(QByteArrayList, exchanges);
+        QFETCH(QByteArrayList, lines);
+        test::FakeLine line;
+        ExchangeClient client(&line);
+        ExchangeQueue queue(&client);
+        StateWatcher watcher(&queue, 60000);
+        GatewayMetrics metrics(&queue, &watcher, 60000);
+        watcher.lineOpened();
+        const int other = queue.addClient("other");
+        for (const QByteArray &e : exchanges) {
+            const QByteArray frame = e.split('=').value(0), reply = e.split('=').value(1);
+            QVERIFY(queue.enqueue(other, {{frame + '\r', 1000}}, {}));
+            QVERIFY(QTest::qWaitFor([&] { return client.isBusy(); }, 5000));
+            line.feed((reply == "ACK" ? "\x06" : reply == "NAK" ? "\x15" : reply) + '\r');
+        }
+        const QByteArray text = gateway::exposition(metrics.families());
+        for (const QByteArray &l : lines)
+            QVERIFY2(l.startsWith('!') ? !text.contains('\n' + l.mid(1)) : text.contains('\n' + l + '\n'), (l + '\n' + text).constData());
+    }
+
+    // Scrapes keep the watcher polling until a while after the last; they
+    // read nothing themselves: ten of them, one round's first read (the
+    // projector is silent).
+    void scrapesKeepWatching()
+    {
+        test::FakeLine line;
+        ExchangeClient client(&line);
+        ExchangeQueue queue(&client);
+        StateWatcher watcher(&queue, 60000);
+        GatewayMetrics metrics(&queue, &watcher, 1000);
+        watcher.lineOpened();
+        for (int i = 0; i < 10; ++i) {
+            QVERIFY(metrics.scrape().contains("\nqm25_line_up 1\n"));
+            QTest::qWait(200);
+            QVERIFY(watcher.polling());
+        }
+        QTRY_VERIFY(!watcher.polling());
+        QCOMPARE(line.written, QByteArrayList{"CR0\r"});
     }
 };
 

@@ -1,9 +1,12 @@
 // qm25d's HTTP API as a program, on the simulator: the status codes of its
 // answers, the password as a bearer token and as the page's session cookie,
 // the origin check, requests that break the rules and clients that take
-// nothing, on loopback; the whole panel's sessions and their bounds; and the
+// nothing, on loopback; the whole panel's sessions and their bounds; the
 // guard's verdict on a request's bytes and where a request comes from,
-// without the network.
+// without the network; and the metrics, scraped by Debian's Prometheus.
+#include <QJsonDocument>
+#include <QProcess>
+#include <QStandardPaths>
 #include <QTcpSocket>
 #include <QTemporaryDir>
 #include <QWebSocket>
@@ -115,13 +118,15 @@ private slots:
         QTest::addColumn<QByteArray>("path");
         QTest::addColumn<QByteArray>("headers");
         QTest::addColumn<int>("status");
-        QTest::addColumn<QByteArray>("says");  // a piece of the body
+        QTest::addColumn<QByteArray>("says");  // pieces of the body, "|" between
         const auto row = [](const char *name, const char *method, const char *path, const QByteArray &headers,
                             int status, const char *says) {
             QTest::newRow(name) << QByteArray(method) << QByteArray(path) << headers << status << QByteArray(says);
         };
         row("no password", "GET", "/api/status", "", 401, R"("error":"password needed")");
         row("wrong bearer", "GET", "/api/status", "Authorization: Bearer room-101", 401, "wrong password");
+        row("metrics", "GET", "/metrics", kBearer, 200, "\nqm25_line_up 1\n|qm25_auth_failures_total{front_door=\"web\"} 1\n"
+            "|qm25_requests_refused_total{front_door=\"web\",reason=\"no_password\"} 1\n|# TYPE qm25_exchanges_total counter\n");
         row("status", "GET", "/api/status", kBearer, 200, R"("power":{"all_lamps_failed":false,"code":"80",)");
         row("catalogue", "GET", "/api/commands", kBearer, 200, R"({"code":"C00","description":"Power on","kind":"action")");
         row("unknown command", "POST", "/api/commands/power%20up", kBearer, 400, R"(unknown command \"power up\")");
@@ -144,7 +149,8 @@ private slots:
         QFETCH(QByteArray, says);
         const Answer a = request(d_->http, method, path, headers.replace("PORT", QByteArray::number(d_->http)));
         QCOMPARE(a.status, status);
-        QVERIFY2(a.body.contains(says), a.body.constData());
+        for (const QByteArray &piece : says.split('|'))
+            QVERIFY2(a.body.contains(piece), a.body.constData());
     }
 
     void sessionCookie()
@@ -281,11 +287,24 @@ private slots:
     // memory stays put, and another client is served meanwhile.
     void clientsThatTakeNothing()
     {
+#if defined(__SANITIZE_ADDRESS__)
+        // Under the address sanitizer freed memory waits in a quarantine and
+        // what is handed out is padded: a smaller quarantine for qm25d, and a
+        // wider bound, still far below what unbounded growth reaches.
+        const QByteArray sanitizer = qgetenv("ASAN_OPTIONS");
+        qputenv("ASAN_OPTIONS", sanitizer + ":quarantine_size_mb=16");
+        const long growthKb = 64 * 1024;
+#else
+        const long growthKb = 8 * 1024;
+#endif
         Gatewayd d({"--port", "/nonexistent/qm25", "--http", "127.0.0.1:0", "--password-file", dir_.filePath("password")});
         const QByteArray upgrade = QByteArray("GET /api/live HTTP/1.1|Host: x|" + kBearer + '|' + kUpgrade + "||").replace('|', "\r\n");
         for (int i = 0; i < 200; ++i)
             QCOMPARE(exchange(d.http, upgrade).status, 101);
         QCOMPARE(request(d.http, "GET", "/").status, 200);
+#if defined(__SANITIZE_ADDRESS__)
+        qputenv("ASAN_OPTIONS", sanitizer);
+#endif
         const long before = rssKb(d.pid());
         std::vector<std::unique_ptr<QTcpSocket>> readers(11);
         for (auto &r : readers) {
@@ -307,7 +326,7 @@ private slots:
             QVERIFY(QTest::qWaitFor([&] { return pinger.bytesToWrite() < pings.size(); }, 10000));
         }
         QCOMPARE(request(d.http, "GET", "/api/commands", kBearer).status, 200);
-        QVERIFY2(rssKb(d.pid()) < before + 8 * 1024, qPrintable(QStringLiteral("%1 -> %2 kB").arg(before).arg(rssKb(d.pid()))));
+        QVERIFY2(rssKb(d.pid()) < before + growthKb, qPrintable(QStringLiteral("%1 -> %2 kB").arg(before).arg(rssKb(d.pid()))));
         // Each reader is cut off once it has taken nothing for a while (or
         // closed at once when two of its requests came together).
         QVERIFY(d.waitForLog("does not take what is sent to it") && d.waitForLog("took none of the"));
@@ -400,6 +419,54 @@ private slots:
         }
         QVERIFY2(d_->log().contains("does not take what is sent to it"), qPrintable(d_->log().right(1500)));
         QVERIFY(open.front()->hears(R"({"rxd":" 1 CR "})"));
+    }
+
+    // Debian's Prometheus scrapes the metrics listener, the password from a
+    // file, and gives the values back through its query API; the simulator
+    // goes, and the line's loss shows there too. The listener serves
+    // /metrics alone, and a real scrape passes promtool's checks.
+    void scrapedByPrometheus()
+    {
+        if (QStandardPaths::findExecutable("prometheus").isEmpty() || QStandardPaths::findExecutable("promtool").isEmpty())
+            QSKIP("prometheus is not installed (scripts/setup.sh installs it)");
+        auto sim = std::make_unique<SimProcess>(QStringList{"--lamp-hours", "1234"});
+        QVERIFY2(sim->ok(), qPrintable(sim->failure()));
+        Gatewayd d({"--port", sim->devicePath(), "--metrics", "127.0.0.1:0", "--password-file", dir_.filePath("password"),
+                    "--poll-seconds", "1"});
+        QCOMPARE(request(d.metrics, "GET", "/metrics").status, 401);
+        QCOMPARE(request(d.metrics, "GET", "/api/status", kBearer).status, 404);
+        QProcess promtool;
+        promtool.setProcessChannelMode(QProcess::MergedChannels);
+        promtool.start("promtool", {"check", "metrics"});
+        promtool.write(request(d.metrics, "GET", "/metrics", kBearer).body);
+        promtool.closeWriteChannel();
+        QVERIFY(promtool.waitForFinished(30000));
+        const QByteArray lint = promtool.readAll();
+        QVERIFY2(promtool.exitCode() == 0 && lint.isEmpty(), lint.constData());
+
+        const quint16 port = qm25::test::freeLoopbackPort();
+        QFile config(dir_.filePath("prometheus.yml"));
+        QVERIFY(config.open(QIODevice::WriteOnly)
+                && config.write(QStringLiteral("global: {scrape_interval: 1s}\nscrape_configs:\n  - job_name: qm25\n"
+                                               "    authorization: {credentials_file: '%1'}\n"
+                                               "    static_configs: [{targets: ['127.0.0.1:%2']}]\n")
+                                    .arg(dir_.filePath("password")).arg(d.metrics).toUtf8()) > 0
+                && config.flush());
+        QProcess prometheus;
+        prometheus.setProcessChannelMode(QProcess::MergedChannels);
+        prometheus.start("prometheus", {"--config.file=" + config.fileName(), "--storage.tsdb.path=" + dir_.filePath("tsdb"),
+                                        "--web.listen-address=127.0.0.1:" + QString::number(port)});
+        const auto seen = [&](const QByteArray &query, const QString &value) {
+            return QTest::qWaitFor([&] {
+                const Answer a = request(port, "GET", "/api/v1/query?query=" + query);
+                return QJsonDocument::fromJson(a.body)["data"]["result"][0]["value"][1].toString() == value;
+            }, 30000);
+        };
+        QVERIFY2(seen("qm25_lamp_time_seconds", "4442400") && seen("qm25_line_up", "1"), prometheus.readAll().constData());
+        sim.reset();
+        QVERIFY2(seen("qm25_line_up", "0"), prometheus.readAll().constData());
+        prometheus.terminate();
+        QVERIFY(prometheus.waitForFinished(15000));
     }
 
     void cleanupTestCase() { QVERIFY2(d_->stop(), qPrintable(d_->log())); }

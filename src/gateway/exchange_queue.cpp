@@ -65,6 +65,14 @@ bool ExchangeQueue::hasRoom(int id) const
     return it != clients_.end() && it->second.jobs.size() < std::size_t(kJobsPerClient);
 }
 
+int ExchangeQueue::depth() const
+{
+    std::size_t jobs = 0;
+    for (const auto &[id, c] : clients_)
+        jobs += c.jobs.size();
+    return int(jobs);
+}
+
 bool ExchangeQueue::enqueue(int id, std::vector<Step> steps, Done done)
 {
     if (!hasRoom(id) || steps.empty())

@@ -51,6 +51,8 @@ public:
     // that client until one of its jobs is done.
     bool enqueue(int id, std::vector<Step> steps, Done done);
     bool hasRoom(int id) const;
+    // Jobs waiting for the line or on it, of every client.
+    int depth() const;
 
 signals:
     // An exchange ended, for the log: whose it was and how many other

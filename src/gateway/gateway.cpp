@@ -70,8 +70,12 @@ Gateway::Gateway(const Options &options, const QByteArray &password, Logger logg
               options.retryMs),
       queue_(keeper_.client()),
       watcher_(&queue_, options.pollSeconds * 1000),
+      metrics_(&queue_, &watcher_, GatewayMetrics::holdFor(options.pollSeconds * 1000)),
       udp_(&watcher_, [this](const QString &line, bool verboseOnly) { log(line, verboseOnly); })
 {
+    metrics_.countClients(FrontDoor::Pjlink, [this] { return int(pjlinkSessions_.size()); });
+    metrics_.countClients(FrontDoor::Raw, [this] { return int(rawSessions_.size()); });
+    connect(&udp_, &PjlinkUdp::refused, this, [this](RefusalReason why) { metrics_.refused(FrontDoor::Pjlink, why); });
     connect(&keeper_, &LineKeeper::up, this, [this](const QString &label) {
         watcher_.lineOpened();
         udp_.lineUp();
@@ -79,6 +83,8 @@ Gateway::Gateway(const Options &options, const QByteArray &password, Logger logg
                                      : QStringLiteral("line open: %1 at %2 baud").arg(label).arg(options_.baud));
     });
     connect(&keeper_, &LineKeeper::down, this, [this](const QString &why) {
+        if (watcher_.lineUp())
+            metrics_.lineLost();
         watcher_.lineDown(why);
         log(QStringLiteral("line down: %1 (trying again every %2 s; PJLink answers ERR4 meanwhile)")
                 .arg(why)
@@ -164,14 +170,20 @@ void Gateway::accept(QTcpServer &server, bool pjlink)
         const QString label = QStringLiteral("%1 %2").arg(pjlink ? "PJLink" : "raw", peerOf(socket));
         std::vector<Session *> &sessions = pjlink ? pjlinkSessions_ : rawSessions_;
         const int max = pjlink ? kMaxPjlinkClients : kMaxRawClients;
+        const FrontDoor door = pjlink ? FrontDoor::Pjlink : FrontDoor::Raw;
         QString refusal;
+        RefusalReason reason = RefusalReason::TooManyConnections;
         if (int(sessions.size()) >= max)
             refusal = QStringLiteral("%1 connections open already").arg(max);
-        else if (!pjlink && !keeper_.isUp())
+        else if (!pjlink && !keeper_.isUp()) {
             refusal = QStringLiteral("the line is down");
-        else if (pjlink && !password_.isEmpty() && !throttle_.admits(socket->peerAddress(), QStringLiteral("PJLink")))
+            reason = RefusalReason::LineDown;
+        } else if (pjlink && !password_.isEmpty() && !throttle_.admits(socket->peerAddress(), QStringLiteral("PJLink"))) {
             refusal = QStringLiteral("too many wrong passwords");  // the throttle says so, once a minute
+            reason = RefusalReason::Throttled;
+        }
         if (!refusal.isEmpty()) {
+            metrics_.refused(door, reason);
             // Closed before a byte is sent: the client sees the connection
             // end, and may try again later.
             log(QStringLiteral("refused %1: %2").arg(label, refusal), refusal == QLatin1String("too many wrong passwords"));
@@ -197,6 +209,8 @@ void Gateway::accept(QTcpServer &server, bool pjlink)
                         udp_.spoke(peer, mac);
                     });
         connect(session, &Session::log, this, [this](const QString &line, bool verboseOnly) { log(line, verboseOnly); });
+        connect(session, &Session::refused, this, [this, door](RefusalReason why) { metrics_.refused(door, why); });
+        connect(session, &Session::authFailed, this, [this, door] { metrics_.authFailed(door); });
         connect(session, &Session::ended, this, [this, pjlink](Session *s) {
             std::vector<Session *> &list = pjlink ? pjlinkSessions_ : rawSessions_;
             list.erase(std::remove(list.begin(), list.end(), s), list.end());

@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "gateway/exchange_queue.h"
+#include "gateway/gateway_metrics.h"
 #include "gateway/line_keeper.h"
 #include "gateway/options.h"
 #include "gateway/password_throttle.h"
@@ -42,6 +43,7 @@ public:
     // Wrong passwords per client address, PJLink's and the web's together.
     PasswordThrottle *throttle() { return &throttle_; }
     StateWatcher *watcher() { return &watcher_; }
+    GatewayMetrics *metrics() { return &metrics_; }
 
 private:
     void log(const QString &line, bool verboseOnly = false);
@@ -55,6 +57,7 @@ private:
     ExchangeQueue queue_;
     PasswordThrottle throttle_;
     StateWatcher watcher_;
+    GatewayMetrics metrics_;
     PjlinkUdp udp_;
     QTcpServer pjlinkServer_;
     QTcpServer rawServer_;

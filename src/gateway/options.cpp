@@ -37,13 +37,15 @@ const char kUsage[] =
     "                         UDP of the same number (default 4352; 0: any free one)\n"
     "  --no-search            do not answer PJLink searches (notifications still go)\n"
     "  --raw [HOST:]PORT      raw exchange port, as a serial device server (default: off)\n"
-    "  --http [HOST:]PORT     the web panel and HTTP API (default: off)\n"
+    "  --http [HOST:]PORT     the web panel and HTTP API, /metrics among it (default: off)\n"
+    "  --metrics [HOST:]PORT  a listener that serves Prometheus's /metrics alone\n"
+    "                         (default: off)\n"
     "  --trusted-proxy ADDRESS\n"
     "                         a reverse proxy in front of the web panel (for TLS): its\n"
     "                         X-Forwarded-Proto and X-Forwarded-For are believed, no\n"
     "                         one else's; may be given more than once\n"
-    "  --password-file FILE   the password of PJLink and the web panel, the file's first\n"
-    "                         line (1-32 characters)\n"
+    "  --password-file FILE   the password of PJLink, the web panel and /metrics, the\n"
+    "                         file's first line (1-32 characters)\n"
     "  --no-password          allow listening beyond loopback without a password (the\n"
     "                         PJLink port when no password is set, and the raw port,\n"
     "                         which never asks for one)\n"
@@ -75,8 +77,8 @@ const char kUsage[] =
     "  --version              the version\n"
     "\n"
     "Without a password, and without --no-password, every port listens on loopback\n"
-    "only (127.0.0.1); with a password the PJLink and HTTP ports listen on every\n"
-    "address.\n"
+    "only (127.0.0.1); with a password the PJLink, HTTP and metrics ports listen on\n"
+    "every address.\n"
     "Logs go to standard error.\n"
     "\n"
     "Exit status: 0 stopped by SIGTERM or SIGINT; 1 a port cannot be listened on;\n"
@@ -87,9 +89,9 @@ namespace {
 constexpr OptionName kOptions[] = {
     {"--port", true},         {"--com", true},          {"--baud", true},          {"--retry-ms", true},
     {"--pjlink", true},       {"--no-search", false},   {"--raw", true},           {"--http", true},
-    {"--password-file", true}, {"--no-password", false}, {"--name", true},         {"--idle-seconds", true},
-    {"--poll-seconds", true}, {"--trusted-proxy", true}, {"--verbose", false},    {"--timestamps", false},
-    {"-h", false},            {"--help", false},        {"--version", false},
+    {"--metrics", true},      {"--password-file", true}, {"--no-password", false}, {"--name", true},
+    {"--idle-seconds", true}, {"--poll-seconds", true}, {"--trusted-proxy", true}, {"--verbose", false},
+    {"--timestamps", false},  {"-h", false},            {"--help", false},        {"--version", false},
     {"--mqtt", true},         {"--mqtt-user", true},    {"--mqtt-password-file", true}, {"--mqtt-ca", true},
     {"--mqtt-base", true},    {"--mqtt-group", true},   {"--discovery-prefix", true},   {"--no-discovery", false},
     {"--mqtt-forget", false},
@@ -267,7 +269,7 @@ std::optional<Options> parseOptions(const QStringList &args, QString *error)
                 return std::nullopt;
             o.idleSeconds = *n;
         } else if (option == QLatin1String("--pjlink") || option == QLatin1String("--raw")
-                   || option == QLatin1String("--http")) {
+                   || option == QLatin1String("--http") || option == QLatin1String("--metrics")) {
             const auto v = value();
             if (!v)
                 return std::nullopt;
@@ -280,6 +282,8 @@ std::optional<Options> parseOptions(const QStringList &args, QString *error)
                 o.raw = *e;
             else if (option == QLatin1String("--http"))
                 o.http = *e;
+            else if (option == QLatin1String("--metrics"))
+                o.metrics = *e;
             else
                 o.pjlink = *e;
         } else if (option == QLatin1String("--trusted-proxy")) {
@@ -317,9 +321,11 @@ std::optional<Options> parseOptions(const QStringList &args, QString *error)
         o.pjlink.host = QHostAddress(pjlinkOpen ? QHostAddress::Any : QHostAddress::LocalHost);
     if (o.raw && !o.raw->hostGiven)
         o.raw->host = QHostAddress(QHostAddress::LocalHost);
-    if (o.http && !o.http->hostGiven)
-        o.http->host = QHostAddress(pjlinkOpen ? QHostAddress::Any : QHostAddress::LocalHost);
-    for (const auto &[option, at] : {std::pair{"--pjlink", &o.pjlink}, std::pair{"--http", o.http ? &*o.http : nullptr}})
+    for (auto *at : {o.http ? &*o.http : nullptr, o.metrics ? &*o.metrics : nullptr})
+        if (at && !at->hostGiven)
+            at->host = QHostAddress(pjlinkOpen ? QHostAddress::Any : QHostAddress::LocalHost);
+    for (const auto &[option, at] : {std::pair{"--pjlink", &o.pjlink}, std::pair{"--http", o.http ? &*o.http : nullptr},
+                                     std::pair{"--metrics", o.metrics ? &*o.metrics : nullptr}})
         if (at && !pjlinkOpen && !loopback(*at)) {
             *error = QStringLiteral("%1 %2 is beyond loopback: give a --password-file, or say --no-password")
                          .arg(QLatin1String(option), at->text());

@@ -36,6 +36,7 @@ struct Options {
     bool search = true;        // answer PJLink searches (--no-search: not)
     std::optional<Endpoint> raw;
     std::optional<Endpoint> http;  // the web panel and HTTP API (off by default)
+    std::optional<Endpoint> metrics;  // a listener for /metrics alone (off by default)
     QList<QHostAddress> trustedProxies;  // whose X-Forwarded-For and -Proto the web believes
     QString passwordFile;
     bool noPassword = false;   // listening beyond loopback without a password is wanted

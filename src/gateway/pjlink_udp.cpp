@@ -75,19 +75,20 @@ void PjlinkUdp::readDatagrams()
         if (!search_)
             continue;  // only notifications go from this socket: nothing is answered
         const QNetworkInterface in = QNetworkInterface::interfaceFromIndex(int(d.interfaceIndex()));
+        using R = RefusalReason;
         if (d.data().size() > pjlink::kMaxDatagram)
-            dropped(from, QStringLiteral("longer than %1 bytes").arg(pjlink::kMaxDatagram));
+            dropped(from, R::TooLarge, QStringLiteral("longer than %1 bytes").arg(pjlink::kMaxDatagram));
         else if (!pjlink::isSearch(d.data()))
-            dropped(from, QStringLiteral("no PJLink search"));
+            dropped(from, R::Malformed, QStringLiteral("no PJLink search"));
         else if (from.isNull() || from.isMulticast() || from.isBroadcast() || from == QHostAddress(QHostAddress::AnyIPv4))
-            dropped(from, QStringLiteral("from an address no answer can go to"));
+            dropped(from, R::Forbidden, QStringLiteral("from an address no answer can go to"));
         else if (!onlyOn_.isNull() && !std::any_of(in.addressEntries().begin(), in.addressEntries().end(),
                                                    [&](const QNetworkAddressEntry &e) { return e.ip() == onlyOn_; }))
-            dropped(from, QStringLiteral("from a network PJLink does not listen on"));
+            dropped(from, R::Forbidden, QStringLiteral("from a network PJLink does not listen on"));
         else if (!limit_.allow(from, now()))
-            dropped(from, QStringLiteral("one search too many from it"));
+            dropped(from, R::Throttled, QStringLiteral("one search too many from it"));
         else if (!reaches(from))
-            dropped(from, QStringLiteral("from the gateway's own address"));
+            dropped(from, R::Forbidden, QStringLiteral("from the gateway's own address"));
         else {
             const QByteArray mac = in.isValid() ? pjlink::macOf(in.hardwareAddress()) : macOfLocal(d.destinationAddress());
             socket_.writeDatagram(pjlink::searchAnswer(mac), from, port_);
@@ -96,8 +97,9 @@ void PjlinkUdp::readDatagrams()
     }
 }
 
-void PjlinkUdp::dropped(const QHostAddress &from, const QString &why)
+void PjlinkUdp::dropped(const QHostAddress &from, RefusalReason reason, const QString &why)
 {
+    emit refused(reason);
     ++dropped_;
     if (dropLoggedMs_ >= 0 && now() - dropLoggedMs_ < kDropLogMs)
         return;

@@ -13,6 +13,7 @@
 #include <functional>
 #include <map>
 
+#include "gateway/gateway_metrics.h"
 #include "gateway/options.h"
 #include "gateway/pjlink_datagrams.h"
 
@@ -51,9 +52,13 @@ public:
     // The MAC address of the interface that carries a local address.
     static QByteArray macOfLocal(const QHostAddress &local);
 
+signals:
+    // A datagram dropped, and why: for the metrics.
+    void refused(RefusalReason reason);
+
 private:
     void readDatagrams();
-    void dropped(const QHostAddress &from, const QString &why);
+    void dropped(const QHostAddress &from, RefusalReason reason, const QString &why);
     void changed(Reading reading);
     void scheduleFlush();
     void flush();

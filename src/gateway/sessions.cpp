@@ -149,11 +149,14 @@ void PjlinkSession::readRequests()
             // The first request, with its digest: judged only while the
             // address has tries left; a refused one learns nothing.
             if (!throttle_->admits(client_, QStringLiteral("PJLink"))) {
+                emit refused(RefusalReason::Throttled);
                 finish(QStringLiteral("too many wrong passwords"), false, bytes(pjlink::kAuthError).toByteArray());
                 return;
             }
-            if (in.kind == pjlink::Input::Kind::Close && in.bytes == bytes(pjlink::kAuthError))
+            if (in.kind == pjlink::Input::Kind::Close && in.bytes == bytes(pjlink::kAuthError)) {
                 throttle_->failed(client_);
+                emit authFailed();
+            }
             proven_ = true;
         }
         switch (in.kind) {
@@ -198,6 +201,8 @@ void PjlinkSession::readRequests()
             break;
         }
         case pjlink::Input::Kind::Close:
+            if (in.bytes != bytes(pjlink::kAuthError))
+                emit refused(RefusalReason::Malformed);
             finish(in.why, true, in.bytes);
             return;
         }
@@ -229,6 +234,7 @@ void RawSession::readRequests()
         }
         const qsizetype cr = buffer_.indexOf('\r');
         if (cr < 0 ? buffer_.size() >= kMaxRawFrame : cr >= kMaxRawFrame) {
+            emit refused(RefusalReason::TooLarge);
             finish(QStringLiteral("a frame longer than %1 bytes").arg(kMaxRawFrame), true);
             return;
         }

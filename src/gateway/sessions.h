@@ -9,6 +9,7 @@
 #include <optional>
 
 #include "gateway/exchange_queue.h"
+#include "gateway/gateway_metrics.h"
 #include "gateway/password_throttle.h"
 #include "gateway/pjlink.h"
 
@@ -47,6 +48,9 @@ signals:
     // The connection is closed; the session deletes itself afterwards.
     void ended(Session *session);
     void log(const QString &line, bool verboseOnly);
+    // For the metrics: a request refused by a rule, and a wrong password.
+    void refused(RefusalReason reason);
+    void authFailed();
 
 protected:
     virtual void readRequests() = 0;

@@ -162,13 +162,15 @@ void BrokerLink::afterLoop(int rc)
 {
     const int error = errno;
     const int fd = mosquitto_socket(mosq_);
-    // A failure the library leaves standing: an error it returns without
-    // closing, or (while TLS is being set up) a socket the broker has
-    // closed or refused, which it would try to write to again and again.
+    // A failure the library does not report through its disconnect call:
+    // an error it returns (having closed the socket itself or not: a TLS
+    // handshake that fails, for one), or (while TLS is being set up) a
+    // socket the broker has closed or refused, which it would try to write
+    // to again and again.
     bool dead = false;
-    if (fd >= 0 && disconnects_ == disconnectsSeen_) {
+    if (disconnects_ == disconnectsSeen_) {
         pollfd p{fd, POLLIN, 0};
-        dead = rc > 0 || (!connected_ && ::poll(&p, 1, 0) > 0 && (p.revents & (POLLHUP | POLLERR)));
+        dead = rc > 0 || (fd >= 0 && !connected_ && ::poll(&p, 1, 0) > 0 && (p.revents & (POLLHUP | POLLERR)));
     }
     disconnectsSeen_ = disconnects_;
     if (!dead) {
@@ -177,7 +179,8 @@ void BrokerLink::afterLoop(int rc)
     }
     int pending = 0;
     socklen_t size = sizeof pending;
-    getsockopt(fd, SOL_SOCKET, SO_ERROR, &pending, &size);
+    if (fd >= 0)
+        getsockopt(fd, SOL_SOCKET, SO_ERROR, &pending, &size);
     const int cause = pending ? pending : error;
     unwatch();  // the next attempt replaces the socket
     const bool known = cause && cause != EAGAIN && cause != EPIPE;

@@ -163,6 +163,7 @@ void MqttDoor::received(const QString &topic, const QByteArray &payload, const Q
     const CommandRequest request = commandOf(topics_, topic, payload);
     if (!request.row) {
         ++counts_.refused;
+        emit refused(gateway::RefusalReason::Malformed);
         logger_(QStringLiteral("MQTT: refused %1: %2").arg(topic.left(200), request.error), true);
         answer(refusalPayload(request.name, request.error, topics_.id), responseTopic, correlation);
         return;
@@ -186,6 +187,7 @@ void MqttDoor::received(const QString &topic, const QByteArray &payload, const Q
         ++counts_.commands;
     } else {
         ++counts_.dropped;
+        emit refused(gateway::RefusalReason::Busy);
         if (!dropReport_.isActive())
             dropReport_.start();
     }

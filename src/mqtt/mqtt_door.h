@@ -12,6 +12,7 @@
 #include <map>
 #include <optional>
 
+#include "gateway/gateway_metrics.h"
 #include "mqtt/broker_link.h"
 #include "mqtt/topics.h"
 
@@ -59,6 +60,11 @@ public:
     const Topics &topics() const { return topics_; }
     const DoorCounts &counts() const { return counts_; }
     bool connected() const { return link_.isConnected(); }
+
+signals:
+    // For the metrics: a message that names no command (Malformed), a
+    // command dropped for a full queue (Busy).
+    void refused(gateway::RefusalReason reason);
 
 private:
     void online();

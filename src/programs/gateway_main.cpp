@@ -6,6 +6,7 @@
 
 #include <cstdio>
 #include <memory>
+#include <vector>
 
 #include "core/stop_signals.h"
 #include "gateway/gateway.h"
@@ -94,16 +95,20 @@ int main(int argc, char **argv)
         logLine(error);
         return 1;
     }
-    std::unique_ptr<qm25::web::WebServer> web;
-    auto http = options->http.value_or(Endpoint{});
-    if (options->http) {
-        web = std::make_unique<qm25::web::WebServer>(gateway.queue(), gateway.watcher(), password, gateway.throttle(),
-                                                     options->trustedProxies,
-                                                     [verbose = options->verbose](const QString &line, bool verboseOnly) {
-                                                         if (!verboseOnly || verbose)
-                                                             logLine(line);
-                                                     });
-        if (!web->listenOn(&http, &error)) {
+    // The web panel and API, and the listener for /metrics alone.
+    std::vector<std::unique_ptr<qm25::web::WebServer>> web;
+    auto http = options->http.value_or(Endpoint{}), metrics = options->metrics.value_or(Endpoint{});
+    for (auto [at, door] : {std::pair{options->http ? &http : nullptr, FrontDoor::Web},
+                            std::pair{options->metrics ? &metrics : nullptr, FrontDoor::Metrics}}) {
+        if (!at)
+            continue;
+        web.push_back(std::make_unique<qm25::web::WebServer>(
+            gateway.queue(), gateway.watcher(), gateway.metrics(), door, password, gateway.throttle(),
+            options->trustedProxies, [verbose = options->verbose](const QString &line, bool verboseOnly) {
+                if (!verboseOnly || verbose)
+                    logLine(line);
+            }));
+        if (!web.back()->listenOn(at, &error)) {
             logLine(error);
             return 1;
         }
@@ -122,6 +127,9 @@ int main(int argc, char **argv)
                                                            if (!verboseOnly || verbose)
                                                                logLine(line);
                                                        });
+        QObject::connect(mqtt.get(), &qm25::mqtt::MqttDoor::refused, gateway.metrics(),
+                         [m = gateway.metrics()](RefusalReason why) { m->refused(FrontDoor::Mqtt, why); });
+        gateway.metrics()->countClients(FrontDoor::Mqtt, [door = mqtt.get()] { return door->connected() ? 1 : 0; });
         if (!mqtt->start(&error)) {
             logLine(error);  // a CA file that cannot be read or used
             return 2;

@@ -216,8 +216,8 @@ HttpGuard::HttpGuard(QTcpSocket *socket, UpgradeCheck check) : QObject(socket), 
         switch (state_) {
         case State::Reading:
             if (paused_) {
-                emit refused(QStringLiteral("took none of the %1 bytes of answers waiting for it within %2 s: cut off")
-                                 .arg(socket_->bytesToWrite()).arg(kRequestSeconds));
+                emit refused(408, QStringLiteral("took none of the %1 bytes of answers waiting for it within %2 s: cut off")
+                                      .arg(socket_->bytesToWrite()).arg(kRequestSeconds), true);
                 socket_->abort();
             } else if (!scanner_.started()) {
                 closeQuietly();
@@ -227,7 +227,7 @@ HttpGuard::HttpGuard(QTcpSocket *socket, UpgradeCheck check) : QObject(socket), 
             break;
         case State::Upgraded:
             // The WebSocket server did not take it: nobody else will.
-            emit refused(QStringLiteral("the WebSocket handshake did not end within %1 s: closed").arg(kRequestSeconds));
+            emit refused(408, QStringLiteral("the WebSocket handshake did not end within %1 s: closed").arg(kRequestSeconds), true);
             socket_->abort();
             socket_->deleteLater();
             break;
@@ -258,7 +258,7 @@ void HttpGuard::inspect()
         // meanwhile is not served.
         socket_->skip(available);
         state_ = State::Closing;
-        emit refused(QStringLiteral("a request came before the answer to the one before: closed after that answer"));
+        emit refused(400, QStringLiteral("a request came before the answer to the one before: closed after that answer"), true);
         return;
     }
     const QByteArray bytes = socket_->peek(available);
@@ -346,8 +346,8 @@ void HttpGuard::checkWaiting()
     if (state_ != State::Live || socket_->bytesToWrite() <= limit_)
         return;
     state_ = State::Closing;
-    emit refused(QStringLiteral("a live connection that does not take what is sent to it (%1 bytes waiting): cut off")
-                     .arg(socket_->bytesToWrite()));
+    emit refused(408, QStringLiteral("a live connection that does not take what is sent to it (%1 bytes waiting): cut off")
+                          .arg(socket_->bytesToWrite()), true);
     socket_->abort();
 }
 
@@ -355,8 +355,7 @@ void HttpGuard::refuse(const Refusal &refusal)
 {
     socket_->skip(socket_->bytesAvailable());
     socket_->write(httpResponse(refusal.status, "text/plain; charset=utf-8", refusal.why.toUtf8() + '\n', true));
-    if (refusal.logged)
-        emit refused(refusal.why);
+    emit refused(refusal.status, refusal.why, refusal.logged);
     closeQuietly();
 }
 
@@ -390,7 +389,7 @@ void GuardedServer::incomingConnection(qintptr handle)
     }
     const QString peer = gateway::peerOf(socket);
     if (int(guards_.size()) >= kMaxConnections) {
-        emit refused(peer, QStringLiteral("%1 connections open already").arg(kMaxConnections));
+        emit refused(peer, 503, QStringLiteral("%1 connections open already").arg(kMaxConnections), true);
         socket->write(httpResponse(503, "text/plain; charset=utf-8", "too many connections; try again later\n", true));
         connect(socket, &QTcpSocket::disconnected, socket, &QObject::deleteLater);
         QTimer::singleShot(5000, socket, &QTcpSocket::abort);
@@ -406,7 +405,8 @@ void GuardedServer::incomingConnection(qintptr handle)
     // after an HTTP connection, the guard itself after a WebSocket.
     guards_.push_back(guard);
     connect(guard, &QObject::destroyed, this, [this, guard] { std::erase(guards_, guard); });
-    connect(guard, &HttpGuard::refused, this, [this, peer](const QString &why) { emit refused(peer, why); });
+    connect(guard, &HttpGuard::refused, this,
+            [this, peer](int status, const QString &why, bool logged) { emit refused(peer, status, why, logged); });
     addPendingConnection(socket);
 }
 

@@ -130,7 +130,9 @@ public:
     const QTcpSocket *socket() const { return socket_; }
 
 signals:
-    void refused(const QString &why);
+    // A request or the connection refused: its status (or the one that
+    // names the rule, for a connection cut off), and whether to log it.
+    void refused(int status, const QString &why, bool logged);
 
 private:
     enum class State { Reading, Answering, Upgraded, Live, Closing };
@@ -157,12 +159,13 @@ class GuardedServer : public QTcpServer {
     Q_OBJECT
 public:
     explicit GuardedServer(HttpGuard::UpgradeCheck check, QObject *parent = nullptr);
+    int openConnections() const { return int(guards_.size()); }
 
     // The guard of the connection being upgraded to a WebSocket from `peer`.
     HttpGuard *upgrading(const QHostAddress &peer, quint16 port) const;
 
 signals:
-    void refused(const QString &peer, const QString &why);
+    void refused(const QString &peer, int status, const QString &why, bool logged);
 
 protected:
     void incomingConnection(qintptr handle) override;

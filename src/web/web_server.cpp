@@ -55,22 +55,31 @@ int statusOf(Outcome outcome)
 
 }  // namespace
 
-WebServer::WebServer(gateway::ExchangeQueue *queue, gateway::StateWatcher *watcher, const QByteArray &password,
-                     gateway::PasswordThrottle *throttle, const QList<QHostAddress> &trustedProxies, Logger logger,
-                     QObject *parent)
+WebServer::WebServer(gateway::ExchangeQueue *queue, gateway::StateWatcher *watcher, gateway::GatewayMetrics *metrics,
+                     gateway::FrontDoor door, const QByteArray &password, gateway::PasswordThrottle *throttle,
+                     const QList<QHostAddress> &trustedProxies, Logger logger, QObject *parent)
     : QAbstractHttpServer(parent),
       queue_(queue),
       access_(password, throttle, trustedProxies),
       watcher_(watcher),
+      metrics_(metrics),
+      door_(door),
       logger_(std::move(logger)),
       panels_(queue, watcher, &access_, logger_)
 {
+    metrics_->countClients(door_, [this] { return tcp_ ? tcp_->openConnections() : 0; });
+    if (door_ != gateway::FrontDoor::Web)
+        return;
+    metrics_->countClients(gateway::FrontDoor::Live, [this] { return int(watchers_.size()); });
     connect(watcher_, &gateway::StateWatcher::changed, this, &WebServer::broadcast);
     connect(this, &QAbstractHttpServer::newWebSocketConnection, this, &WebServer::takeWatchers);
 }
 
 WebServer::~WebServer()
 {
+    metrics_->countClients(door_, {});
+    if (door_ == gateway::FrontDoor::Web)
+        metrics_->countClients(gateway::FrontDoor::Live, {});
     for (const auto &[socket, id] : queueClients_)
         queue_->removeClient(id);
 }
@@ -80,19 +89,22 @@ bool WebServer::listenOn(gateway::Endpoint *at, QString *error)
     tcp_ = new GuardedServer([this](const RequestHead &head, const QHostAddress &peer, quint16 port) {
         return checkUpgrade(head, peer, port);
     });
-    connect(tcp_, &GuardedServer::refused, this, [this](const QString &peer, const QString &why) {
-        logger_(QStringLiteral("HTTP %1: %2").arg(peer, why), false);
+    const QString what = door_ == gateway::FrontDoor::Web ? QStringLiteral("HTTP") : QStringLiteral("metrics");
+    connect(tcp_, &GuardedServer::refused, this, [this, what](const QString &peer, int status, const QString &why, bool logged) {
+        if (logged)
+            logger_(QStringLiteral("%1 %2: %3").arg(what, peer, why), false);
+        count(status, why);
     });
     if (!tcp_->listen(at->host, at->port)) {
-        *error = QStringLiteral("cannot listen for HTTP on %1: %2").arg(at->text(), tcp_->errorString());
+        *error = QStringLiteral("cannot listen for %1 on %2: %3").arg(what, at->text(), tcp_->errorString());
         delete tcp_;
         tcp_ = nullptr;
         return false;
     }
     at->port = tcp_->serverPort();
     bind(tcp_);
-    logger_(QStringLiteral("HTTP on %1 (%2)")
-                .arg(at->text(), access_.hasPassword() ? QStringLiteral("password") : QStringLiteral("no password")),
+    logger_(QStringLiteral("%1 on %2 (%3)")
+                .arg(what, at->text(), access_.hasPassword() ? QStringLiteral("password") : QStringLiteral("no password")),
             false);
     return true;
 }
@@ -139,7 +151,12 @@ bool WebServer::handleRequest(const QHttpServerRequest &request, QTcpSocket *soc
     };
 
     if (!access_.hostAllowed(header("host"))) {
+        count(421, {});
         respondJson(socket, 421, error(QStringLiteral("without a password, name this machine by its address")), close);
+        return true;
+    }
+    if (door_ == gateway::FrontDoor::Metrics && path != "/metrics") {
+        respondJson(socket, 404, error(QStringLiteral("this port serves /metrics alone")), close);
         return true;
     }
     if (const auto file = pageFile(QString::fromLatin1(path))) {
@@ -156,6 +173,7 @@ bool WebServer::handleRequest(const QHttpServerRequest &request, QTcpSocket *soc
         }
         const Verdict origin = Access::checkOrigin(header, false, client.scheme);
         if (origin.status) {
+            count(origin.status, origin.why);
             respondJson(socket, origin.status, error(origin.why), close);
             return true;
         }
@@ -169,7 +187,7 @@ bool WebServer::handleRequest(const QHttpServerRequest &request, QTcpSocket *soc
         return true;
     }
     const bool command = path.startsWith(kCommandsPrefix);
-    const bool known = command || path == "/api/status" || path == "/api/commands" || path == "/api/live"
+    const bool known = command || path == "/api/status" || path == "/api/commands" || path == "/api/live" || path == "/metrics"
                        || path == "/api/panel" || path == "/api/layout";
     if (!known) {
         respondJson(socket, 404, error(QStringLiteral("no such page")), close);
@@ -181,6 +199,7 @@ bool WebServer::handleRequest(const QHttpServerRequest &request, QTcpSocket *soc
     }
     const Verdict verdict = access_.check(header, post, client);
     if (verdict.status) {
+        count(verdict.status, verdict.why);
         // (Tries refused for too many wrong passwords: the throttle sums them up.)
         if (verdict.status == 401)
             logger_(QStringLiteral("HTTP %1: %2 for %3").arg(client.text, verdict.why, QString::fromLatin1(path)),
@@ -198,6 +217,8 @@ bool WebServer::handleRequest(const QHttpServerRequest &request, QTcpSocket *soc
         respondJson(socket, 200, list, close, {}, head);
     } else if (path == "/api/status") {
         sendStatus(socket, close, head);
+    } else if (path == "/metrics") {
+        respond(socket, 200, gateway::kExpositionType, metrics_->scrape(), close, {}, head);
     } else if (path == "/api/layout") {
         static const QJsonObject layout = layoutJson();
         respondJson(socket, 200, layout, close, {}, head);
@@ -237,6 +258,7 @@ void WebServer::login(const QHttpServerRequest &request, QTcpSocket *socket, con
     int status = 0;
     const QByteArray session = access_.login(*given, client, &status);
     if (session.isEmpty()) {
+        count(status, {});
         if (status == 401)
             logger_(QStringLiteral("HTTP %1: wrong password").arg(client.text), false);
         respondJson(socket, status, error(status == 429 ? QStringLiteral("too many wrong passwords: try again in a minute")
@@ -246,6 +268,20 @@ void WebServer::login(const QHttpServerRequest &request, QTcpSocket *socket, con
     logger_(QStringLiteral("HTTP %1: logged in (%2 sessions)").arg(client.text).arg(access_.sessionCount()), true);
     respond(socket, 204, {}, {}, close,
             QByteArray("Set-Cookie: ") + kSessionCookie + '=' + session + "; Path=/; HttpOnly; SameSite=Strict\r\n");
+}
+
+void WebServer::count(int status, const QString &why)
+{
+    using R = gateway::RefusalReason;
+    if (status == 401 && why != QLatin1String("password needed")) {
+        metrics_->authFailed(door_);
+        return;
+    }
+    static const std::map<int, R> reasons{{400, R::Malformed}, {501, R::Malformed}, {505, R::Malformed},
+        {408, R::TooSlow}, {413, R::TooLarge}, {414, R::TooLarge}, {431, R::TooLarge}, {503, R::TooManyConnections},
+        {401, R::NoPassword}, {429, R::Throttled}, {403, R::Forbidden}, {421, R::Forbidden}};
+    if (const auto it = reasons.find(status); it != reasons.end())
+        metrics_->refused(door_, it->second);
 }
 
 int WebServer::queueClientOf(QTcpSocket *socket)
@@ -290,8 +326,10 @@ void WebServer::runCommand(const QString &name, QTcpSocket *socket, bool close)
         if (client)
             respondJson(client, statusOf(result.outcome), toJson(result), close);
     });
-    if (!queued)
+    if (!queued) {
+        metrics_->refused(door_, gateway::RefusalReason::Busy);
         respondJson(socket, 429, error(QStringLiteral("one command at a time on a connection")), close);
+    }
 }
 
 void WebServer::sendStatus(QTcpSocket *socket, bool close, bool headOnly)
@@ -309,7 +347,7 @@ void WebServer::sendStatus(QTcpSocket *socket, bool close, bool headOnly)
 std::optional<Refusal> WebServer::checkUpgrade(const RequestHead &head, const QHostAddress &peer, quint16 port)
 {
     const QString path = QUrl(QString::fromLatin1(head.target)).path();
-    if (path != QLatin1String("/api/live") && path != QLatin1String("/api/panel"))
+    if (door_ != gateway::FrontDoor::Web || (path != QLatin1String("/api/live") && path != QLatin1String("/api/panel")))
         return Refusal{404, QStringLiteral("WebSocket connections at /api/live and /api/panel only")};
     const HeaderLookup header = [&head](const QByteArray &name) { return head.header(name); };
     const Verdict v = access_.check(header, true, access_.clientOf(peer, port, header));
@@ -348,7 +386,8 @@ void WebServer::takeWatchers()
         guard->live(kMaxWatcherBacklog);
         watchers_[ws] = {guard, Access::cookie(ws->request().rawHeader("Cookie"), kSessionCookie)};
         // It only listens: whatever a watcher says ends its connection.
-        const auto refuse = [ws] {
+        const auto refuse = [this, ws] {
+            metrics_->refused(door_, gateway::RefusalReason::Malformed);
             ws->close(QWebSocketProtocol::CloseCodeDatatypeNotSupported, QStringLiteral("this connection only sends"));
         };
         connect(ws, &QWebSocket::textMessageReceived, ws, refuse);

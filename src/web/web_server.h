@@ -11,6 +11,9 @@
 //   POST /api/login, /api/logout the page's session cookie
 //   GET  /api/live               WebSocket: the status whenever it changes
 //   GET  /api/panel              WebSocket: one whole panel's session (web/panel_session.h)
+//   GET  /metrics                the metrics, in Prometheus's text format
+//
+// The same server, as the metrics front door, serves /metrics alone.
 #include <QAbstractHttpServer>
 #include <QByteArray>
 #include <QHostAddress>
@@ -21,6 +24,7 @@
 #include <functional>
 #include <map>
 
+#include "gateway/gateway_metrics.h"
 #include "gateway/options.h"
 #include "gateway/state_watcher.h"
 #include "web/access.h"
@@ -42,11 +46,12 @@ class WebServer : public QAbstractHttpServer {
 public:
     using Logger = std::function<void(const QString &line, bool verboseOnly)>;
 
-    // `throttle`: wrong passwords per client address, shared with PJLink;
-    // `trustedProxies`: the peers whose forwarding headers are believed.
-    WebServer(gateway::ExchangeQueue *queue, gateway::StateWatcher *watcher, const QByteArray &password,
-              gateway::PasswordThrottle *throttle, const QList<QHostAddress> &trustedProxies, Logger logger,
-              QObject *parent = nullptr);
+    // `door`: Web for the page, the API and /metrics; Metrics for /metrics
+    // alone. `throttle`: wrong passwords per client address, shared with
+    // PJLink; `trustedProxies`: the peers whose forwarding headers are believed.
+    WebServer(gateway::ExchangeQueue *queue, gateway::StateWatcher *watcher, gateway::GatewayMetrics *metrics,
+              gateway::FrontDoor door, const QByteArray &password, gateway::PasswordThrottle *throttle,
+              const QList<QHostAddress> &trustedProxies, Logger logger, QObject *parent = nullptr);
     ~WebServer() override;
 
     // Listens; false, with *error, when it cannot. at->port becomes the port taken.
@@ -73,10 +78,14 @@ private:
     void takeWatchers();
     void broadcast(const QJsonObject &snapshot);
     int queueClientOf(QTcpSocket *socket);
+    // A request refused, with its status and reason, for the metrics.
+    void count(int status, const QString &why);
 
     gateway::ExchangeQueue *queue_;
     Access access_;
     gateway::StateWatcher *watcher_;
+    gateway::GatewayMetrics *metrics_;
+    gateway::FrontDoor door_;
     Logger logger_;
     GuardedServer *tcp_ = nullptr;  // owned by the HTTP server once bound
     std::map<QTcpSocket *, int> queueClients_;

@@ -6,12 +6,14 @@ namespace qm25::test {
 
 Gatewayd::Gatewayd(QStringList args)
 {
-    const bool withHttp = args.contains(QStringLiteral("--http"));
+    const char *last = args.contains(QStringLiteral("--metrics")) ? "metrics on"
+                       : args.contains(QStringLiteral("--http"))  ? "HTTP on" : "raw exchanges on";
     process_.start(QStringLiteral(QM25_GATEWAY_BIN), QStringList{"--pjlink", "127.0.0.1:0", "--raw", "127.0.0.1:0"} + args);
-    if (waitForLog(withHttp ? "HTTP on" : "raw exchanges on")) {
+    if (waitForLog(last)) {
         pjlink = quint16(log_.section("PJLink on 127.0.0.1:", 1).section(' ', 0, 0).toUInt());
         raw = quint16(log_.section("raw exchanges on 127.0.0.1:", 1).section('\n', 0, 0).toUInt());
         http = quint16(log_.section("HTTP on 127.0.0.1:", 1).section(' ', 0, 0).toUInt());
+        metrics = quint16(log_.section("metrics on 127.0.0.1:", 1).section(' ', 0, 0).toUInt());
     }
 }
 

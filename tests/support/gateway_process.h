@@ -6,8 +6,8 @@
 namespace qm25::test {
 
 // qm25d as a child of the test, its PJLink and raw ports (and the HTTP
-// port, when the arguments ask for one) on loopback, free ports unless the
-// arguments say otherwise; the
+// port and the metrics port, when the arguments ask for them) on loopback,
+// free ports unless the arguments say otherwise; the
 // constructor waits, bounded, until it says where it listens.
 class Gatewayd {
 public:
@@ -21,7 +21,7 @@ public:
     QString log();
     bool waitForLog(const QString &text, int times = 1);
     qint64 pid() const { return process_.processId(); }
-    quint16 pjlink = 0, raw = 0, http = 0;
+    quint16 pjlink = 0, raw = 0, http = 0, metrics = 0;
 
 private:
     QProcess process_;
