@@ -327,9 +327,10 @@ private slots:
         }
         QCOMPARE(request(d.http, "GET", "/api/commands", kBearer).status, 200);
         QVERIFY2(rssKb(d.pid()) < before + growthKb, qPrintable(QStringLiteral("%1 -> %2 kB").arg(before).arg(rssKb(d.pid()))));
-        // Each reader is cut off once it has taken nothing for a while (or
-        // closed at once when two of its requests came together).
-        QVERIFY(d.waitForLog("does not take what is sent to it") && d.waitForLog("took none of the"));
+        // The pinger is cut off; each reader once it has taken nothing for a
+        // while, or at once when two of its requests came together (as on a
+        // slow machine, where qm25d answers one after the next has come).
+        QVERIFY(d.waitForLog("does not take what is sent to it"));
         QVERIFY(QTest::qWaitFor([&] { return d.log().count("took none of the") + d.log().count("one request at a time") == 10; }, 20000));
     }
 
