@@ -171,14 +171,11 @@ std::optional<Invocation> parseArguments(const QStringList &args, QString *error
     for (qsizetype t = 0; t < tokens.size();) {
         if (tokens[t].code) {
             const QString &code = tokens[t++].text;
-            const auto control = std::find_if(code.begin(), code.end(), [](QChar c) {
-                return c.unicode() < 32 || c.unicode() == 127;
-            });
-            if (control != code.end()) {
+            if (const qsizetype control = controlCharacterAt(code); control >= 0) {
                 *error = QStringLiteral("send: character %1 of the code is a control character (code %2); a frame "
                                         "is the code and the CR qm25ctl adds, one frame per send")
-                             .arg(control - code.begin() + 1)
-                             .arg(control->unicode());
+                             .arg(control + 1)
+                             .arg(code[control].unicode());
                 return std::nullopt;
             }
             if (std::any_of(code.begin(), code.end(), [](QChar c) { return c.unicode() > 255; })) {

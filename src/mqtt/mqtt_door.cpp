@@ -6,6 +6,7 @@
 
 #include "core/outcome.h"
 #include "gateway/exchange_queue.h"
+#include "gateway/named_command.h"
 #include "gateway/options.h"
 #include "gateway/state_watcher.h"
 
@@ -168,19 +169,9 @@ void MqttDoor::received(const QString &topic, const QByteArray &payload, const Q
         answer(refusalPayload(request.name, request.error, topics_.id), responseTopic, correlation);
         return;
     }
-    Result result;
-    result.name = request.name;
-    result.frame = request.row->frame();
-    result.timeoutMs = request.row->times.replyTimeoutMs;
-    const CommandRow *row = request.row;
-    const bool queued = queue_->enqueue(client_, {{result.frame, result.timeoutMs}},
-                                        [this, row, result, responseTopic, correlation](std::vector<ExchangeResult> answers) mutable {
-        if (answers.empty())
-            return;
-        judge(row, answers.front(), result);
-        result.ms = tenthsOfMs(answers.front().elapsedNs);
+    const bool queued = gateway::runNamedCommand(queue_, client_, watcher_, *request.row,
+                                                 [this, responseTopic, correlation](const Result &result) {
         logger_(QStringLiteral("MQTT command %1: %2").arg(result.name, outcomeName(result.outcome)), true);
-        watcher_->commandDone(result);
         answer(resultPayload(result, topics_.id), responseTopic, correlation);
     });
     if (queued) {

@@ -11,6 +11,7 @@
 #include "core/catalogue.h"
 #include "core/layout_table.h"
 #include "gateway/exchange_queue.h"
+#include "gateway/named_command.h"
 #include "gateway/peer.h"
 #include "web/page.h"
 
@@ -310,19 +311,10 @@ void WebServer::runCommand(const QString &name, QTcpSocket *socket, bool close)
         respondJson(socket, 400, error(QStringLiteral("unknown command \"%1\": GET /api/commands lists them").arg(name)), close);
         return;
     }
-    Result result;
-    result.name = name;
-    result.frame = row->frame();
-    result.timeoutMs = row->times.replyTimeoutMs;
     const QPointer<QTcpSocket> client(socket);
-    const bool queued = queue_->enqueue(queueClientOf(socket), {{result.frame, result.timeoutMs}},
-                                        [this, row, result, client, close](std::vector<ExchangeResult> answers) mutable {
-        if (answers.empty())
-            return;
-        judge(row, answers.front(), result);
-        result.ms = tenthsOfMs(answers.front().elapsedNs);
+    const bool queued = gateway::runNamedCommand(queue_, queueClientOf(socket), watcher_, *row,
+                                                 [this, client, close](const Result &result) {
         logger_(QStringLiteral("HTTP command %1: %2").arg(result.name, outcomeName(result.outcome)), true);
-        watcher_->commandDone(result);
         if (client)
             respondJson(client, statusOf(result.outcome), toJson(result), close);
     });
