@@ -112,7 +112,7 @@ double processStartTime()
 
 QByteArray frontDoorName(FrontDoor door)
 {
-    static const char *const names[] = {"pjlink", "raw", "web", "live", "metrics", "mqtt"};
+    static const char *const names[] = {"pjlink", "raw", "web", "live", "metrics", "mqtt", "panel"};
     return names[int(door)];
 }
 

@@ -71,8 +71,8 @@ inline constexpr char kExpositionType[] = "text/plain; version=0.0.4; charset=ut
 // --- the gateway's registry -----------------------------------------------------
 
 // The ways into the gateway, as the metrics' "front_door" label names them.
-enum class FrontDoor { Pjlink, Raw, Web, Live, Metrics, Mqtt };
-inline constexpr int kFrontDoors = 6;
+enum class FrontDoor { Pjlink, Raw, Web, Live, Metrics, Mqtt, Panel };
+inline constexpr int kFrontDoors = 7;
 
 // Why a request or connection was refused, as the "reason" label names it.
 enum class RefusalReason {

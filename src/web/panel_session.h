@@ -100,6 +100,7 @@ public:
     std::optional<Refusal> refusal() const;
     // A connection its guard let through (and watches, kMaxPanelBacklog).
     void take(QWebSocket *socket, HttpGuard *guard);
+    int open() const { return open_; }
 
 private:
     gateway::ExchangeQueue *queue_;

@@ -72,6 +72,7 @@ WebServer::WebServer(gateway::ExchangeQueue *queue, gateway::StateWatcher *watch
     if (door_ != gateway::FrontDoor::Web)
         return;
     metrics_->countClients(gateway::FrontDoor::Live, [this] { return int(watchers_.size()); });
+    metrics_->countClients(gateway::FrontDoor::Panel, [this] { return panels_.open(); });
     connect(watcher_, &gateway::StateWatcher::changed, this, &WebServer::broadcast);
     connect(this, &QAbstractHttpServer::newWebSocketConnection, this, &WebServer::takeWatchers);
 }
@@ -79,8 +80,10 @@ WebServer::WebServer(gateway::ExchangeQueue *queue, gateway::StateWatcher *watch
 WebServer::~WebServer()
 {
     metrics_->countClients(door_, {});
-    if (door_ == gateway::FrontDoor::Web)
+    if (door_ == gateway::FrontDoor::Web) {
         metrics_->countClients(gateway::FrontDoor::Live, {});
+        metrics_->countClients(gateway::FrontDoor::Panel, {});
+    }
     for (const auto &[socket, id] : queueClients_)
         queue_->removeClient(id);
 }
