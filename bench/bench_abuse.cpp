@@ -229,14 +229,13 @@ int main(int argc, char *argv[])
         }
     }
     QTemporaryDir dir;
-    QFile passwordFile(dir.filePath(QStringLiteral("password")));
-    if (!passwordFile.open(QIODevice::WriteOnly) || passwordFile.write(kPassword + '\n') < 0)
+    const QString passwordFile = writePasswordFile(dir.path(), kPassword);
+    if (passwordFile.isEmpty())
         return 1;
-    passwordFile.close();
     std::printf("qm25-bench-abuse: %s\n", qPrintable(program));
-    const QJsonObject results{{"unread_answers", unreadAnswers(program, passwordFile.fileName(), seconds)},
-                              {"pings", pings(program, passwordFile.fileName(), std::max(2, seconds / 4))},
-                              {"guessing", guessing(program, passwordFile.fileName(), 10)}};
+    const QJsonObject results{{"unread_answers", unreadAnswers(program, passwordFile, seconds)},
+                              {"pings", pings(program, passwordFile, std::max(2, seconds / 4))},
+                              {"guessing", guessing(program, passwordFile, 10)}};
     if (!jsonPath.isEmpty()) {
         QFile out(jsonPath);
         if (out.open(QIODevice::WriteOnly))

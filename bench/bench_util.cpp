@@ -1,5 +1,6 @@
 #include "bench_util.h"
 
+#include <QDir>
 #include <QFile>
 #include <QElapsedTimer>
 #include <QFileInfo>
@@ -367,6 +368,14 @@ double processCpuSeconds(qint64 pid)
     const QByteArray stat = f.readAll();
     const QList<QByteArray> fields = stat.mid(stat.lastIndexOf(')') + 2).split(' ');
     return double(fields.value(11).toLongLong() + fields.value(12).toLongLong()) / double(sysconf(_SC_CLK_TCK));
+}
+
+QString writePasswordFile(const QString &folder, const QByteArray &password)
+{
+    QFile file(QDir(folder).filePath(QStringLiteral("password")));
+    if (!file.open(QIODevice::WriteOnly) || file.write(password + '\n') < 0 || !file.flush())
+        return {};
+    return file.fileName();
 }
 
 QString wordAfter(QProcess &process, QString &seen, const QString &prefix, int timeoutMs, bool standardError)

@@ -40,6 +40,9 @@ double processCpuSeconds(qint64 pid);
 // or output (gathered in `seen`), once its line is complete; empty when it
 // does not come within the time-out.
 QString wordAfter(QProcess &process, QString &seen, const QString &prefix, int timeoutMs, bool standardError);
+// A password file for qm25d in `folder` (its first line the password);
+// empty when it cannot be written.
+QString writePasswordFile(const QString &folder, const QByteArray &password);
 
 // The projector's end of the panel's line, a non-blocking descriptor the
 // benchmark's threads wait on with poll(); the panel opens path().

@@ -281,10 +281,9 @@ int main(int argc, char *argv[])
     }
 
     QTemporaryDir dir;
-    QFile passwordFile(dir.filePath(QStringLiteral("password")));
-    if (!passwordFile.open(QIODevice::WriteOnly) || passwordFile.write(kPassword + '\n') < 0)
+    const QString passwordFile = writePasswordFile(dir.path(), kPassword);
+    if (passwordFile.isEmpty())
         return 1;
-    passwordFile.close();
     QProcess sim, gateway;
     QString simSaid, gatewaySaid;
     sim.start(QStringLiteral(QM25_SIM_BIN), {"--tcp", "127.0.0.1:0", "--warmup-ms", "1000"});
@@ -296,7 +295,7 @@ int main(int argc, char *argv[])
     LineRelay line(simPort);
     gateway.start(QStringLiteral(QM25_GATEWAY_BIN),
                   {"--port", QStringLiteral("tcp://127.0.0.1:%1").arg(line.port()), "--pjlink", "127.0.0.1:0", "--http",
-                   "127.0.0.1:0", "--password-file", passwordFile.fileName()});
+                   "127.0.0.1:0", "--password-file", passwordFile});
     const quint16 httpPort = quint16(wordAfter(gateway, gatewaySaid, QStringLiteral("HTTP on 127.0.0.1:"), 15000, true).toUInt());
     if (!httpPort) {
         std::fprintf(stderr, "qm25-bench-web: qm25d did not start: %s\n", qPrintable(gatewaySaid));
