@@ -193,6 +193,10 @@ private slots:
             "input":null,"lamp time":null,"temperatures":null,"mute":{"state":"standby","signal":null}}})") << -1
             << "power=unknown input=unknown lamp_hours=unknown temperature/1=unknown temperature/2=unknown "
                "temperature/3=unknown mute=standby signal=unknown freeze=unknown line=down";
+        QTest::newRow("empty texts") << QByteArray(R"({"line":"","status":{"power":{"state":""},
+            "mute":{"state":""}}})") << 0
+            << "power=unknown input=unknown lamp_hours=unknown temperature/1=unknown temperature/2=unknown "
+               "temperature/3=unknown mute=unknown signal=unknown freeze=off line=unknown";
     }
     void values()
     {

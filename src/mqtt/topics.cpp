@@ -9,7 +9,13 @@ namespace {
 
 QByteArray compact(const QJsonObject &o) { return QJsonDocument(o).toJson(QJsonDocument::Compact); }
 
-QString text(const QJsonValue &v) { return v.isString() ? v.toString() : QStringLiteral("unknown"); }
+// Never an empty payload: published retained, it would delete the value
+// on the broker instead of stating it.
+QString text(const QJsonValue &v)
+{
+    const QString t = v.toString();
+    return t.isEmpty() ? QStringLiteral("unknown") : t;
+}
 
 QString onOff(const QJsonValue &v)
 {
