@@ -302,6 +302,24 @@ private slots:
         for (int i = 0; i < 200; ++i)
             QCOMPARE(exchange(d.http, upgrade).status, 101);
         QCOMPARE(request(d.http, "GET", "/").status, 200);
+        // Three times as many silent connections as there are places: the
+        // first 128 are held, every other one is answered 503 and closed,
+        // and the web is there again as soon as the silent ones leave.
+        std::vector<std::unique_ptr<QTcpSocket>> silent(3 * 128);
+        for (auto &c : silent) {
+            c = std::make_unique<QTcpSocket>();
+            c->connectToHost(QHostAddress::LocalHost, d.http);
+            QVERIFY(c->waitForConnected(10000));
+        }
+        const auto refused = [&] {
+            return std::count_if(silent.begin(), silent.end(), [](auto &c) {
+                return c->state() == QAbstractSocket::UnconnectedState && c->peek(12) == "HTTP/1.1 503";
+            });
+        };
+        QVERIFY(QTest::qWaitFor([&] { return refused() == 2 * 128; }, 20000));
+        QCOMPARE(request(d.http, "GET", "/").status, 503);
+        silent.clear();
+        QVERIFY(QTest::qWaitFor([&] { return request(d.http, "GET", "/").status == 200; }, 10000));
 #if defined(__SANITIZE_ADDRESS__)
         qputenv("ASAN_OPTIONS", sanitizer);
 #endif
