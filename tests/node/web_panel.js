@@ -31,6 +31,8 @@ function start(program, args, pattern, stream) {
   const child = spawn(program, args, { stdio: ['ignore', 'pipe', 'pipe'] });
   children.push(child);
   let seen = '';
+  child.said = () => seen.slice(-4000);  // for the report of a failed run
+  child.on('exit', (code, signal) => (seen += `[${path.basename(program)} ended: ${signal || code}]\n`));
   return new Promise((resolve, reject) => {
     setTimeout(() => reject(new Error(`${program} said: ${seen}`)), 15000);
     child[stream].on('data', (chunk) => (seen += chunk) && pattern.test(seen) && resolve(pattern.exec(seen)[1]));
@@ -240,6 +242,8 @@ main()
     const ends = await Promise.all(children.map((c) => new Promise((r) => (c.exitCode !== null ? r(c.exitCode)
       : (c.on('exit', (code) => r(code)), c.kill())))));
     check('qm25d ends cleanly when stopped', ends[1] === 0, ends[1]);
+    if (failed && children[1])
+      console.log(`qm25d's log:\n${children[1].said()}`);
     fs.rmSync(dir, { recursive: true, force: true });
     console.log(`${passed} passed, ${failed} failed`);
     process.exit(failed ? 1 : 0);
