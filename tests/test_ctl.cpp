@@ -78,6 +78,8 @@ private slots:
         QTest::newRow("unknown option") << QStringList{"--colour", "power"} << "error: unknown option";
         QTest::newRow("list alone") << QStringList{"list", "power"} << "error: list goes alone";
         QTest::newRow("nothing") << QStringList{"--json"} << "error: no command given";
+        QTest::newRow("the shortest time-out") << QStringList{"--timeout", "1", "power"} << "CR0 timeout1";
+        QTest::newRow("no time-out") << QStringList{"--timeout", "0", "power"} << "error: --timeout wants a number from 1 to 3600000";
     }
     void argumentsAreRead()
     {
@@ -98,6 +100,8 @@ private slots:
             got << QString("com%1").arg(inv->com);
         if (inv->waitMs != 120000)
             got << QString("wait%1").arg(inv->waitMs);
+        if (inv->timeoutMs)
+            got << QString("timeout%1").arg(inv->timeoutMs);
         QCOMPARE(got.join(' '), read);
     }
 

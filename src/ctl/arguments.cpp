@@ -51,7 +51,7 @@ bool readNumber(const QString &option, const QString &text, double low, double h
     bool ok = false;
     const double value = text.toDouble(&ok);
     if (!ok || !std::isfinite(value) || value < low || value > high) {
-        *error = QStringLiteral("%1 wants a number from %2 to %3, not \"%4\"").arg(option).arg(low).arg(high).arg(text);
+        *error = QStringLiteral("%1 wants a number from %2 to %3, not \"%4\"").arg(option).arg(low, 0, 'g', 10).arg(high, 0, 'g', 10).arg(text);
         return false;
     }
     *out = value;
