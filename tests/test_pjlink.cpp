@@ -278,8 +278,10 @@ private slots:
 
     void helpListsEveryOption()
     {
-        for (const OptionName &o : optionNames())  // at the start of a line of its own
-            QVERIFY2(QRegularExpression("^  (-h, )?" + QRegularExpression::escape(QLatin1String(o.name)) + "( |,|$)",
+        // At the start of a line of its own, with its value's name when it
+        // takes one (--http [HOST:]PORT), else with none (--verbose).
+        for (const OptionName &o : optionNames())
+            QVERIFY2(QRegularExpression("^  (-h, )?" + QRegularExpression::escape(QLatin1String(o.name)) + (o.takesValue ? " [^ ]" : "(,|  |$)"),
                                         QRegularExpression::MultilineOption).match(QLatin1String(kUsage)).hasMatch(), o.name.data());
     }
 
