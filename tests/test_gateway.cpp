@@ -189,12 +189,18 @@ private slots:
         // A client that floods (its requests are read a few at a time), three
         // that send garbage, and four that ask in one go.
         constexpr int kFlood = 3000;
-        Client flood(d.pjlink), binary(d.pjlink), endless(d.pjlink), rawEndless(d.raw), rawHttp(d.raw), hoarder(d.pjlink);
+        Client flood(d.pjlink), binary(d.pjlink), endless(d.pjlink), rawEndless(d.raw), rawLong(d.raw), rawHttp(d.raw), hoarder(d.pjlink);
         // (Commands, which no two requests share, refused in stand-by.)
         flood.socket.write(QByteArray("%1INPT 11\r").repeated(kFlood));
         binary.socket.write("%1POWR \xff\xfe\r");
         endless.socket.write(QByteArray(1000, '%'));
         rawEndless.socket.write(QByteArray(1000, 'C'));
+        // 257 bytes with its CR, in two pieces: the CR comes with bytes the
+        // gateway has not looked at yet.
+        rawLong.socket.write(QByteArray(100, 'C'));
+        QVERIFY(rawLong.socket.waitForBytesWritten(5000));
+        QTest::qWait(50);
+        rawLong.socket.write(QByteArray(156, 'C') + '\r');
         // A web page posting to the raw port: the frame in its body never goes.
         rawHttp.socket.write("POST / HTTP/1.1\r\nHost: 127.0.0.1\r\nContent-Length: 4\r\n\r\nC00\r");
         // One that never reads, owed an exchange and hundreds of answers at
@@ -222,11 +228,12 @@ private slots:
         QCOMPARE(raw.run("C01\r", 2000).reply, QByteArray("\x06\r"));
         a.converse("POWR ?=2");
         QCOMPARE(raw.run("XYZ\r", 2000).reply, QByteArray("ERR\r"));
+        QCOMPARE(raw.run(QByteArray(255, 'C') + '\r', 2000).reply, QByteArray("ERR\r"));  // 256 bytes: taken
 
         QVERIFY(flood.in.count('\r') < kFlood);  // the flood did not go first
         for (auto &o : others)
             QCOMPARE(o->lines(4), QByteArray("PJLINK 0|%1INPT=11|%1ERST=000000|%1INFO=QM25 SIM 1.40"));
-        for (Client *g : {&binary, &endless, &rawEndless, &rawHttp})
+        for (Client *g : {&binary, &endless, &rawEndless, &rawLong, &rawHttp})
             QVERIFY(g->waitClosed());
         QVERIFY(d.waitForLog("not printable ASCII") && d.waitForLog("longer than 136 bytes") && d.waitForLog("longer than 256 bytes")
                 && d.waitForLog("an HTTP request (this is the raw exchange port)") && d.waitForLog("no PJLink request")
