@@ -353,6 +353,7 @@ private slots:
                                         << "the host name qm25-rack.invalid was not found";
         QTest::newRow("bad port") << "tcp://127.0.0.1:65536" << false << "the port is a number from 1 to 65535, not \"65536\"";
         QTest::newRow("IPv6 unbracketed") << "tcp://::1:4001" << false << "an IPv6 address goes in brackets: tcp://[::1]:PORT";
+        QTest::newRow("a name in brackets") << "tcp://[rack]:4001" << false << "\"rack\" in brackets is no IPv6 address";
     }
     void deviceServerFaults()
     {
