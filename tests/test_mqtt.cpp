@@ -167,6 +167,7 @@ private slots:
         QTest::newRow("empty port") << "mqtt://broker:" << "" << "no port";
         QTest::newRow("no host") << "mqtt://" << "" << "names no host";
         QTest::newRow("open bracket") << "mqtt://[::1:1883" << "" << "brackets";
+        QTest::newRow("a character after the bracket") << "mqtt://[::1]x" << "" << "brackets";
     }
     void brokerUrls()
     {
