@@ -190,6 +190,8 @@ private slots:
         row("head of 8193 bytes", get + "X: " + QByteArray(8161, 'a') + "\r\n\r\n", 431);
         row("path too long", "GET /" + QByteArray(3000, 'a') + " HTTP/1.1\r\nHost: x\r\n\r\n", 414);
         row("body too long", post + "Content-Length: 5000\r\n\r\n", 413);
+        row("a length past any number", post + "Content-Length: 99999999999999999999\r\n\r\n", 400);
+        row("every letter in a name", get + "ABCDEFGHIJKLMNOPQRSTUVWXYZ-abcdefghijklmnopqrstuvwxyz: a\r\n\r\n", 0);
         row("chunked", post + "Transfer-Encoding: chunked\r\n\r\n", 501);
         row("two at once", get + "\r\n" + get + "\r\n", 0, 400);
         row("upgrade without Connection: Upgrade", "GET /api/live HTTP/1.1\r\nHost: x\r\n" + kBearer + "\r\nUpgrade: websocket\r\n\r\n", 400, 400);
