@@ -262,6 +262,7 @@ private slots:
         QCOMPARE(a.status, 503);
         QVERIFY(a.body.contains(R"("outcome":"port-error")"));
         QVERIFY(request(none.http, "GET", "/api/status").body.contains(R"("line":"down")"));
+        QCOMPARE(request(none.http, "POST", "/api/login", {}, R"({"password":"any"})").status, 204);  // nothing to log in to
     }
 
     // Wrong passwords at either door count together: after ten in a minute
