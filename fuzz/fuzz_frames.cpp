@@ -16,20 +16,13 @@
 #include <algorithm>
 #include <cstddef>
 #include <cstdint>
-#include <cstdio>
-#include <cstdlib>
 
+#include "fuzz_fail.h"
 #include "projector_model.h"
 
 using qm25::sim::FrameAssembler;
 
 namespace {
-
-[[noreturn]] void fail(const char *what)
-{
-    std::fprintf(stderr, "fuzz_frames: %s\n", what);
-    std::abort();
-}
 
 struct Cut {
     QList<QByteArray> frames;

@@ -18,20 +18,13 @@
 #include <algorithm>
 #include <cstddef>
 #include <cstdint>
-#include <cstdio>
-#include <cstdlib>
 
+#include "fuzz_fail.h"
 #include "web/http_guard.h"
 
 using namespace qm25::web;
 
 namespace {
-
-[[noreturn]] void fail(const char *what)
-{
-    std::fprintf(stderr, "fuzz_http: %s\n", what);
-    std::abort();
-}
 
 // A request the scanner passed: the bytes it took for it.
 void checkPassed(QByteArrayView request, const RequestScanner &scan)

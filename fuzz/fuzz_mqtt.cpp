@@ -13,21 +13,14 @@
 #include <QJsonObject>
 #include <cstddef>
 #include <cstdint>
-#include <cstdio>
-#include <cstdlib>
 
+#include "fuzz_fail.h"
 #include "mqtt/topics.h"
 
 using namespace qm25;
 using namespace qm25::mqtt;
 
 namespace {
-
-[[noreturn]] void fail(const char *what)
-{
-    std::fprintf(stderr, "fuzz_mqtt: %s\n", what);
-    std::abort();
-}
 
 bool isJsonObject(const QByteArray &text)
 {

@@ -19,9 +19,8 @@
 #include <algorithm>
 #include <cstddef>
 #include <cstdint>
-#include <cstdio>
-#include <cstdlib>
 
+#include "fuzz_fail.h"
 #include "gateway/pjlink.h"
 #include "gateway/pjlink_datagrams.h"
 
@@ -29,12 +28,6 @@ using namespace qm25;
 using namespace qm25::pjlink;
 
 namespace {
-
-[[noreturn]] void fail(const char *what)
-{
-    std::fprintf(stderr, "fuzz_pjlink: %s\n", what);
-    std::abort();
-}
 
 bool printable(QByteArrayView s)
 {
