@@ -74,7 +74,13 @@ void PjlinkUdp::readDatagrams()
         const QHostAddress from = d.senderAddress();
         if (!search_)
             continue;  // only notifications go from this socket: nothing is answered
-        const QNetworkInterface in = QNetworkInterface::interfaceFromIndex(int(d.interfaceIndex()));
+        // The interface it came in on, looked up only for a datagram that
+        // gets that far: a listing of the system's interfaces each time.
+        const auto in = [&d] { return QNetworkInterface::interfaceFromIndex(int(d.interfaceIndex())); };
+        const auto cameOnListened = [&] {
+            const QList<QNetworkAddressEntry> entries = in().addressEntries();
+            return std::any_of(entries.begin(), entries.end(), [&](const QNetworkAddressEntry &e) { return e.ip() == onlyOn_; });
+        };
         using R = RefusalReason;
         if (d.data().size() > pjlink::kMaxDatagram)
             dropped(from, R::TooLarge, QStringLiteral("longer than %1 bytes").arg(pjlink::kMaxDatagram));
@@ -82,15 +88,15 @@ void PjlinkUdp::readDatagrams()
             dropped(from, R::Malformed, QStringLiteral("no PJLink search"));
         else if (from.isNull() || from.isMulticast() || from.isBroadcast() || from == QHostAddress(QHostAddress::AnyIPv4))
             dropped(from, R::Forbidden, QStringLiteral("from an address no answer can go to"));
-        else if (!onlyOn_.isNull() && !std::any_of(in.addressEntries().begin(), in.addressEntries().end(),
-                                                   [&](const QNetworkAddressEntry &e) { return e.ip() == onlyOn_; }))
+        else if (!onlyOn_.isNull() && !cameOnListened())
             dropped(from, R::Forbidden, QStringLiteral("from a network PJLink does not listen on"));
         else if (!limit_.allow(from, now()))
             dropped(from, R::Throttled, QStringLiteral("one search too many from it"));
         else if (!reaches(from))
             dropped(from, R::Forbidden, QStringLiteral("from the gateway's own address"));
         else {
-            const QByteArray mac = in.isValid() ? pjlink::macOf(in.hardwareAddress()) : macOfLocal(d.destinationAddress());
+            const QNetworkInterface at = in();
+            const QByteArray mac = at.isValid() ? pjlink::macOf(at.hardwareAddress()) : macOfLocal(d.destinationAddress());
             socket_.writeDatagram(pjlink::searchAnswer(mac), from, port_);
             logger_(QStringLiteral("PJLink search from %1 answered").arg(plainAddress(from).toString()), true);
         }
