@@ -5,17 +5,11 @@
 #include <QWebSocket>
 
 #include "core/catalogue.h"
+#include "gateway/peer.h"
 #include "gateway/state_watcher.h"
 
 namespace qm25::web {
 namespace {
-
-QString peerOf(const QWebSocket *socket)
-{
-    const QHostAddress a = socket->peerAddress();
-    const QString host = a.protocol() == QAbstractSocket::IPv6Protocol ? "[" + a.toString() + "]" : a.toString();
-    return QStringLiteral("%1:%2").arg(host).arg(socket->peerPort());
-}
 
 const char *lineName(DisplayLine line)
 {
@@ -38,7 +32,7 @@ PanelSession::PanelSession(QWebSocket *socket, HttpGuard *guard, gateway::Exchan
       access_(access),
       session_(session),
       logger_(std::move(logger)),
-      label_(QStringLiteral("panel %1").arg(peerOf(socket))),
+      label_(QStringLiteral("panel %1").arg(gateway::peerText(socket->peerAddress(), socket->peerPort()))),
       exchanges_(queue, label_),
       watcher_(watcher)
 {
