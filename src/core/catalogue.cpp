@@ -47,4 +47,12 @@ const CommandRow *statusReadOfFrame(QStringView frame)
     return row && row->isStatusRead() ? row : nullptr;
 }
 
+const CommandRow *statusReadOf(Reading reading)
+{
+    for (const CommandRow &row : commands())
+        if (row.isStatusRead() && row.reading == reading)
+            return &row;
+    return nullptr;
+}
+
 }  // namespace qm25

@@ -299,5 +299,7 @@ QJsonObject toJson(const CommandRow &row);
 // The status read whose frame `frame` is, exactly (code and CR, case
 // included), or nullptr.
 const CommandRow *statusReadOfFrame(QStringView frame);
+// The status read that reads `reading` (power, input, ...), or nullptr.
+const CommandRow *statusReadOf(Reading reading);
 
 }  // namespace qm25

@@ -83,6 +83,13 @@ struct PressureStatus {
 using StatusValue = std::variant<PowerStatus, InputStatus, LampHoursStatus, OrientationStatus, TemperatureStatus,
                                  MuteSignalStatus, LampModeStatus, IdentificationStatus, PressureStatus>;
 
+// A value as the type it has when it is one, or nullptr (also for nothing).
+template <class T>
+const T *statusAs(const std::optional<StatusValue> &value)
+{
+    return value ? std::get_if<T>(&*value) : nullptr;
+}
+
 // What a status reply says, as a typed value: `received` is the reply as it
 // came (its CR and anything after it are not part of the value). Nothing
 // when the reply does not read as its kind of status.

@@ -67,7 +67,7 @@ void Runner::waitForPower(const Request &request, Result &result)
         }
         result.decoded = poll.decoded;
         result.value = poll.value;
-        const auto *power = poll.value ? std::get_if<PowerStatus>(&*poll.value) : nullptr;
+        const auto *power = statusAs<PowerStatus>(poll.value);
         const PowerPhase phase = power ? power->phase : PowerPhase::None;
         if (phase == request.row->leadsTo)
             return;

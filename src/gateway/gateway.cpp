@@ -191,12 +191,7 @@ void Gateway::accept(QTcpServer &server, bool pjlink)
             socket->deleteLater();
             continue;
         }
-        const pjlink::Identity identity{options_.name, [this]() -> std::optional<bool> {
-            // No picture, no freeze: the projector drops it when it leaves "on".
-            const auto &power = watcher_.value(Reading::Power);
-            const auto *p = power ? std::get_if<PowerStatus>(&*power) : nullptr;
-            return p && p->phase != PowerPhase::On ? std::optional<bool>(false) : watcher_.freeze();
-        }};
+        const pjlink::Identity identity{options_.name, [this] { return watcher_.freeze(); }};
         Session *session = pjlink ? static_cast<Session *>(new PjlinkSession(
                                         socket, &queue_, label, password_, &throttle_, identity,
                                         options_.idleSeconds, this))

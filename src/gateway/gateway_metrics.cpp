@@ -60,19 +60,10 @@ const char *typeName(MetricFamily::Type type)
     return "untyped";
 }
 
-template <class T>
-const T *valueOf(const StateWatcher &watcher, Reading reading)
-{
-    const auto &value = watcher.value(reading);
-    return value ? std::get_if<T>(&*value) : nullptr;
-}
-
 QString readingName(Reading reading)
 {
-    for (const CommandRow &row : commands())
-        if (row.isStatusRead() && row.reading == reading)
-            return latin1(row.name);
-    return {};
+    const CommandRow *row = statusReadOf(reading);
+    return row ? latin1(row->name) : QString();
 }
 
 // The refusals each front door can meet, counted from 0 at the start so
@@ -225,21 +216,21 @@ std::vector<MetricFamily> GatewayMetrics::families() const
 
     // The projector, as the watcher last read it.
     single("qm25_line_up", T::Gauge, "Whether the line to the projector is open (1) or down (0).", flag(watcher_->lineUp()));
-    const auto *power = valueOf<PowerStatus>(*watcher_, Reading::Power);
+    const auto *power = statusAs<PowerStatus>(watcher_->value(Reading::Power));
     MetricFamily &state = family("qm25_power_state", T::Gauge,
                                  "The projector's power, 1 for the state it is in; none before a power reading.");
     for (const PowerPhase phase : {PowerPhase::On, PowerPhase::Standby, PowerPhase::CountDown, PowerPhase::Cooling, PowerPhase::Fail})
         if (power)
             state.samples.push_back({{}, {{"state", phaseName(phase)}}, flag(power->phase == phase)});
-    const auto *input = valueOf<InputStatus>(*watcher_, Reading::Input);
+    const auto *input = statusAs<InputStatus>(watcher_->value(Reading::Input));
     MetricFamily &inputs = family("qm25_input", T::Gauge, "The input selected, 1 for the one in use.");
     static const char *const inputNames[] = {"pc1", "pc2", "video", "input4"};
     for (int i = 1; input && i <= 4; ++i)
         inputs.samples.push_back({{}, {{"input", QLatin1String(inputNames[i - 1])}}, flag(input->input == i)});
-    const auto *lamp = valueOf<LampHoursStatus>(*watcher_, Reading::LampHours);
+    const auto *lamp = statusAs<LampHoursStatus>(watcher_->value(Reading::LampHours));
     single("qm25_lamp_time_seconds", T::Gauge, "How long the lamp has been lit, as the projector counts it (whole hours).",
            lamp ? std::optional(lamp->hours * 3600.0) : std::nullopt);
-    const auto *temperatures = valueOf<TemperatureStatus>(*watcher_, Reading::Temperatures);
+    const auto *temperatures = statusAs<TemperatureStatus>(watcher_->value(Reading::Temperatures));
     MetricFamily &celsius = family("qm25_temperature_celsius", T::Gauge, "The projector's three temperature sensors.");
     for (int i = 0; temperatures && i < 3; ++i)
         celsius.samples.push_back({{}, {{"sensor", QString::number(i + 1)}}, temperatures->celsius[std::size_t(i)]});
@@ -247,7 +238,7 @@ std::vector<MetricFamily> GatewayMetrics::families() const
            power ? std::optional(flag(power->warnings & kTemperatureWarning)) : std::nullopt);
     single("qm25_lamp_failed", T::Gauge, "Whether the projector reports that all its lamps failed.",
            power ? std::optional(flag(power->warnings & kAllLampsFailed)) : std::nullopt);
-    const auto *signal = valueOf<MuteSignalStatus>(*watcher_, Reading::MuteSignal);
+    const auto *signal = statusAs<MuteSignalStatus>(watcher_->value(Reading::MuteSignal));
     single("qm25_signal_present", T::Gauge, "Whether the selected input carries a picture; none while the projector is not on.",
            signal && signal->state != MuteSignal::Standby ? std::optional(flag(signal->state != MuteSignal::NoSignal))
                                                           : std::nullopt);

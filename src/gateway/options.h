@@ -9,6 +9,8 @@
 #include <span>
 #include <string_view>
 
+#include "gateway/pjlink.h"
+
 namespace qm25::gateway {
 
 extern const char kUsage[];
@@ -75,6 +77,6 @@ std::optional<Options> parseOptions(const QStringList &args, QString *error);
 // others than owner and group may read the file, or others than its owner
 // may change it.
 std::optional<QByteArray> readPasswordFile(const QString &path, QString *error, QString *warning,
-                                           qsizetype maxLength = 32);
+                                           qsizetype maxLength = pjlink::kMaxPassword);
 
 }  // namespace qm25::gateway

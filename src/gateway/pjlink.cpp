@@ -185,11 +185,6 @@ QByteArray versionIn(QByteArrayView identification)
 
 namespace {
 
-template <class T> const T *valueOf(const std::optional<StatusValue> &value)
-{
-    return value ? std::get_if<T>(&*value) : nullptr;
-}
-
 std::optional<StatusValue> readOf(const CommandRow &row, const ExchangeResult &result)
 {
     return readStatus(row.reading, QString::fromLatin1(result.reply));
@@ -370,29 +365,29 @@ QByteArray answerFor(const Request &request, std::span<const ExchangeResult> res
     bool empty = false;        // read, and the answer is rightly empty
     switch (servedOf(request.pjlinkClass, request.command)->what) {
     case Served::Power:
-        if (const auto *p = valueOf<PowerStatus>(first))
+        if (const auto *p = statusAs<PowerStatus>(first))
             result = powerAnswer(*p);
         break;
     case Served::Input:
-        if (const auto *i = valueOf<InputStatus>(first)) {
+        if (const auto *i = statusAs<InputStatus>(first)) {
             result = inputAnswer(*i);
             unavailable = result.isEmpty();
         }
         break;
     case Served::Mute:
-        if (const auto *m = valueOf<MuteSignalStatus>(first)) {
+        if (const auto *m = statusAs<MuteSignalStatus>(first)) {
             result = muteAnswer(*m);
             unavailable = result.isEmpty();
         }
         break;
     case Served::Errors:
-        if (const auto *p = valueOf<PowerStatus>(first))
+        if (const auto *p = statusAs<PowerStatus>(first))
             result = errorAnswer(*p);
         break;
     case Served::Lamp: {
-        const auto *hours = valueOf<LampHoursStatus>(first);
+        const auto *hours = statusAs<LampHoursStatus>(first);
         const auto power = readOf(*plan.steps[1], results[1]);
-        const auto *p = valueOf<PowerStatus>(power);
+        const auto *p = statusAs<PowerStatus>(power);
         if (hours && p && p->phase != PowerPhase::None) {
             const bool lit = p->phase == PowerPhase::On || p->phase == PowerPhase::CountDown;
             result = QByteArray::number(hours->hours) + (lit ? " 1" : " 0");
@@ -400,11 +395,11 @@ QByteArray answerFor(const Request &request, std::span<const ExchangeResult> res
         break;
     }
     case Served::Info:
-        if (const auto *id = valueOf<IdentificationStatus>(first))
+        if (const auto *id = statusAs<IdentificationStatus>(first))
             result = printable(id->text.toLatin1(), kMaxInfo);
         break;
     case Served::Software:
-        if (const auto *id = valueOf<IdentificationStatus>(first)) {
+        if (const auto *id = statusAs<IdentificationStatus>(first)) {
             result = versionIn(id->text.toLatin1());
             empty = result.isEmpty();
         }
@@ -412,7 +407,7 @@ QByteArray answerFor(const Request &request, std::span<const ExchangeResult> res
     case Served::Resolution:
         // The projector tells whether a signal comes, not its resolution:
         // "-" no signal, "*" a signal of a resolution not known.
-        if (const auto *m = valueOf<MuteSignalStatus>(first)) {
+        if (const auto *m = statusAs<MuteSignalStatus>(first)) {
             result = m->state == MuteSignal::Standby ? "" : m->state == MuteSignal::NoSignal ? "-" : "*";
             unavailable = result.isEmpty();
         }

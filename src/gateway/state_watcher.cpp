@@ -7,14 +7,6 @@
 namespace qm25::gateway {
 namespace {
 
-const CommandRow *readOf(Reading reading)
-{
-    for (const CommandRow &row : commands())
-        if (row.isStatusRead() && row.reading == reading)
-            return &row;
-    return nullptr;
-}
-
 QJsonValue jsonOf(const std::optional<StatusValue> &value)
 {
     return value ? QJsonValue(toJson(*value)) : QJsonValue(QJsonValue::Null);
@@ -29,7 +21,7 @@ StateWatcher::StateWatcher(ExchangeQueue *queue, int pollMs, QObject *parent)
       pollMs_(pollMs)
 {
     for (std::size_t i = 0; i < kReadings.size(); ++i)
-        watched_[i].row = readOf(kReadings[i]);
+        watched_[i].row = statusReadOf(kReadings[i]);
     poll_.setSingleShot(true);
     connect(&poll_, &QTimer::timeout, this, &StateWatcher::refresh);
     connect(queue_, &ExchangeQueue::exchanged, this,
@@ -76,7 +68,7 @@ void StateWatcher::schedulePoll(bool afterRound)
         poll_.stop();
         return;
     }
-    const auto *power = value(Reading::Power) ? std::get_if<PowerStatus>(&*value(Reading::Power)) : nullptr;
+    const auto *power = statusAs<PowerStatus>(value(Reading::Power));
     const bool settling = power && (power->phase == PowerPhase::CountDown || power->phase == PowerPhase::Cooling);
     const int period = settling ? std::min(pollMs_, kSettlingPollMs) : pollMs_;
     // A period starts with each round; a single read only brings the next
@@ -124,7 +116,7 @@ void StateWatcher::exchanged(const ExchangeResult &result)
     if (row == &command("freeze on") || row == &command("freeze off"))
         setFreeze(row == &command("freeze on"));
     if (row->changes != Reading::Acknowledgement)
-        readSoon(readOf(row->changes));
+        readSoon(statusReadOf(row->changes));
 }
 
 void StateWatcher::record(Watched &w, const ExchangeResult &result)
@@ -222,6 +214,12 @@ void StateWatcher::commandDone(const Result &result)
 {
     last_ = toJson(result);
     publish();
+}
+
+std::optional<bool> StateWatcher::freeze() const
+{
+    const auto *power = statusAs<PowerStatus>(value(Reading::Power));
+    return power && power->phase != PowerPhase::On ? std::optional<bool>(false) : freeze_;
 }
 
 void StateWatcher::setFreeze(std::optional<bool> freeze)

@@ -69,8 +69,9 @@ public:
     // How the last whole round went; nothing before the first.
     std::optional<Outcome> lastRound() const { return round_; }
     // The freeze as last set through the gateway since the line opened;
-    // nothing when it has not been set since (the projector has no read for it).
-    std::optional<bool> freeze() const { return freeze_; }
+    // nothing when it has not been set since (the projector has no read for
+    // it). Off while the power is known not to be on: no picture, no freeze.
+    std::optional<bool> freeze() const;
 
     // {"line": "up"|"down", "line_error" (when down), "outcome" (of the last
     //  round; null before the first), "status": {"power": value|null, "input",

@@ -82,7 +82,7 @@ CommandRequest commandOf(const Topics &topics, QStringView topic, QByteArrayView
     if (!word.isEmpty()) {
         if (const CommandRow *row = commandNamed(r.name + QLatin1Char(' ') + word)) {
             r.row = row;
-            r.name = QString::fromLatin1(row->name.data(), qsizetype(row->name.size()));
+            r.name = QString(latin1(row->name));
             return r;
         }
     }
@@ -232,7 +232,7 @@ QString switchTemplate(const char *onValues)
 std::vector<Message> discoveryMessages(const Topics &t, const QString &prefix, const DeviceInfo &device)
 {
     const auto commandTopic = [&t](std::string_view name) {
-        return t.of(u"set/") + QString::fromLatin1(name.data(), qsizetype(name.size()));
+        return t.of(u"set/") + QString(latin1(name));
     };
     const QJsonObject onOffSwitch{{"payload_on", "on"}, {"payload_off", "off"}, {"state_on", "ON"}, {"state_off", "OFF"}};
     const auto with = [](QJsonObject base, const QJsonObject &more) {
@@ -275,9 +275,9 @@ std::vector<Message> discoveryMessages(const Topics &t, const QString &prefix, c
         const bool imageMode = row.setsTimes && row.times == kImageModeTimes && row.name.starts_with("image ");
         if (!imageMode && row.name != command("display clear").name)
             continue;
-        const QString name = QString::fromLatin1(row.name.data(), qsizetype(row.name.size()));
+        const QString name = QString(latin1(row.name));
         entities.push_back({"button", topicSafe(name),
-                            {{"name", QString::fromLatin1(row.description.data(), qsizetype(row.description.size()))},
+                            {{"name", QString(latin1(row.description))},
                              {"command_topic", commandTopic(row.name)}, {"payload_press", "press"}}});
     }
 

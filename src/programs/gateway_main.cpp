@@ -95,6 +95,11 @@ int main(int argc, char **argv)
         logLine(error);
         return 1;
     }
+    // What the front doors log; some of it only with --verbose.
+    const auto doorLog = [verbose = options->verbose](const QString &line, bool verboseOnly) {
+        if (!verboseOnly || verbose)
+            logLine(line);
+    };
     // The web panel and API, and the listener for /metrics alone.
     std::vector<std::unique_ptr<qm25::web::WebServer>> web;
     auto http = options->http.value_or(Endpoint{}), metrics = options->metrics.value_or(Endpoint{});
@@ -104,10 +109,7 @@ int main(int argc, char **argv)
             continue;
         web.push_back(std::make_unique<qm25::web::WebServer>(
             gateway.queue(), gateway.watcher(), gateway.metrics(), door, password, gateway.throttle(),
-            options->trustedProxies, [verbose = options->verbose](const QString &line, bool verboseOnly) {
-                if (!verboseOnly || verbose)
-                    logLine(line);
-            }));
+            options->trustedProxies, doorLog));
         if (!web.back()->listenOn(at, &error)) {
             logLine(error);
             return 1;
@@ -123,10 +125,7 @@ int main(int argc, char **argv)
                                                      : http.text());
         }
         mqtt = std::make_unique<qm25::mqtt::MqttDoor>(gateway.queue(), gateway.watcher(), *mqttSettings,
-                                                       [verbose = options->verbose](const QString &line, bool verboseOnly) {
-                                                           if (!verboseOnly || verbose)
-                                                               logLine(line);
-                                                       });
+                                                       doorLog);
         QObject::connect(mqtt.get(), &qm25::mqtt::MqttDoor::refused, gateway.metrics(),
                          [m = gateway.metrics()](RefusalReason why) { m->refused(FrontDoor::Mqtt, why); });
         gateway.metrics()->countClients(FrontDoor::Mqtt, [door = mqtt.get()] { return door->connected() ? 1 : 0; });
