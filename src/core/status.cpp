@@ -490,4 +490,10 @@ double roundHalfEven(double value)
     return std::fmod(below, 2.0) == 0.0 ? below : below + 1.0;
 }
 
+QLatin1String inputKey(int input)
+{
+    static constexpr const char *kKeys[] = {"pc1", "pc2", "video", "input4"};
+    return input >= 1 && input <= 4 ? QLatin1String(kKeys[input - 1]) : QLatin1String();
+}
+
 }  // namespace qm25

@@ -104,6 +104,9 @@ std::optional<QString> statusLine(Reading reading, QStringView received, QString
 
 // The value in plain words for a person: "12345 h", "25.0 / 26.5 / 25.0 °C".
 QString plainText(const StatusValue &value);
+// An input's short name, as its commands ("input pc2"), dashboards and
+// metrics give it: "pc1", "pc2", "video", "input4"; empty for no input.
+QLatin1String inputKey(int input);
 // The value's typed fields, numbers as numbers.
 QJsonObject toJson(const StatusValue &value);
 // The power phase in words: "on", "standby", "count-down", "cooling", "fail".

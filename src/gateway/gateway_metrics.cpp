@@ -224,9 +224,8 @@ std::vector<MetricFamily> GatewayMetrics::families() const
             state.samples.push_back({{}, {{"state", phaseName(phase)}}, flag(power->phase == phase)});
     const auto *input = statusAs<InputStatus>(watcher_->value(Reading::Input));
     MetricFamily &inputs = family("qm25_input", T::Gauge, "The input selected, 1 for the one in use.");
-    static const char *const inputNames[] = {"pc1", "pc2", "video", "input4"};
     for (int i = 1; input && i <= 4; ++i)
-        inputs.samples.push_back({{}, {{"input", QLatin1String(inputNames[i - 1])}}, flag(input->input == i)});
+        inputs.samples.push_back({{}, {{"input", inputKey(i)}}, flag(input->input == i)});
     const auto *lamp = statusAs<LampHoursStatus>(watcher_->value(Reading::LampHours));
     single("qm25_lamp_time_seconds", T::Gauge, "How long the lamp has been lit, as the projector counts it (whole hours).",
            lamp ? std::optional(lamp->hours * 3600.0) : std::nullopt);

@@ -85,11 +85,11 @@ MqttDoor::MqttDoor(gateway::ExchangeQueue *queue, gateway::StateWatcher *watcher
     dropReport_.setInterval(1000);
     connect(&dropReport_, &QTimer::timeout, this, [this] {
         logger_(QStringLiteral("MQTT: %1 commands dropped: more than %2 were waiting (%3 since the start)")
-                    .arg(counts_.dropped - droppedLogged_)
+                    .arg(dropped_ - droppedLogged_)
                     .arg(gateway::ExchangeQueue::kJobsPerClient)
-                    .arg(counts_.dropped),
+                    .arg(dropped_),
                 false);
-        droppedLogged_ = counts_.dropped;
+        droppedLogged_ = dropped_;
     });
 }
 
@@ -111,7 +111,6 @@ bool MqttDoor::start(QString *error)
 
 void MqttDoor::online()
 {
-    ++counts_.connections;
     logger_(QStringLiteral("MQTT: connected to %1").arg(settings_.broker.text()), false);
     // A command someone left retained runs when it is sent, not again at
     // every connection.
@@ -152,7 +151,6 @@ void MqttDoor::publishState()
 
 void MqttDoor::answer(const QByteArray &payload, const QString &responseTopic, const QByteArray &correlation)
 {
-    ++counts_.results;
     link_.publish(topics_.result(), payload, false);
     if (!responseTopic.isEmpty())
         link_.publish(responseTopic, payload, false, correlation);
@@ -163,7 +161,6 @@ void MqttDoor::received(const QString &topic, const QByteArray &payload, const Q
 {
     const CommandRequest request = commandOf(topics_, topic, payload);
     if (!request.row) {
-        ++counts_.refused;
         emit refused(gateway::RefusalReason::Malformed);
         logger_(QStringLiteral("MQTT: refused %1: %2").arg(topic.left(200), request.error), true);
         answer(refusalPayload(request.name, request.error, topics_.id), responseTopic, correlation);
@@ -174,10 +171,8 @@ void MqttDoor::received(const QString &topic, const QByteArray &payload, const Q
         logger_(QStringLiteral("MQTT command %1: %2").arg(result.name, outcomeName(result.outcome)), true);
         answer(resultPayload(result, topics_.id), responseTopic, correlation);
     });
-    if (queued) {
-        ++counts_.commands;
-    } else {
-        ++counts_.dropped;
+    if (!queued) {
+        ++dropped_;
         emit refused(gateway::RefusalReason::Busy);
         if (!dropReport_.isActive())
             dropReport_.start();

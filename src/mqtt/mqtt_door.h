@@ -36,15 +36,6 @@ struct DoorSettings {
     DeviceInfo device;    // its name gives the id
 };
 
-// What the front door has done since it started, for the logs and metrics.
-struct DoorCounts {
-    quint64 connections = 0;  // times connected to the broker
-    quint64 commands = 0;     // commands put on the queue
-    quint64 dropped = 0;      // commands dropped: the queue held the most it takes from one client
-    quint64 refused = 0;      // messages that named no command
-    quint64 results = 0;      // outcome objects published
-};
-
 class MqttDoor : public QObject {
     Q_OBJECT
 public:
@@ -58,7 +49,6 @@ public:
     // Starts connecting; false, with *error, when it cannot start at all.
     bool start(QString *error);
     const Topics &topics() const { return topics_; }
-    const DoorCounts &counts() const { return counts_; }
     bool connected() const { return link_.isConnected(); }
 
 signals:
@@ -83,7 +73,7 @@ private:
     int client_ = 0;
     bool watching_ = false;
     std::map<QString, QByteArray> published_;  // the retained values as last published
-    DoorCounts counts_;
+    quint64 dropped_ = 0;  // commands dropped: the queue held the most it takes from one client
     quint64 droppedLogged_ = 0;
     QTimer dropReport_;
 };

@@ -24,13 +24,8 @@ QString onOff(const QJsonValue &v)
 
 QString inputName(const QJsonValue &input)
 {
-    switch (input.toObject().value(QLatin1String("input")).toInt()) {
-    case 1: return QStringLiteral("pc1");
-    case 2: return QStringLiteral("pc2");
-    case 3: return QStringLiteral("video");
-    case 4: return QStringLiteral("input4");
-    }
-    return QStringLiteral("unknown");
+    const QLatin1String key = inputKey(input.toObject().value(QLatin1String("input")).toInt());
+    return key.isEmpty() ? QStringLiteral("unknown") : QString(key);
 }
 
 }  // namespace
